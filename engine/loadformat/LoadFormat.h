@@ -34,6 +34,10 @@ struct Scatter
 // "<path>:<line>: <reason>".
 bool ReadScatter(const QString& path, Scatter& out, QString& error);
 bool WriteScatter(const QString& path, const QVector<ScatterEntry>& entries, QString& error);
+// As above, with a comment block (one "# " line per line of comment) before the entries. Entries whose
+// image is NONE are written as such; entries that would not read back are refused.
+bool WriteScatter(const QString& path, const QVector<ScatterEntry>& entries, const QString& comment,
+                  QString& error);
 
 // ---- Load checksum: XXH3-64, seed 0, as 16 lowercase hex digits (what `xxhsum -H3` prints).
 
