@@ -1,0 +1,116 @@
+#include "FileUtils.h"
+
+#include "logging/Log.h"
+#include "logging/Platform.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+static constexpr char kLogSource[] = "Utility\\FileUtils";
+
+namespace {
+
+QByteArray appDirectory;
+
+bool RemoveLink(const QString& path)
+{
+    // A link to a folder on Windows goes with rmdir, everything else with a plain delete.
+    return QFile::remove(path) || QDir().rmdir(path);
+}
+
+bool RemoveTree(const QString& path)
+{
+    const QFileInfo info(path);
+    if (info.isSymLink()) {
+        return RemoveLink(path);
+    }
+    if (!info.exists()) {
+        return true;
+    }
+    const QFileInfoList entries = QDir(path).entryInfoList(
+        QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::DirsFirst);
+    for (const QFileInfo& entry : entries) {
+        const QString entryPath = entry.absoluteFilePath();
+        bool removed = false;
+        if (entry.isSymLink()) {
+            removed = RemoveLink(entryPath);
+        } else if (entry.isDir()) {
+            removed = RemoveTree(entryPath);
+        } else {
+            removed = QFile::remove(entryPath);
+        }
+        if (!removed) {
+            return false;
+        }
+    }
+    return QDir().rmdir(path);
+}
+
+} // namespace
+
+namespace FileUtils {
+
+void SetAppDirectory(const QByteArray& dir)
+{
+    appDirectory = dir;
+}
+
+QByteArray GetAppFilePath(const char* fileName)
+{
+    return appDirectory + Platform::PathSeparator() + fileName;
+}
+
+int CheckDirectory(const QByteArray& path, bool create)
+{
+    static constexpr char kFunction[] = "FileUtils::CheckDirectory";
+    const QString absolute = QFileInfo(QString::fromLocal8Bit(path)).absoluteFilePath();
+    const QByteArray shown = QDir::toNativeSeparators(absolute).toLocal8Bit();
+
+    if (QFileInfo(absolute).isDir()) {
+        LOGD(kFunction, "%s(): the dir(%s) already exists.", kFunction, shown.constData());
+        return DirectoryExists;
+    }
+    if (!create) {
+        LOGD(kFunction, "%s(): the dir(%s) does not exist.", kFunction, shown.constData());
+        return DirectoryMissing;
+    }
+    if (QDir().mkpath(absolute)) {
+        Platform::MakeOwnerAccessible(QFile::encodeName(absolute));
+        LOGD(kFunction, "%s(): create the dir(%s) succeed.", kFunction, shown.constData());
+        return DirectoryCreated;
+    }
+    LOGD(kFunction, "%s(): create the dir(%s) failed.", kFunction, shown.constData());
+    return DirectoryCreationFailed;
+}
+
+bool RemoveDirectory(const QByteArray& path)
+{
+    // The recursion stays in QString, so names outside ASCII survive every level unchanged.
+    return RemoveTree(QString::fromUtf8(path));
+}
+
+bool CheckFile(const QString& fileName, QString& errorMsg)
+{
+    if (fileName.isEmpty()) {
+        errorMsg = QCoreApplication::translate("FileUtils", "filename is empty.");
+        return false;
+    }
+    const QFileInfo info(fileName);
+    if (!info.exists()) {
+        errorMsg = QCoreApplication::translate("FileUtils", "%1 is not exist.").arg(fileName);
+        return false;
+    }
+    if (!info.isFile()) {
+        errorMsg = QCoreApplication::translate("FileUtils", "%1 is not a regular file.").arg(fileName);
+        return false;
+    }
+    if (!info.isReadable()) {
+        errorMsg = QCoreApplication::translate("FileUtils", "%1 is not a readable file.").arg(fileName);
+        return false;
+    }
+    return true;
+}
+
+} // namespace FileUtils

@@ -1,0 +1,204 @@
+#include "Logger.h"
+
+#include "CriticalSectionSentry.h"
+#include "LogLevel.h"
+#include "LogOutput.h"
+#include "Platform.h"
+#include "Utility/FileUtils.h"
+
+#include <quillon.h>
+
+#include <QString>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+constexpr int kPrefixBufferSize = 256;
+constexpr int kBannerWidth = 130;
+
+const char* LevelName(int level)
+{
+    static const char* const names[] = {"V", "D", "I", "W", "E", "OFF"};
+    if (level < LogLevel::V || level > LogLevel::OFF) {
+        return "UNKNOWN";
+    }
+    return names[level];
+}
+
+const char* FileNameOf(const char* sourcePath)
+{
+    const char* lastBackslash = strrchr(sourcePath, '\\');
+    return lastBackslash ? lastBackslash + 1 : sourcePath;
+}
+
+// snprintf's result clipped to what actually landed in the buffer.
+size_t StoredLength(int written, int bufferSize)
+{
+    if (written < 0) {
+        return 0;
+    }
+    return static_cast<size_t>(written < bufferSize ? written : bufferSize - 1);
+}
+
+} // namespace
+
+Logger& Logger::Instance()
+{
+    // Never destroyed: download workers are detached at exit and may still log while the process ends.
+    // The exit hook closes every output instead, so a late line is dropped rather than written into
+    // a destroyed object.
+    static Logger* const instance = [] {
+        auto* logger = new Logger();
+        std::atexit(&Logger::ShutDownAtExit);
+        return logger;
+    }();
+    return *instance;
+}
+
+Logger::Logger() = default;
+
+Logger::~Logger() = default;
+
+void Logger::ShutDownAtExit()
+{
+    Instance().ShutDown();
+}
+
+void Logger::ShutDown()
+{
+    CriticalSectionSentry sentry(lock);
+    sink.Write("\nLogger deinited.");
+    sink.RemoveAllOutputs();
+    shutDown = true;
+}
+
+void Logger::WriteLog(const LogRecord& record, const char* format, ...)
+{
+    CriticalSectionSentry sentry(lock);
+    if (shutDown) {
+        return;
+    }
+    const int level = record.level;
+    const int decoration = level < LogLevel::D ? level : LogLevel::D;
+
+    va_list args;
+    va_start(args, format);
+    const size_t messageLength =
+        StoredLength(vsnprintf(message, sizeof message, format, args), sizeof message);
+    va_end(args);
+
+    const Platform::LocalTime now = Platform::CurrentLocalTime();
+    char prefix[kPrefixBufferSize];
+    const size_t prefixLength = StoredLength(
+        snprintf(prefix, sizeof prefix, "%02d/%02d/%02d %02d:%02d:%02d.%03d %s[%lu][%lu][%s]: ", now.month,
+                 now.day, now.year, now.hour, now.minute, now.second, now.millisecond, sink.Tag().constData(),
+                 Platform::ProcessId(), Platform::ThreadId(), LevelName(decoration)),
+        sizeof prefix);
+
+    char location[kPrefixBufferSize];
+    const size_t locationLength =
+        StoredLength(snprintf(location, sizeof location, "(%s,%d)",
+                              FileNameOf(record.file ? record.file : ""), static_cast<int>(record.line)),
+                     sizeof location);
+
+    sink.SetCurrentLevel(decoration);
+    sink.Write(prefix, prefixLength);
+    sink.Write(record.function ? record.function : "");
+    sink.Write("(): ", 4);
+    sink.SetCurrentLevel(level);
+    sink.Write(message, messageLength);
+    sink.SetCurrentLevel(decoration);
+    sink.Write(location, locationLength);
+    sink.SetCurrentLevel(level);
+    sink.Write("\n", 1);
+    sink.Flush();
+}
+
+int Logger::InitLogRoot()
+{
+    CriticalSectionSentry sentry(lock);
+    logRoot = Platform::LogRootFolder();
+    return FileUtils::CheckDirectory(logRoot, true);
+}
+
+int Logger::InitLogFolders()
+{
+    CriticalSectionSentry sentry(lock);
+    InitLogRoot();
+    const Platform::LocalTime now = Platform::CurrentLocalTime();
+    char name[96];
+    snprintf(name, sizeof name, "%cPXL_Dump_%02d-%02d-%02d-%02d-%02d-%02d", Platform::PathSeparator(),
+             now.month, now.day, now.year, now.hour, now.minute, now.second);
+    dumpFolder = logRoot + QByteArray(name);
+    return FileUtils::CheckDirectory(dumpFolder, true);
+}
+
+QByteArray Logger::GetLogRoot() const
+{
+    CriticalSectionSentry sentry(lock);
+    return logRoot;
+}
+
+QByteArray Logger::GetDumpFolder() const
+{
+    CriticalSectionSentry sentry(lock);
+    return dumpFolder;
+}
+
+void Logger::OpenLogFile()
+{
+    CriticalSectionSentry sentry(lock);
+    if (shutDown) {
+        return;
+    }
+    sink.SetFileThreshold(LogLevel::V);
+    InitLogFolders();
+    const QByteArray path = dumpFolder + Platform::PathSeparator() + "Praxilo_TOOL.log";
+    if (FILE* file = Platform::OpenSharedForAppend(path)) {
+        sink.AddOutput(std::make_unique<LogOutput>(path, LogLevel::V, file, true));
+    }
+    sink.SetCurrentLevel(LogLevel::D);
+    sink.Write("\n", 1);
+    sink.Flush();
+}
+
+void Logger::CloseTrace()
+{
+    CriticalSectionSentry sentry(lock);
+    const QByteArray rule(kBannerWidth, '=');
+    sink.SetCurrentLevel(LogLevel::D);
+    sink.Write(rule.constData(), static_cast<size_t>(rule.size()));
+    sink.Write("\n", 1);
+    sink.Write("Quillon");
+    sink.Write("runtime trace is OFF");
+    sink.Write("\n", 1);
+    sink.Write(rule.constData(), static_cast<size_t>(rule.size()));
+    sink.Write("\n", 1);
+    sink.Flush();
+    sink.SetFileThreshold(LogLevel::OFF);
+    sink.RemoveNamedOutputs();
+}
+
+void Logger::StartLogging()
+{
+    CloseTrace();
+    OpenLogFile();
+    SetEngineLog(QUILLON_LOG_ON);
+}
+
+void Logger::StopLogging()
+{
+    CloseTrace();
+    SetEngineLog(QUILLON_LOG_OFF);
+}
+
+void Logger::SetEngineLog(int mode)
+{
+    const QByteArray folder = GetDumpFolder();
+    const QByteArray utf8 = QString::fromLocal8Bit(folder).toUtf8();
+    quillon_env_set_log(mode, utf8.isEmpty() ? nullptr : utf8.constData());
+}

@@ -1,0 +1,114 @@
+#include "Platform.h"
+
+#include <QDir>
+#include <QStandardPaths>
+#include <QString>
+
+#ifdef Q_OS_WIN
+#include <io.h>
+#include <share.h>
+#include <sys/stat.h>
+#include <windows.h>
+
+namespace Platform {
+
+LocalTime CurrentLocalTime()
+{
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    return LocalTime{now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds};
+}
+
+unsigned long ProcessId()
+{
+    return GetCurrentProcessId();
+}
+
+unsigned long ThreadId()
+{
+    return GetCurrentThreadId();
+}
+
+char PathSeparator()
+{
+    return '\\';
+}
+
+QByteArray LogRootFolder()
+{
+    return QByteArray("C:\\ProgramData\\QN_PXL_V6_Logs");
+}
+
+FILE* OpenSharedForAppend(const QByteArray& path)
+{
+    return _fsopen(path.constData(), "a", _SH_DENYNO);
+}
+
+bool MakeOwnerAccessible(const QByteArray& path)
+{
+    // On Windows this clears the read-only attribute.
+    return _chmod(path.constData(), _S_IREAD | _S_IWRITE) == 0;
+}
+
+} // namespace Platform
+
+#else
+#include <ctime>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+namespace Platform {
+
+LocalTime CurrentLocalTime()
+{
+    timespec now{};
+    clock_gettime(CLOCK_REALTIME, &now);
+    tm local{};
+    localtime_r(&now.tv_sec, &local);
+    return LocalTime{local.tm_year + 1900,
+                     local.tm_mon + 1,
+                     local.tm_mday,
+                     local.tm_hour,
+                     local.tm_min,
+                     local.tm_sec,
+                     static_cast<int>(now.tv_nsec / 1000000)};
+}
+
+unsigned long ProcessId()
+{
+    return static_cast<unsigned long>(getpid());
+}
+
+unsigned long ThreadId()
+{
+    // The kernel's id of the thread, the one tools such as top and gdb show.
+    return static_cast<unsigned long>(syscall(SYS_gettid));
+}
+
+char PathSeparator()
+{
+    return '/';
+}
+
+QByteArray LogRootFolder()
+{
+    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return QDir::toNativeSeparators(base + QStringLiteral("/QN_PXL_V6_Logs")).toLocal8Bit();
+}
+
+FILE* OpenSharedForAppend(const QByteArray& path)
+{
+    // "e": the file is not inherited by processes the tool starts.
+    return fopen(path.constData(), "ae");
+}
+
+bool MakeOwnerAccessible(const QByteArray& path)
+{
+    // Read and write alone would drop the search bit, and nothing could be made inside the folder.
+    return chmod(path.constData(), S_IRWXU) == 0;
+}
+
+} // namespace Platform
+#endif

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QByteArray>
+
+#include <cstdio>
+
+// The few operating-system services the logger and the file utilities need, in one place.
+namespace Platform {
+
+struct LocalTime
+{
+    int year;
+    int month;
+    int day;
+    int hour;
+    int minute;
+    int second;
+    int millisecond;
+};
+
+LocalTime CurrentLocalTime();
+unsigned long ProcessId();
+unsigned long ThreadId();
+
+char PathSeparator();
+
+// The root folder of logs and dump folders, with native separators, in the local 8-bit encoding.
+QByteArray LogRootFolder();
+
+// Opens a file for appending while other processes may still read and write it; null on failure.
+FILE* OpenSharedForAppend(const QByteArray& path);
+
+// Gives the owner of a newly made folder full use of it; false when the permissions could not be set.
+bool MakeOwnerAccessible(const QByteArray& path);
+
+} // namespace Platform
