@@ -131,3 +131,34 @@ bool ReadChecksumList(const QString& path, QVector<ChecksumListEntry>& out, QStr
 }
 
 } // namespace loadformat
+
+namespace loadformat {
+
+bool WriteChecksumListForScatter(const QString& scatterPath, QVector<ChecksumListEntry>& written,
+                                 QString& error)
+{
+    Scatter scatter;
+    if (!ReadScatter(scatterPath, scatter, error))
+        return false;
+    QVector<ChecksumListEntry> entries;
+    entries.reserve(scatter.images.size());
+    for (const ScatterEntry& image : scatter.images) {
+        ChecksumListEntry entry;
+        entry.name = image.image;
+        QString reason;
+        if (!LoadChecksum::OfFile(scatter.ImagePath(image), entry.checksum, reason)) {
+            error = QStringLiteral("%1:%2: image \"%3\": %4")
+                        .arg(scatterPath)
+                        .arg(image.line)
+                        .arg(image.image, reason);
+            return false;
+        }
+        entries.append(entry);
+    }
+    if (!WriteChecksumList(ChecksumListPath(scatterPath), entries, error))
+        return false;
+    written = entries;
+    return true;
+}
+
+} // namespace loadformat

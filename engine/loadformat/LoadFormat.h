@@ -79,6 +79,10 @@ QString ChecksumListPath(const QString& scatterPath);
 bool WriteChecksumList(const QString& path, const QVector<ChecksumListEntry>& entries, QString& error);
 // Refuses malformed or hostile XML, elements without "name", and two entries of one name.
 bool ReadChecksumList(const QString& path, QVector<ChecksumListEntry>& out, QString& error);
+// Hashes every image the scatter file lists and writes the checksum list beside it. A missing or
+// unreadable image is named with the scatter line that lists it.
+bool WriteChecksumListForScatter(const QString& scatterPath, QVector<ChecksumListEntry>& written,
+                                 QString& error);
 
 // ---- Guarded XML for every document the engine side reads: size cap, no DOCTYPE, depth <= 64,
 // no more than 64 KiB without a completed token. Errors carry the reader's message, line and column.
