@@ -1,0 +1,281 @@
+#include "Utility/FileUtils.h"
+#include "logging/Log.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QtTest>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+bool WriteFile(const QString& path, const QByteArray& content = "data")
+{
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+QByteArray ReadFile(const QString& path)
+{
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+QString LogFilePath()
+{
+    return QString::fromLocal8Bit(Logger::Instance().GetDumpFolder()) + "/Praxilo_TOOL.log";
+}
+
+bool IsRoot()
+{
+    return geteuid() == 0;
+}
+
+} // namespace
+
+class TestFileUtils : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void init();
+    void appFilePathJoinsDirectoryAndName();
+    void checkDirectoryResultsAndLines_data();
+    void checkDirectoryResultsAndLines();
+    void createdFolderTakesNewEntries();
+    void existingFolderKeepsItsPermissions();
+    void removeDirectoryDeletesHiddenEntries();
+    void removeDirectoryOnMissingPathSucceeds();
+    void removeDirectoryLeavesAPlainFile();
+    void removeDirectoryRemovesLinksNotTheirTargets();
+    void removeDirectoryOnALinkRemovesOnlyTheLink();
+    void removeDirectoryStopsAtAnEntryItCannotRemove();
+    void checkFileMessages_data();
+    void checkFileMessages();
+    void checkFileOnUnreadableFile();
+
+private:
+    QString work;
+    int caseNumber = 0;
+};
+
+void TestFileUtils::initTestCase()
+{
+    const QString xdg = QDir::current().absoluteFilePath("xdg");
+    QDir(xdg).removeRecursively();
+    qputenv("XDG_DATA_HOME", QFile::encodeName(xdg));
+    Logger::Instance().StartLogging();
+    QVERIFY(QFileInfo(LogFilePath()).isFile());
+}
+
+void TestFileUtils::init()
+{
+    work = QDir::current().absoluteFilePath(QString("case-%1").arg(++caseNumber));
+    QDir(work).removeRecursively();
+    QVERIFY(QDir().mkpath(work));
+}
+
+void TestFileUtils::appFilePathJoinsDirectoryAndName()
+{
+#ifdef Q_OS_WIN
+    FileUtils::SetAppDirectory("C:\\Tools");
+    QCOMPARE(FileUtils::GetAppFilePath("pxl_setting.ini"), QByteArray("C:\\Tools\\pxl_setting.ini"));
+#else
+    FileUtils::SetAppDirectory("/opt/tools");
+    QCOMPARE(FileUtils::GetAppFilePath("pxl_setting.ini"), QByteArray("/opt/tools/pxl_setting.ini"));
+    const QByteArray self = FileUtils::GetAppFilePath("x");
+    FileUtils::SetAppDirectory(self.left(self.size() - 2));
+    QCOMPARE(FileUtils::GetAppFilePath("other.ini"), QByteArray("/opt/tools/other.ini"));
+#endif
+}
+
+void TestFileUtils::checkDirectoryResultsAndLines_data()
+{
+    QTest::addColumn<QString>("relative");
+    QTest::addColumn<bool>("existing");
+    QTest::addColumn<bool>("create");
+    QTest::addColumn<int>("result");
+    QTest::addColumn<QString>("line");
+
+    QTest::newRow("existing, create") << "here" << true << true << 0 << "the dir(%1) already exists.";
+    QTest::newRow("existing, no create") << "here" << true << false << 0 << "the dir(%1) already exists.";
+    QTest::newRow("missing, no create") << "a/b/c" << false << false << 1 << "the dir(%1) does not exist.";
+    QTest::newRow("three missing levels") << "a/b/c" << false << true << 2 << "create the dir(%1) succeed.";
+    QTest::newRow("under a plain file")
+        << "plain/inner" << false << true << 3 << "create the dir(%1) failed.";
+}
+
+void TestFileUtils::checkDirectoryResultsAndLines()
+{
+    QFETCH(QString, relative);
+    QFETCH(bool, existing);
+    QFETCH(bool, create);
+    QFETCH(int, result);
+    QFETCH(QString, line);
+
+    const QString path = work + "/" + relative;
+    if (existing) {
+        QVERIFY(QDir().mkpath(path));
+    }
+    // A folder cannot be made under a plain file, whoever runs the test.
+    QVERIFY(WriteFile(work + "/plain"));
+
+    const qint64 offset = QFileInfo(LogFilePath()).size();
+    QCOMPARE(FileUtils::CheckDirectory(QFile::encodeName(path), create), result);
+    QCOMPARE(QFileInfo(path).isDir(), result == 0 || result == 2);
+
+    const QByteArray logged = ReadFile(LogFilePath()).mid(static_cast<int>(offset));
+    QVERIFY(logged.endsWith("\n"));
+    QCOMPARE(logged.count('\n'), 1);
+    const QByteArray expected = "][D]: FileUtils::CheckDirectory(): FileUtils::CheckDirectory(): " +
+                                QFile::encodeName(line.arg(path)) + "(FileUtils,";
+    QVERIFY2(logged.contains(expected), logged.constData());
+}
+
+void TestFileUtils::createdFolderTakesNewEntries()
+{
+    const QString path = work + "/made/here";
+    QCOMPARE(FileUtils::CheckDirectory(QFile::encodeName(path), true), int(FileUtils::DirectoryCreated));
+    QVERIFY(QFileInfo(path).isDir());
+#ifndef Q_OS_WIN
+    struct stat info;
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(S_IRWXU));
+#endif
+    QVERIFY(WriteFile(path + "/inside.txt"));
+    QVERIFY(QDir(path).mkdir("sub"));
+    QCOMPARE(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 2);
+}
+
+void TestFileUtils::existingFolderKeepsItsPermissions()
+{
+    const QString path = work + "/kept";
+    QVERIFY(QDir().mkpath(path));
+    QVERIFY(chmod(QFile::encodeName(path).constData(), 0750) == 0);
+    QCOMPARE(FileUtils::CheckDirectory(QFile::encodeName(path), true), int(FileUtils::DirectoryExists));
+    struct stat info;
+    QCOMPARE(stat(QFile::encodeName(path).constData(), &info), 0);
+    QCOMPARE(info.st_mode & 0777, mode_t(0750));
+}
+
+void TestFileUtils::removeDirectoryDeletesHiddenEntries()
+{
+    const QString tree = work + "/tree";
+    QVERIFY(QDir().mkpath(tree + "/sub/.hiddenDir"));
+    QVERIFY(WriteFile(tree + "/.hidden"));
+    QVERIFY(WriteFile(tree + "/visible.txt"));
+    QVERIFY(WriteFile(tree + "/sub/.hiddenDir/.deeper"));
+    QVERIFY(WriteFile(tree + "/sub/file"));
+    QVERIFY(FileUtils::RemoveDirectory(QFile::encodeName(tree)));
+    QVERIFY(!QFileInfo::exists(tree));
+    QVERIFY(QFileInfo(work).isDir());
+}
+
+void TestFileUtils::removeDirectoryOnMissingPathSucceeds()
+{
+    QVERIFY(FileUtils::RemoveDirectory(QFile::encodeName(work + "/nothing/here")));
+    QVERIFY(QFileInfo(work).isDir());
+}
+
+void TestFileUtils::removeDirectoryLeavesAPlainFile()
+{
+    const QString file = work + "/PXL_Dump_file";
+    QVERIFY(WriteFile(file, "keep me"));
+    QVERIFY(!FileUtils::RemoveDirectory(QFile::encodeName(file)));
+    QCOMPARE(ReadFile(file), QByteArray("keep me"));
+}
+
+void TestFileUtils::removeDirectoryRemovesLinksNotTheirTargets()
+{
+    const QString target = work + "/target";
+    QVERIFY(QDir().mkpath(target + "/inner"));
+    QVERIFY(WriteFile(target + "/precious.txt", "precious"));
+    QVERIFY(WriteFile(target + "/inner/also.txt"));
+    QVERIFY(WriteFile(work + "/targetFile.txt", "file target"));
+
+    const QString tree = work + "/tree";
+    QVERIFY(QDir().mkpath(tree + "/sub"));
+    QVERIFY(QFile::link(target, tree + "/linkToDir"));
+    QVERIFY(QFile::link(target, tree + "/sub/.hiddenLinkToDir"));
+    QVERIFY(QFile::link(work + "/targetFile.txt", tree + "/linkToFile"));
+    QVERIFY(QFile::link(work + "/gone", tree + "/danglingLink"));
+
+    QVERIFY(FileUtils::RemoveDirectory(QFile::encodeName(tree)));
+    QVERIFY(!QFileInfo::exists(tree) && !QFileInfo(tree).isSymLink());
+    QCOMPARE(ReadFile(target + "/precious.txt"), QByteArray("precious"));
+    QVERIFY(QFileInfo(target + "/inner/also.txt").isFile());
+    QCOMPARE(ReadFile(work + "/targetFile.txt"), QByteArray("file target"));
+}
+
+void TestFileUtils::removeDirectoryOnALinkRemovesOnlyTheLink()
+{
+    const QString target = work + "/target";
+    QVERIFY(QDir().mkpath(target));
+    QVERIFY(WriteFile(target + "/precious.txt", "precious"));
+    const QString link = work + "/PXL_Dump_link";
+    QVERIFY(QFile::link(target, link));
+
+    QVERIFY(FileUtils::RemoveDirectory(QFile::encodeName(link)));
+    QVERIFY(!QFileInfo(link).isSymLink());
+    QCOMPARE(ReadFile(target + "/precious.txt"), QByteArray("precious"));
+}
+
+void TestFileUtils::removeDirectoryStopsAtAnEntryItCannotRemove()
+{
+    if (IsRoot()) {
+        QSKIP("root may delete inside a read-only folder");
+    }
+    const QString tree = work + "/tree";
+    QVERIFY(QDir().mkpath(tree + "/locked"));
+    QVERIFY(WriteFile(tree + "/locked/stays.txt"));
+    QVERIFY(chmod(QFile::encodeName(tree + "/locked").constData(), 0500) == 0);
+    const bool removed = FileUtils::RemoveDirectory(QFile::encodeName(tree));
+    chmod(QFile::encodeName(tree + "/locked").constData(), 0700);
+    QVERIFY(!removed);
+    QVERIFY(QFileInfo(tree + "/locked/stays.txt").isFile());
+}
+
+void TestFileUtils::checkFileMessages_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("ok");
+    QTest::addColumn<QString>("message");
+
+    QTest::newRow("empty name") << QString() << false << "filename is empty.";
+    QTest::newRow("missing") << "missing.xml" << false << "%1 is not exist.";
+    QTest::newRow("directory") << "folder" << false << "%1 is not a regular file.";
+    QTest::newRow("readable file") << "flash.xml" << true << "untouched";
+}
+
+void TestFileUtils::checkFileMessages()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, ok);
+    QFETCH(QString, message);
+
+    QVERIFY(QDir(work).mkdir("folder"));
+    QVERIFY(WriteFile(work + "/flash.xml"));
+    const QString fileName = name.isEmpty() ? name : work + "/" + name;
+    QString errorMsg = "untouched";
+    QCOMPARE(FileUtils::CheckFile(fileName, errorMsg), ok);
+    QCOMPARE(errorMsg, message.contains("%1") ? message.arg(fileName) : message);
+}
+
+void TestFileUtils::checkFileOnUnreadableFile()
+{
+    if (IsRoot()) {
+        QSKIP("root reads every file whatever its permissions");
+    }
+    const QString file = work + "/secret.xml";
+    QVERIFY(WriteFile(file));
+    QVERIFY(chmod(QFile::encodeName(file).constData(), 0200) == 0);
+    QString errorMsg;
+    QVERIFY(!FileUtils::CheckFile(file, errorMsg));
+    QCOMPARE(errorMsg, file + " is not a readable file.");
+}
+
+QTEST_GUILESS_MAIN(TestFileUtils)
+#include "tst_fileutils.moc"
