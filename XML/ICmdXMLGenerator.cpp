@@ -1,0 +1,222 @@
+#include "XML/ICmdXMLGenerator.h"
+
+#include "logging/Log.h"
+
+#include <QDir>
+#include <QPair>
+#include <QVector>
+
+#include <QByteArray>
+
+static constexpr char kLogSource[] = "XML\\ICmdXMLGenerator";
+
+namespace {
+
+using Arguments = QVector<QPair<QString, QString>>;
+
+QString BuildDocument(const QString& command, const Arguments& arguments)
+{
+    QDomDocument document;
+    document.clear();
+    document.appendChild(document.createProcessingInstruction(
+        QStringLiteral("xml"), QStringLiteral("version=\"1.0\" encoding=\"utf-8\"")));
+    QDomElement da = document.createElement(QStringLiteral("da"));
+    document.appendChild(da);
+    ICmdXMLGenerator::AppendTextElement(document, da, QStringLiteral("version"), QStringLiteral("1.0"));
+    ICmdXMLGenerator::AppendTextElement(document, da, QStringLiteral("command"), command);
+    QDomElement arg = document.createElement(QStringLiteral("arg"));
+    da.appendChild(arg);
+    for (const auto& argument : arguments) {
+        ICmdXMLGenerator::AppendTextElement(document, arg, argument.first, argument.second);
+    }
+    return document.toString(4);
+}
+
+QString MemoryTarget(quintptr address, quint64 length)
+{
+    return QStringLiteral("MEM://0x") + QString::number(address, 16) + QStringLiteral(":0x") +
+           QString::number(length, 16);
+}
+
+QString ChecksumLevelText(int32_t level)
+{
+    if (level & 1) {
+        return QStringLiteral("NONE");
+    }
+    QString text;
+    if (level & 4) {
+        text = QStringLiteral("STORAGE");
+    }
+    if (level & 2) {
+        text = text.isEmpty() ? QStringLiteral("USB") : QStringLiteral("USB-") + text;
+    }
+    return text;
+}
+
+QString BatteryExistText(uint8_t batteryExist)
+{
+    switch (batteryExist) {
+    case 1:
+        return QStringLiteral("YES");
+    case 2:
+        return QStringLiteral("NO");
+    default:
+        return QStringLiteral("AUTO-DETECT");
+    }
+}
+
+} // namespace
+
+ICmdXMLGenerator::~ICmdXMLGenerator() = default;
+
+void ICmdXMLGenerator::SetRuntimeParameters(const RuntimeParameters& runtimeParams)
+{
+    checksumLevel = runtimeParams.checksumLevel;
+    batteryExist = runtimeParams.batteryExist;
+    hwResetKey = runtimeParams.hwResetKey;
+    daLogLevel = runtimeParams.daLogLevel;
+    logChannel = runtimeParams.logChannel;
+    systemOs = runtimeParams.systemOs;
+}
+
+void ICmdXMLGenerator::SetMetaSetting(const QString& connectType, const QString& mobileLog,
+                                      const QString& adb)
+{
+    this->connectType = connectType;
+    this->mobileLog = mobileLog;
+    this->adb = adb;
+}
+
+QString ICmdXMLGenerator::GetFlashAllCmdString(const QString& loadPath) const
+{
+    return BuildDocument(QStringLiteral("CMD:FLASH-ALL"),
+                         {{QStringLiteral("path_separator"), QStringLiteral("/")},
+                          {QStringLiteral("source_file"), QDir::toNativeSeparators(loadPath)}});
+}
+
+QString ICmdXMLGenerator::GetFWCmdString(const QString& loadPath) const
+{
+    const QString backupFolder = QDir::currentPath() + QStringLiteral("/BackupFolder");
+    LOGI("ICmdXMLGenerator::GetFWCmdString", "backupFolder = %s", backupFolder.toLocal8Bit().constData());
+    return BuildDocument(QStringLiteral("CMD:FLASH-UPDATE"),
+                         {{QStringLiteral("path_separator"), QStringLiteral("/")},
+                          {QStringLiteral("source_file"), QDir::toNativeSeparators(loadPath)},
+                          {QStringLiteral("backup_folder"), QDir::toNativeSeparators(backupFolder)}});
+}
+
+QString ICmdXMLGenerator::GetEraseFlashCmdString() const
+{
+    return BuildDocument(QStringLiteral("CMD:ERASE-FLASH"),
+                         {{QStringLiteral("partition"), QStringLiteral("ALL")},
+                          {QStringLiteral("offset"), QStringLiteral("0x0")},
+                          {QStringLiteral("length"), QStringLiteral("0x0")}});
+}
+
+QString ICmdXMLGenerator::GetWriteEfuseCmdString(const QString& efuseImagePath) const
+{
+    return BuildDocument(QStringLiteral("CMD:WRITE-EFUSE"),
+                         {{QStringLiteral("source_file"), QDir::toNativeSeparators(efuseImagePath)}});
+}
+
+QString ICmdXMLGenerator::GetReadEfuseCmdString(const QString& readbackPath) const
+{
+    return BuildDocument(QStringLiteral("CMD:READ-EFUSE"),
+                         {{QStringLiteral("target_file"), QDir::toNativeSeparators(readbackPath)}});
+}
+
+QString ICmdXMLGenerator::GetSetBootModeCmdString(const QString& mode) const
+{
+    Arguments arguments{{QStringLiteral("mode"), mode}};
+    if (mode == QLatin1String("META")) {
+        arguments.append({QStringLiteral("connect_type"), connectType});
+        arguments.append({QStringLiteral("mobile_log"), mobileLog});
+        arguments.append({QStringLiteral("adb"), adb});
+    }
+    return BuildDocument(QStringLiteral("CMD:SET-BOOT-MODE"), arguments);
+}
+
+QString ICmdXMLGenerator::GetRebootCmdString(bool immediate) const
+{
+    return BuildDocument(
+        QStringLiteral("CMD:REBOOT"),
+        {{QStringLiteral("action"), immediate ? QStringLiteral("IMMEDIATE") : QStringLiteral("DISCONNECT")}});
+}
+
+QString ICmdXMLGenerator::GetDownloadImageFeedback(int portIndex) const
+{
+    const QString filePath = FeedbackFilePath(portIndex);
+    // A folder that cannot be made is not reported here: the engine then fails to write the file, and the
+    // checksum comparison reports the missing file.
+    QDir().mkpath(QDir::currentPath() + QStringLiteral("/Tmp"));
+    LOGI("ICmdXMLGenerator::GetDownloadImageFeedback", "DownloadImageFeedbackFilePath = %s",
+         filePath.toLocal8Bit().constData());
+    return BuildDocument(QStringLiteral("CMD:GET-DOWNLOADED-IMAGE-FEEDBACK"),
+                         {{QStringLiteral("target_file"), QDir::toNativeSeparators(filePath)}});
+}
+
+QString ICmdXMLGenerator::GetRuntimeParameterCmdString() const
+{
+    // The DA only runs on this host family, so the copied system name is not trusted for the document.
+    return BuildDocument(QStringLiteral("CMD:SET-RUNTIME-PARAMETER"),
+                         {{QStringLiteral("checksum_level"), ChecksumLevelText(checksumLevel)},
+                          {QStringLiteral("battery_exist"), BatteryExistText(batteryExist)},
+                          {QStringLiteral("hw_reset_key"), hwResetKey},
+                          {QStringLiteral("da_log_level"), daLogLevel},
+                          {QStringLiteral("log_channel"), logChannel},
+                          {QStringLiteral("system_os"), QStringLiteral("WINDOWS")}});
+}
+
+QString ICmdXMLGenerator::GetSysPropertyCmdString(const QString& key)
+{
+    const auto address = reinterpret_cast<quintptr>(MemoryBufferAddress());
+    return BuildDocument(QStringLiteral("CMD:GET-SYS-PROPERTY"),
+                         {{QStringLiteral("key"), key},
+                          {QStringLiteral("target_file"), MemoryTarget(address, kMemoryBufferSize)}});
+}
+
+QString ICmdXMLGenerator::GetDevFWInfoCmdString()
+{
+    const auto address = reinterpret_cast<quintptr>(MemoryBufferAddress());
+    return BuildDocument(QStringLiteral("CMD:SECURITY-GET-DEV-FW-INFO"),
+                         {{QStringLiteral("target_file"), MemoryTarget(address, kMemoryBufferSize)}});
+}
+
+QString ICmdXMLGenerator::GetSetFlashPolicyCmdString(const void* data, uint32_t length) const
+{
+    return BuildDocument(
+        QStringLiteral("CMD:SECURITY-SET-FLASH-POLICY"),
+        {{QStringLiteral("source_file"), MemoryTarget(reinterpret_cast<quintptr>(data), length)}});
+}
+
+QString ICmdXMLGenerator::GetMemoryBufferString() const
+{
+    if (!memoryBuffer) {
+        return QString();
+    }
+    // The engine may fill the whole buffer without a terminating zero; never read past its end.
+    const char* data = memoryBuffer->data();
+    return QString::fromUtf8(data, static_cast<int>(qstrnlen(data, kMemoryBufferSize)));
+}
+
+QString ICmdXMLGenerator::FeedbackFilePath(int portIndex)
+{
+    return QDir::currentPath() + QStringLiteral("/Tmp") + QStringLiteral("/DownloadImageFeedback_") +
+           QString::number(portIndex) + QStringLiteral(".xml");
+}
+
+void ICmdXMLGenerator::AppendTextElement(QDomDocument& document, QDomElement& parent, const QString& tag,
+                                         const QString& text)
+{
+    QDomElement element = document.createElement(tag);
+    QDomText textNode = document.createTextNode(text);
+    parent.appendChild(element);
+    element.appendChild(textNode);
+}
+
+const char* ICmdXMLGenerator::MemoryBufferAddress()
+{
+    if (!memoryBuffer) {
+        memoryBuffer = std::make_shared<std::vector<char>>(kMemoryBufferSize, '\0');
+    }
+    return memoryBuffer->data();
+}
