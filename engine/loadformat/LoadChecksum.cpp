@@ -16,8 +16,6 @@ namespace loadformat {
 
 namespace {
 
-// Large windows keep the mapping count low while bounding the address space a single hash holds.
-constexpr qint64 kMapWindow = qint64(256) * 1024 * 1024;
 constexpr qint64 kReadBlock = qint64(4) * 1024 * 1024;
 
 } // namespace
@@ -81,7 +79,7 @@ bool LoadChecksum::OfFile(const QString& path, QString& text, QString& error)
     qint64 done = 0;
     bool mapped = size > 0;
     while (mapped && done < size) {
-        const qint64 length = std::min(kMapWindow, size - done);
+        const qint64 length = std::min(kFileHashWindow, size - done);
         uchar* view = file.map(done, length);
         if (view == nullptr) {
             mapped = false;

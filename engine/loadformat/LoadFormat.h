@@ -43,6 +43,9 @@ bool WriteScatter(const QString& path, const QVector<ScatterEntry>& entries, con
 
 QString ChecksumText(uint64_t hash);
 
+// Files are hashed through mappings of at most this many bytes at a time.
+inline constexpr qint64 kFileHashWindow = qint64(64) * 1024 * 1024;
+
 class LoadChecksum
 {
 public:

@@ -1,11 +1,11 @@
 #include "ImageName.h"
 #include "LoadFormat.h"
+#include "Utf8Text.h"
 
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
-#include <QTextCodec>
 
 namespace loadformat {
 
@@ -23,9 +23,10 @@ QString LineError(const QString& path, int line, const QString& reason)
 
 bool DecodeLine(const QByteArray& bytes, QString& out)
 {
-    QTextCodec::ConverterState state;
-    out = QTextCodec::codecForName("UTF-8")->toUnicode(bytes.constData(), bytes.size(), &state);
-    return state.invalidChars == 0 && !bytes.contains('\0');
+    if (Utf8Text::FirstInvalid(bytes) >= 0 || bytes.contains('\0'))
+        return false;
+    out = QString::fromUtf8(bytes);
+    return true;
 }
 
 QString PartitionProblem(const QString& partition)

@@ -1,4 +1,5 @@
 #include "LoadFormat.h"
+#include "Utf8Text.h"
 
 #include <QFile>
 #include <QXmlStreamReader>
@@ -26,54 +27,18 @@ bool HasUtf16Bom(const QByteArray& bytes)
     return bytes.startsWith("\xff\xfe") || bytes.startsWith("\xfe\xff");
 }
 
-// Offset of the first byte that does not belong to a well-formed UTF-8 sequence, or -1.
-int FirstInvalidUtf8(const QByteArray& bytes)
-{
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.constData());
-    const int size = bytes.size();
-    int i = 0;
-    while (i < size) {
-        const unsigned char lead = data[i];
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        }
-        int length = 0;
-        unsigned int minimum = 0;
-        unsigned int value = 0;
-        if ((lead & 0xe0) == 0xc0) {
-            length = 2;
-            minimum = 0x80;
-            value = lead & 0x1f;
-        } else if ((lead & 0xf0) == 0xe0) {
-            length = 3;
-            minimum = 0x800;
-            value = lead & 0x0f;
-        } else if ((lead & 0xf8) == 0xf0) {
-            length = 4;
-            minimum = 0x10000;
-            value = lead & 0x07;
-        } else {
-            return i;
-        }
-        if (i + length > size)
-            return i;
-        for (int k = 1; k < length; ++k) {
-            if ((data[i + k] & 0xc0) != 0x80)
-                return i;
-            value = (value << 6) | (data[i + k] & 0x3f);
-        }
-        if (value < minimum || value > 0x10ffff || (value >= 0xd800 && value <= 0xdfff))
-            return i;
-        i += length;
-    }
-    return -1;
-}
-
 bool DeclaresOtherEncoding(const QXmlStreamReader& reader)
 {
     const QString encoding = reader.documentEncoding().toString();
     return !encoding.isEmpty() && encoding.compare(QLatin1String("UTF-8"), Qt::CaseInsensitive) != 0;
+}
+
+QString PositionOf(const QByteArray& bytes, int offset)
+{
+    const int lineStart = bytes.lastIndexOf('\n', offset) + 1;
+    return QStringLiteral("(line %1, column %2)")
+        .arg(bytes.left(offset).count('\n') + 1)
+        .arg(offset - lineStart + 1);
 }
 
 } // namespace
@@ -95,6 +60,18 @@ bool ReadXmlTree(const QByteArray& bytes, XmlNode& root, QString& error, qint64 
                     .arg(cap);
         return false;
     }
+    // Everything the engine side reads is written as UTF-8; the reader would quietly replace malformed
+    // bytes, and knowing the encoding lets the token guard count bytes exactly.
+    if (HasUtf16Bom(bytes)) {
+        error = QStringLiteral("only UTF-8 documents are accepted (line 1, column 1)");
+        return false;
+    }
+    const int invalid = Utf8Text::FirstInvalid(bytes);
+    if (invalid >= 0) {
+        error = QStringLiteral("the document is not valid UTF-8 %1").arg(PositionOf(bytes, invalid));
+        return false;
+    }
+
     QXmlStreamReader reader;
     reader.setNamespaceProcessing(false);
 
@@ -102,30 +79,32 @@ bool ReadXmlTree(const QByteArray& bytes, XmlNode& root, QString& error, qint64 
     std::vector<XmlNode*> open;
     bool haveRoot = false;
     qint64 fed = 0;
-    qint64 fedAtLastToken = 0;
+    qint64 lastTokenEnd = 0;
+    Utf8Text::Cursor cursor(bytes);
 
-    // Feeding the reader in chunks lets a token that never completes be refused after a bounded
-    // amount of input instead of after the whole document.
+    // Feeding the reader in chunks, never further than the guard allows past the end of the last
+    // completed token, refuses an endless token after a bounded amount of input.
     for (;;) {
         const QXmlStreamReader::TokenType token = reader.readNext();
         if (token == QXmlStreamReader::Invalid) {
-            if (reader.error() != QXmlStreamReader::PrematureEndOfDocumentError)
+            if (reader.error() != QXmlStreamReader::PrematureEndOfDocumentError || fed >= bytes.size())
                 break;
-            if (fed >= bytes.size())
-                break;
-            if (fed - fedAtLastToken >= kMaxPendingBytes) {
+            const qint64 allowed = lastTokenEnd + kMaxPendingBytes - fed;
+            if (allowed <= 0) {
                 reader.raiseError(
                     QStringLiteral("no complete XML token within %1 bytes").arg(kMaxPendingBytes));
                 break;
             }
-            const qint64 length = std::min(kChunk, qint64(bytes.size()) - fed);
+            const qint64 length = std::min({kChunk, allowed, qint64(bytes.size()) - fed});
             reader.addData(QByteArray::fromRawData(bytes.constData() + fed, int(length)));
             fed += length;
             continue;
         }
-        fedAtLastToken = fed;
+        lastTokenEnd = cursor.ByteOffsetOf(reader.characterOffset(), fed);
         switch (token) {
         case QXmlStreamReader::StartDocument:
+            if (DeclaresOtherEncoding(reader))
+                reader.raiseError(QStringLiteral("only UTF-8 documents are accepted"));
             break;
         case QXmlStreamReader::DTD:
             reader.raiseError(QStringLiteral("DOCTYPE declarations are not accepted"));
@@ -173,23 +152,9 @@ bool ReadXmlTree(const QByteArray& bytes, XmlNode& root, QString& error, qint64 
         if (reader.hasError() || token == QXmlStreamReader::EndDocument)
             break;
     }
-    if (!reader.hasError() && reader.atEnd() && !haveRoot)
-        reader.raiseError(QStringLiteral("the document has no root element"));
     if (reader.hasError()) {
         error = PositionedError(reader);
         return false;
-    }
-    // The reader silently replaces malformed UTF-8 with U+FFFD, which would turn a corrupt name into
-    // a plausible one.
-    if (!DeclaresOtherEncoding(reader) && !HasUtf16Bom(bytes)) {
-        const int bad = FirstInvalidUtf8(bytes);
-        if (bad >= 0) {
-            const int lineStart = bytes.lastIndexOf('\n', bad) + 1;
-            error = QStringLiteral("the document is not valid UTF-8 (line %1, column %2)")
-                        .arg(bytes.left(bad).count('\n') + 1)
-                        .arg(bad - lineStart + 1);
-            return false;
-        }
     }
     if (reader.tokenType() != QXmlStreamReader::EndDocument) {
         error = QStringLiteral("the document ends before its root element is closed (line %1, column %2)")
