@@ -1,4 +1,5 @@
 #include "CmdXmlTestSupport.h"
+#include "StdoutCapture.h"
 #include "XML/ICmdXMLGenerator.h"
 
 #include <QDir>
@@ -40,6 +41,7 @@ private Q_SLOTS:
     void feedbackPathAloneCreatesNothing();
     void feedbackDocumentIsBuiltEvenWhenFolderCannotBeMade();
     void backupFolderIsNamedButNotCreated();
+    void buildersLogTheFeedbackFileAndBackupFolder();
 };
 
 void TestCmdXml::everyBuilderWritesTheExactDocument_data()
@@ -481,6 +483,22 @@ void TestCmdXml::backupFolderIsNamedButNotCreated()
     QCOMPARE(Argument(document, "CMD:FLASH-UPDATE", "backup_folder"),
              Native(QDir::currentPath() + "/BackupFolder"));
     QVERIFY(!QFileInfo::exists(QDir::currentPath() + "/BackupFolder"));
+}
+
+void TestCmdXml::buildersLogTheFeedbackFileAndBackupFolder()
+{
+    ScopedWorkingFolder working;
+    QVERIFY(working.IsValid());
+    const QByteArray cwd = QDir::currentPath().toLocal8Bit();
+    StdoutCapture capture;
+    QVERIFY(capture.IsActive());
+    ICmdXMLGenerator generator;
+    generator.GetDownloadImageFeedback(4);
+    generator.GetFWCmdString("/load/scatter.txt");
+    const QByteArray output = capture.Finish();
+    QVERIFY2(output.contains("DownloadImageFeedbackFilePath = " + cwd + "/Tmp/DownloadImageFeedback_4.xml\n"),
+             output.constData());
+    QVERIFY2(output.contains("backupFolder = " + cwd + "/BackupFolder\n"), output.constData());
 }
 
 QTEST_GUILESS_MAIN(TestCmdXml)
