@@ -2,11 +2,10 @@
 
 #include "logging/Log.h"
 
+#include <QByteArray>
 #include <QDir>
 #include <QPair>
 #include <QVector>
-
-#include <QByteArray>
 
 static constexpr char kLogSource[] = "XML\\ICmdXMLGenerator";
 
@@ -156,7 +155,7 @@ QString ICmdXMLGenerator::GetDownloadImageFeedback(int portIndex) const
 
 QString ICmdXMLGenerator::GetRuntimeParameterCmdString() const
 {
-    // The DA only runs on this host family, so the copied system name is not trusted for the document.
+    // The engine expects the host family it was built for, whatever the record carries.
     return BuildDocument(QStringLiteral("CMD:SET-RUNTIME-PARAMETER"),
                          {{QStringLiteral("checksum_level"), ChecksumLevelText(checksumLevel)},
                           {QStringLiteral("battery_exist"), BatteryExistText(batteryExist)},
