@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QString>
+
+// Compares the checksums the device reports for the images it received with the load's own checksum
+// list "scatter_checksum.xml" beside the scatter file. recordPortIndex is the port the command was built
+// for (it goes into the log); sessionPortIndex names the feedback file the engine wrote. Returns 0 when
+// every comparable image matches (also when none is comparable), -1 on the first difference or when
+// either file cannot be read. The feedback file is removed once read, so that the next device on the
+// port is never judged by this one's answer.
+int CbGetDownloadImageFeedback(int recordPortIndex, const QString& scatterPath, int sessionPortIndex);
