@@ -1,0 +1,23 @@
+// Devices that were plugged in or enumerated again, in order; each goes to exactly one scan for any port.
+#pragma once
+
+#include "DeviceSlot.h"
+
+#include <deque>
+
+namespace quillonsim {
+
+class ArrivalQueue
+{
+public:
+    // A device that is still waiting in the queue is not queued twice, so a rack nobody scans stays bounded.
+    void Push(const DeviceRef& arrival);
+    bool Pop(DeviceRef& arrival);
+    bool Empty() const { return queue.empty(); }
+    void Clear() { queue.clear(); }
+
+private:
+    std::deque<DeviceRef> queue;
+};
+
+} // namespace quillonsim

@@ -1,0 +1,278 @@
+#include "CommandExecutor.h"
+
+#include "CommandNames.h"
+#include "DeviceIdentity.h"
+#include "FlashJob.h"
+#include "MemoryTarget.h"
+#include "SlaGate.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QXmlStreamWriter>
+
+namespace quillonsim {
+
+namespace {
+
+Status Invalid(const QString& text)
+{
+    return Status::Fail(QUILLON_E_INVALID_ARGUMENT, text);
+}
+
+QString LocalPath(const QString& path)
+{
+    return QDir::fromNativeSeparators(path);
+}
+
+} // namespace
+
+Status CommandExecutor::Execute(const CommandDocument& command)
+{
+    namespace N = CommandNames;
+    const QString& name = command.Name();
+    if (!N::IsSupported(name))
+        return Status::Fail(QUILLON_E_UNSUPPORTED, QStringLiteral("Unsupported command %1").arg(name));
+    Session& session = context.TheSession();
+    if (!context.TheFarm().StillPresent(session.device)) {
+        session.state = Session::State::Lost;
+        return Status::Fail(QUILLON_E_DEVICE,
+                            QStringLiteral("Device on %1 is no longer connected").arg(context.PortName()));
+    }
+    const PortSettings& settings = context.Settings();
+    if (settings.fault.Fails(Stage::Command, session.device.deviceNumber) &&
+        settings.fault.failCommand == name)
+        return Status::Fail(QUILLON_E_DEVICE,
+                            QStringLiteral("Device on %1 failed %2").arg(context.PortName(), name));
+    QString error;
+    if (!SlaGate::Permits(settings, session, name, error))
+        return Status::Fail(QUILLON_E_AUTH, error);
+    if (name == N::kEraseFlash)
+        return EraseFlash(command);
+    if (name == N::kFlashAll)
+        return Flash(command, false);
+    if (name == N::kFlashUpdate)
+        return Flash(command, true);
+    if (name == N::kFeedback)
+        return WriteFeedback(command);
+    if (name == N::kWriteEfuse)
+        return WriteEfuse(command);
+    if (name == N::kReadEfuse)
+        return ReadEfuse(command);
+    if (name == N::kSetBootMode)
+        return SetBootMode(command);
+    if (name == N::kReboot)
+        return Reboot(command);
+    if (name == N::kGetSysProperty)
+        return AnswerSysProperty(command);
+    if (name == N::kGetDevFwInfo)
+        return AnswerFirmwareInfo(command);
+    return SetFlashPolicy(command);
+}
+
+Status CommandExecutor::EraseFlash(const CommandDocument& command)
+{
+    QString partition;
+    QString error;
+    if (!command.Required(QStringLiteral("partition"), partition, error))
+        return Invalid(error);
+    const Status status = context.Step(context.Settings().eraseMs, QStringLiteral("Erasing flash"));
+    if (status.Ok())
+        context.TheSession().downloaded.clear();
+    return status;
+}
+
+Status CommandExecutor::Flash(const CommandDocument& command, bool update)
+{
+    QString source;
+    QString error;
+    if (!command.Required(QStringLiteral("source_file"), source, error))
+        return Invalid(error);
+    if (update) {
+        QString backup;
+        if (!command.Required(QStringLiteral("backup_folder"), backup, error))
+            return Invalid(error);
+        const Status status = WriteBackup(LocalPath(backup));
+        if (!status.Ok())
+            return status;
+    }
+    FlashJob job(context);
+    return job.Run(LocalPath(source));
+}
+
+Status CommandExecutor::WriteBackup(const QString& folder)
+{
+    if (!QDir().mkpath(folder))
+        return Status::Fail(QUILLON_E_IO, QStringLiteral("Cannot create the backup folder %1").arg(folder));
+    const Session& session = context.TheSession();
+    const QString path = QDir(folder).filePath(
+        QStringLiteral("backup_%1_%2.txt").arg(context.PortName()).arg(session.device.deviceNumber));
+    const QByteArray content = QStringLiteral("port=%1\ndevice=%2\nhrid=%3\n")
+                                   .arg(context.PortName())
+                                   .arg(session.device.deviceNumber)
+                                   .arg(QString::fromLatin1(DeviceIdentity::Hrid(session.device).toHex()))
+                                   .toUtf8();
+    return WriteFile(path, content, QStringLiteral("backup file"));
+}
+
+Status CommandExecutor::WriteFile(const QString& path, const QByteArray& bytes, const QString& what)
+{
+    if (!QFileInfo(QFileInfo(path).absolutePath()).isDir())
+        return Status::Fail(
+            QUILLON_E_IO,
+            QStringLiteral("Cannot write the %1 %2: its folder does not exist").arg(what, path));
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit())
+        return Status::Fail(QUILLON_E_IO,
+                            QStringLiteral("Cannot write the %1 %2: %3").arg(what, path, file.errorString()));
+    return Status::Success();
+}
+
+Status CommandExecutor::WriteFeedback(const CommandDocument& command)
+{
+    QString target;
+    QString error;
+    if (!command.Required(QStringLiteral("target_file"), target, error))
+        return Invalid(error);
+    QByteArray text;
+    QXmlStreamWriter writer(&text);
+    writer.setAutoFormatting(true);
+    writer.writeStartDocument();
+    writer.writeStartElement(QStringLiteral("downloaded_images"));
+    for (const DownloadedImage& image : context.TheSession().downloaded) {
+        writer.writeStartElement(QStringLiteral("item"));
+        writer.writeAttribute(QStringLiteral("file"), QDir::toNativeSeparators(image.file));
+        writer.writeAttribute(QStringLiteral("image_chksum"), image.checksum);
+        writer.writeAttribute(QStringLiteral("pt"), image.partition);
+        writer.writeEndElement();
+    }
+    writer.writeEndElement();
+    writer.writeEndDocument();
+    return WriteFile(LocalPath(target), text, QStringLiteral("feedback file"));
+}
+
+Status CommandExecutor::WriteEfuse(const CommandDocument& command)
+{
+    QString source;
+    QString error;
+    if (!command.Required(QStringLiteral("source_file"), source, error))
+        return Invalid(error);
+    source = LocalPath(source);
+    QFile file(source);
+    if (!QFileInfo(source).isFile())
+        return Status::Fail(QUILLON_E_IO, QStringLiteral("eFuse file not found: %1").arg(source));
+    if (file.size() > kMaxEfuseBytes)
+        return Status::Fail(
+            QUILLON_E_IO,
+            QStringLiteral("eFuse file %1 is larger than %2 bytes").arg(source).arg(kMaxEfuseBytes));
+    if (!file.open(QIODevice::ReadOnly))
+        return Status::Fail(
+            QUILLON_E_IO,
+            QStringLiteral("Cannot read the eFuse file %1: %2").arg(source, file.errorString()));
+    const QByteArray bytes = file.read(kMaxEfuseBytes);
+    const Status status = context.Step(context.Settings().efuseMs, QStringLiteral("Writing eFuse"));
+    if (status.Ok())
+        context.TheSession().efuse = bytes;
+    return status;
+}
+
+Status CommandExecutor::ReadEfuse(const CommandDocument& command)
+{
+    QString target;
+    QString error;
+    if (!command.Required(QStringLiteral("target_file"), target, error))
+        return Invalid(error);
+    const Status status = context.Step(context.Settings().efuseMs, QStringLiteral("Reading eFuse"));
+    if (!status.Ok())
+        return status;
+    const QByteArray& efuse = context.TheSession().efuse;
+    // A device whose eFuses were never written reads back blank.
+    return WriteFile(LocalPath(target), efuse.isEmpty() ? QByteArray(256, '\0') : efuse,
+                     QStringLiteral("eFuse read-back file"));
+}
+
+Status CommandExecutor::SetBootMode(const CommandDocument& command)
+{
+    QString mode;
+    QString error;
+    if (!command.Required(QStringLiteral("mode"), mode, error))
+        return Invalid(error);
+    const QStringList modes{QStringLiteral("META"), QStringLiteral("FASTBOOT"),
+                            QStringLiteral("ANDROID-TEST-MODE")};
+    if (!modes.contains(mode))
+        return Status::Fail(
+            QUILLON_E_UNSUPPORTED,
+            QStringLiteral("Unsupported boot mode \"%1\": expected META, FASTBOOT or ANDROID-TEST-MODE")
+                .arg(mode));
+    context.TheSession().bootMode = mode;
+    return Status::Success();
+}
+
+Status CommandExecutor::Reboot(const CommandDocument& command)
+{
+    QString action;
+    QString error;
+    if (!command.Required(QStringLiteral("action"), action, error))
+        return Invalid(error);
+    if (action == QLatin1String("IMMEDIATE"))
+        context.TheFarm().LeaveOnRelease(context.TheSession().device);
+    else if (action != QLatin1String("DISCONNECT"))
+        return Status::Fail(
+            QUILLON_E_UNSUPPORTED,
+            QStringLiteral("Unsupported reboot action \"%1\": expected IMMEDIATE or DISCONNECT").arg(action));
+    return Status::Success();
+}
+
+Status CommandExecutor::WriteAnswer(const CommandDocument& command, const QByteArray& answer)
+{
+    QString target;
+    QString error;
+    if (!command.Required(QStringLiteral("target_file"), target, error))
+        return Invalid(error);
+    MemoryTarget memory;
+    if (!MemoryTarget::Parse(target, memory, error))
+        return Invalid(QStringLiteral("%1: %2").arg(command.Name(), error));
+    if (!memory.WriteText(answer, error))
+        return Status::Fail(QUILLON_E_INVALID_ARGUMENT, QStringLiteral("%1: %2").arg(command.Name(), error));
+    return Status::Success();
+}
+
+Status CommandExecutor::AnswerSysProperty(const CommandDocument& command)
+{
+    QString key;
+    QString error;
+    if (!command.Required(QStringLiteral("key"), key, error))
+        return Invalid(error);
+    if (key != QLatin1String("DA.SLA"))
+        return Status::Fail(QUILLON_E_UNSUPPORTED, QStringLiteral("Unknown system property \"%1\"").arg(key));
+    return WriteAnswer(command, DeviceIdentity::SysPropertyAnswer(key, context.Settings().slaEnabled));
+}
+
+Status CommandExecutor::AnswerFirmwareInfo(const CommandDocument& command)
+{
+    QByteArray challenge;
+    const QByteArray answer = DeviceIdentity::FirmwareInfoAnswer(context.TheSession().device, challenge);
+    const Status status = WriteAnswer(command, answer);
+    if (status.Ok())
+        context.TheSession().challenge = challenge;
+    return status;
+}
+
+Status CommandExecutor::SetFlashPolicy(const CommandDocument& command)
+{
+    QString source;
+    QString error;
+    if (!command.Required(QStringLiteral("source_file"), source, error))
+        return Invalid(error);
+    MemoryTarget memory;
+    if (!MemoryTarget::Parse(source, memory, error))
+        return Invalid(QStringLiteral("%1: %2").arg(command.Name(), error));
+    Session& session = context.TheSession();
+    if (!SlaGate::AcceptsResponse(session, memory.Read(), error))
+        return Status::Fail(QUILLON_E_AUTH, error);
+    session.policyAccepted = true;
+    return Status::Success();
+}
+
+} // namespace quillonsim

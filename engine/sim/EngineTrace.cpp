@@ -1,0 +1,61 @@
+#include "EngineTrace.h"
+
+#include <QDateTime>
+#include <QDir>
+
+#include <functional>
+#include <thread>
+
+namespace quillonsim {
+
+bool EngineTrace::Start(const QString& folder, QString& error)
+{
+    if (folder.isEmpty()) {
+        error = QStringLiteral("No folder given for the engine trace");
+        return false;
+    }
+    if (!QDir().mkpath(folder)) {
+        error = QStringLiteral("Cannot create the trace folder %1").arg(folder);
+        return false;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    if (file.isOpen())
+        file.close();
+    file.setFileName(QDir(folder).filePath(QLatin1String(kFileName)));
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        error = QStringLiteral("Cannot open the trace file %1: %2").arg(file.fileName(), file.errorString());
+        return false;
+    }
+    return true;
+}
+
+void EngineTrace::Stop()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (file.isOpen())
+        file.close();
+}
+
+bool EngineTrace::Active() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return file.isOpen();
+}
+
+void EngineTrace::Write(const QString& line)
+{
+    const QByteArray text =
+        QStringLiteral("%1 [%2] %3\n")
+            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
+            .arg(qulonglong(std::hash<std::thread::id>()(std::this_thread::get_id()) & 0xffffff), 6, 16,
+                 QLatin1Char('0'))
+            .arg(line)
+            .toUtf8();
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!file.isOpen())
+        return;
+    file.write(text);
+    file.flush();
+}
+
+} // namespace quillonsim

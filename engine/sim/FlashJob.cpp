@@ -1,0 +1,153 @@
+#include "FlashJob.h"
+
+#include "LoadFormat.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <vector>
+
+namespace quillonsim {
+
+namespace {
+
+// Bounds the address space one download holds while sixteen run side by side.
+constexpr qint64 kMapWindow = 64 * 1024 * 1024;
+
+} // namespace
+
+Status FlashJob::Run(const QString& scatterPath)
+{
+    loadformat::Scatter scatter;
+    QString error;
+    if (!QFileInfo(scatterPath).isFile())
+        return Status::Fail(QUILLON_E_IO, QStringLiteral("Scatter file not found: %1").arg(scatterPath));
+    if (!loadformat::ReadScatter(scatterPath, scatter, error))
+        return Status::Fail(QUILLON_E_IO, QStringLiteral("Cannot read the scatter file: %1").arg(error));
+    std::vector<Image> images;
+    for (const loadformat::ScatterEntry& entry : scatter.images) {
+        Image image{scatter.ImagePath(entry), entry.image, entry.partition, 0};
+        const QFileInfo info(image.path);
+        if (!info.isFile())
+            return Status::Fail(QUILLON_E_IO, QStringLiteral("Image not found: %1").arg(image.path));
+        image.size = info.size();
+        total += quint64(image.size);
+        images.push_back(image);
+    }
+    const PortSettings& settings = context.Settings();
+    const double scale = context.TheFarm().Clock().Scale();
+    if (settings.linkMBps > 0 && scale > 0)
+        bytesPerSecond = settings.linkMBps * 1.0e6 / scale;
+    if (settings.fault.Fails(Stage::Transfer, context.TheSession().device.deviceNumber))
+        dropPercent = settings.fault.failPercent;
+    started = FarmClock::Now();
+    context.Progress().Report(0, 0, QStringLiteral("Downloading"));
+    for (const Image& image : images) {
+        stageText = QStringLiteral("Downloading %1").arg(image.name);
+        const Status status = StreamImage(image);
+        if (!status.Ok())
+            return status;
+    }
+    context.Progress().Report(100, done, QStringLiteral("Download done"));
+    return Status::Success();
+}
+
+Status FlashJob::AfterChunk(qint64 length)
+{
+    done += quint64(length);
+    context.Progress().Report(ProgressReporter::Percent(done, total), done, stageText);
+    if (bytesPerSecond > 0) {
+        const TimePoint due = started + FarmClock::Milliseconds(double(done) * 1000.0 / bytesPerSecond);
+        const TimePoint now = FarmClock::Now();
+        if (due > now) {
+            const Farm::WaitEnd end = context.TheFarm().Delay(due - now, context.Stop());
+            if (end != Farm::WaitEnd::Ready)
+                return OperationContext::Interrupted(end);
+        }
+    }
+    return context.CheckCancelled();
+}
+
+Status FlashJob::Receive(const uchar* data, qint64 length, bool corrupt, loadformat::LoadChecksum& sum)
+{
+    if (dropPercent >= 0 && (total == 0 || (done + quint64(length)) * 100 >= quint64(dropPercent) * total)) {
+        Session& session = context.TheSession();
+        context.TheFarm().DropOff(session.device);
+        session.state = Session::State::Lost;
+        return Status::Fail(QUILLON_E_DEVICE,
+                            QStringLiteral("Device on %1 dropped off at %2% of the download")
+                                .arg(context.PortName())
+                                .arg(ProgressReporter::Percent(done, total)));
+    }
+    if (corrupt && length > 0) {
+        // The device received one damaged byte, so its checksum for this image differs from the load's.
+        std::vector<uchar> copy(data, data + length);
+        copy[0] ^= 0x5a;
+        sum.Update(copy.data(), size_t(length));
+    } else {
+        sum.Update(data, size_t(length));
+    }
+    return AfterChunk(length);
+}
+
+Status FlashJob::StreamImage(const Image& image)
+{
+    QFile file(image.path);
+    if (!file.open(QIODevice::ReadOnly))
+        return Status::Fail(QUILLON_E_IO,
+                            QStringLiteral("Cannot read image %1: %2").arg(image.path, file.errorString()));
+    loadformat::LoadChecksum sum;
+    bool corrupt = !context.Settings().fault.corruptImage.isEmpty() &&
+                   context.Settings().fault.corruptImage == image.name;
+    qint64 offset = 0;
+    std::vector<uchar> buffer;
+    if (image.size == 0) {
+        const uchar damaged = 0x5a;
+        if (corrupt)
+            sum.Update(&damaged, 1);
+        const Status status = Receive(nullptr, 0, false, sum);
+        if (!status.Ok())
+            return status;
+    }
+    while (offset < image.size) {
+        const qint64 window = std::min(kMapWindow, image.size - offset);
+        uchar* view = file.map(offset, window);
+        const uchar* data = view;
+        if (view == nullptr) {
+            // Files that cannot be mapped are read chunk by chunk instead.
+            buffer.resize(size_t(std::min(kChunk, window)));
+            if (!file.seek(offset))
+                return Status::Fail(
+                    QUILLON_E_IO,
+                    QStringLiteral("Cannot read image %1: %2").arg(image.path, file.errorString()));
+        }
+        qint64 inWindow = 0;
+        while (inWindow < window) {
+            const qint64 length = std::min(kChunk, window - inWindow);
+            if (view == nullptr) {
+                if (file.read(reinterpret_cast<char*>(buffer.data()), length) != length)
+                    return Status::Fail(
+                        QUILLON_E_IO,
+                        QStringLiteral("Image %1 changed or became unreadable during the download")
+                            .arg(image.path));
+                data = buffer.data();
+            }
+            const Status status = Receive(view ? data + inWindow : data, length, corrupt, sum);
+            corrupt = false;
+            if (!status.Ok()) {
+                if (view != nullptr)
+                    file.unmap(view);
+                return status;
+            }
+            inWindow += length;
+        }
+        if (view != nullptr)
+            file.unmap(view);
+        offset += window;
+    }
+    context.TheSession().AddDownloaded({image.path, sum.Text(), image.partition});
+    return Status::Success();
+}
+
+} // namespace quillonsim

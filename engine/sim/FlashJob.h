@@ -1,0 +1,44 @@
+// Downloads every image a scatter file lists: streamed from disk in chunks at the link's rate, hashed as the
+// device receives it, with progress over the whole load.
+#pragma once
+
+#include "OperationContext.h"
+
+#include "LoadFormat.h"
+
+#include <QString>
+
+namespace quillonsim {
+
+class FlashJob
+{
+public:
+    static constexpr qint64 kChunk = 1024 * 1024;
+
+    explicit FlashJob(OperationContext& context) : context(context) {}
+
+    Status Run(const QString& scatterPath);
+
+private:
+    struct Image
+    {
+        QString path;
+        QString name;
+        QString partition;
+        qint64 size = 0;
+    };
+
+    Status StreamImage(const Image& image);
+    Status AfterChunk(qint64 length);
+    Status Receive(const uchar* data, qint64 length, bool corrupt, loadformat::LoadChecksum& sum);
+
+    OperationContext& context;
+    quint64 total = 0;
+    quint64 done = 0;
+    TimePoint started;
+    double bytesPerSecond = 0; // 0: as fast as the host reads
+    int dropPercent = -1;
+    QString stageText;
+};
+
+} // namespace quillonsim

@@ -1,0 +1,54 @@
+#include "Session.h"
+
+#include "Farm.h"
+
+namespace quillonsim {
+
+Session::Session(quint64 id, std::weak_ptr<Farm> farm) : id(id), farm(std::move(farm)) {}
+
+Session::~Session()
+{
+    // A farm that is already gone took its devices with it.
+    if (device.Valid()) {
+        if (const std::shared_ptr<Farm> owner = farm.lock())
+            owner->Release(device);
+    }
+}
+
+bool Session::TryBegin()
+{
+    bool expected = false;
+    return busy.compare_exchange_strong(expected, true, std::memory_order_acq_rel);
+}
+
+void Session::End()
+{
+    busy.store(false, std::memory_order_release);
+}
+
+void Session::SetError(const QByteArray& text, quint64 sequence)
+{
+    std::lock_guard<std::mutex> lock(errorMutex);
+    errorText = text;
+    errorSequence = sequence;
+}
+
+void Session::Error(QByteArray& text, quint64& sequence) const
+{
+    std::lock_guard<std::mutex> lock(errorMutex);
+    text = errorText;
+    sequence = errorSequence;
+}
+
+void Session::AddDownloaded(const DownloadedImage& image)
+{
+    for (DownloadedImage& known : downloaded) {
+        if (known.file == image.file) {
+            known = image;
+            return;
+        }
+    }
+    downloaded.push_back(image);
+}
+
+} // namespace quillonsim
