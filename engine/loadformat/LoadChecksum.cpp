@@ -1,24 +1,18 @@
 #include "LoadFormat.h"
 
 #include <QFile>
+#include <QFileInfo>
 
 #include <xxh_x86dispatch.h>
 #include <xxhash.h>
 
-#include <algorithm>
 #include <vector>
 
 #ifdef Q_OS_UNIX
-#include <sys/mman.h>
+#include <fcntl.h>
 #endif
 
 namespace loadformat {
-
-namespace {
-
-constexpr qint64 kReadBlock = qint64(4) * 1024 * 1024;
-
-} // namespace
 
 struct LoadChecksum::State
 {
@@ -69,47 +63,31 @@ QString LoadChecksum::OfBytes(const void* data, size_t length)
 
 bool LoadChecksum::OfFile(const QString& path, QString& text, QString& error)
 {
+    // Opening a named pipe would block until someone writes to it, and a device has no end.
+    const QFileInfo info(path);
+    if (info.exists() && !info.isFile()) {
+        error = QStringLiteral("%1: not a regular file").arg(path);
+        return false;
+    }
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered)) {
         error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
     }
-    LoadChecksum sum;
-    const qint64 size = file.size();
-    qint64 done = 0;
-    bool mapped = size > 0;
-    while (mapped && done < size) {
-        const qint64 length = std::min(kFileHashWindow, size - done);
-        uchar* view = file.map(done, length);
-        if (view == nullptr) {
-            mapped = false;
-            break;
-        }
 #ifdef Q_OS_UNIX
-        posix_madvise(view, size_t(length), POSIX_MADV_SEQUENTIAL);
+    posix_fadvise(file.handle(), 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
-        sum.Update(view, size_t(length));
-        file.unmap(view);
-        done += length;
-    }
-    if (!mapped) {
-        // Files that cannot be mapped (pipes, some network shares) are read in large blocks from
-        // where the mapping stopped.
-        if (!file.seek(done)) {
+    LoadChecksum sum;
+    std::vector<char> block(static_cast<size_t>(kFileHashBlock));
+    for (;;) {
+        const qint64 got = file.read(block.data(), kFileHashBlock);
+        if (got < 0) {
             error = QStringLiteral("%1: %2").arg(path, file.errorString());
             return false;
         }
-        std::vector<char> block(static_cast<size_t>(kReadBlock));
-        for (;;) {
-            const qint64 got = file.read(block.data(), kReadBlock);
-            if (got < 0) {
-                error = QStringLiteral("%1: %2").arg(path, file.errorString());
-                return false;
-            }
-            if (got == 0)
-                break;
-            sum.Update(block.data(), size_t(got));
-        }
+        if (got == 0)
+            break;
+        sum.Update(block.data(), size_t(got));
     }
     text = sum.Text();
     return true;

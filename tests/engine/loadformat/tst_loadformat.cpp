@@ -9,6 +9,10 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 using namespace loadformat;
 
 class LoadFormatTest : public QObject
@@ -100,13 +104,15 @@ void LoadFormatTest::checksumTextIsSixteenLowercaseDigits()
 void LoadFormatTest::fileChecksumMatchesXxhsum_data()
 {
     QTest::addColumn<qint64>("size");
-    // Sizes around the hash's own internal block sizes and around the mapping window.
-    const qint64 sizes[] = {1, 16, 17, 128, 129, 240, 241, 1024, 1025, 65536, 4 * 1024 * 1024 + 3};
+    // Sizes around the hash's own internal block sizes and around the file read block.
+    const qint64 sizes[] = {1, 16, 17, 128, 129, 240, 241, 1024, 1025, 65536};
     for (const qint64 size : sizes)
         QTest::addRow("%lld bytes", size) << size;
-    QTest::newRow("window - 1") << kFileHashWindow - 1;
-    QTest::newRow("window") << kFileHashWindow;
-    QTest::newRow("window + 1") << kFileHashWindow + 1;
+    QTest::newRow("read block - 1") << kFileHashBlock - 1;
+    QTest::newRow("read block") << kFileHashBlock;
+    QTest::newRow("read block + 1") << kFileHashBlock + 1;
+    QTest::newRow("three read blocks + 3") << 3 * kFileHashBlock + 3;
+    QTest::newRow("24 MiB + 5") << qint64(24) * 1024 * 1024 + 5;
 }
 
 void LoadFormatTest::fileChecksumMatchesXxhsum()
@@ -157,6 +163,16 @@ void LoadFormatTest::unreadableFileIsNamedInTheError()
     QString error;
     QVERIFY(!LoadChecksum::OfFile(path, text, error));
     QVERIFY2(error.startsWith(path + QStringLiteral(": ")), qPrintable(error));
+
+    QVERIFY(!LoadChecksum::OfFile(dir.path(), text, error));
+    QVERIFY2(error.startsWith(dir.path() + QStringLiteral(": ")), qPrintable(error));
+#ifdef Q_OS_UNIX
+    // A pipe in place of an image must fail at once rather than wait for a writer.
+    const QString pipe = dir.filePath(QStringLiteral("pipe.img"));
+    QCOMPARE(::mkfifo(QFile::encodeName(pipe).constData(), 0600), 0);
+    QVERIFY(!LoadChecksum::OfFile(pipe, text, error));
+    QVERIFY2(error.contains(QStringLiteral("not a regular file")), qPrintable(error));
+#endif
 }
 
 void LoadFormatTest::scatterReadsCommentsNoneAndBlankLines()
