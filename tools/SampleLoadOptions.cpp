@@ -73,8 +73,8 @@ bool SampleLoadOptions::Parse(const QStringList& arguments, QString& error)
             bool ok = false;
             imageCount = value.toInt(&ok, 10);
             if (!ok || imageCount < 1 || imageCount > kMaxImages) {
-                error =
-                    QStringLiteral("--images \"%1\" is not a number from 1 to %2").arg(value).arg(kMaxImages);
+                error = QStringLiteral("--images \"%1\" is not a number from 1 to %2")
+                            .arg(value, QString::number(kMaxImages));
                 return false;
             }
         } else {

@@ -125,10 +125,9 @@ bool SampleLoadWriter::PrepareFolder(QString& error)
     // Leave a little room for the text files and for whatever else shares the disk.
     const qint64 needed = qint64(std::min<uint64_t>(options.totalSize, INT64_MAX / 2)) + 16 * 1024 * 1024;
     if (storage.isValid() && storage.bytesAvailable() < needed) {
-        error = QStringLiteral("%1: a load of %2 bytes does not fit; %3 bytes are free")
-                    .arg(folder)
-                    .arg(options.totalSize)
-                    .arg(storage.bytesAvailable());
+        error =
+            QStringLiteral("%1: a load of %2 bytes does not fit; %3 bytes are free")
+                .arg(folder, QString::number(options.totalSize), QString::number(storage.bytesAvailable()));
         return false;
     }
     return true;

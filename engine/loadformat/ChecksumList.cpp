@@ -120,9 +120,7 @@ bool ReadChecksumList(const QString& path, QVector<ChecksumListEntry>& out, QStr
         const QString key = ImageName::Key(entry.name);
         if (indexOfKey.contains(key))
             return fail(QStringLiteral("entry %1: image \"%2\" is already listed as entry %3")
-                            .arg(index)
-                            .arg(entry.name)
-                            .arg(indexOfKey.value(key)));
+                            .arg(QString::number(index), entry.name, QString::number(indexOfKey.value(key))));
         indexOfKey.insert(key, index);
         entries.append(entry);
     }
@@ -148,9 +146,7 @@ bool WriteChecksumListForScatter(const QString& scatterPath, QVector<ChecksumLis
         QString reason;
         if (!LoadChecksum::OfFile(scatter.ImagePath(image), entry.checksum, reason)) {
             error = QStringLiteral("%1:%2: image \"%3\": %4")
-                        .arg(scatterPath)
-                        .arg(image.line)
-                        .arg(image.image, reason);
+                        .arg(scatterPath, QString::number(image.line), image.image, reason);
             return false;
         }
         entries.append(entry);

@@ -18,7 +18,7 @@ const QString kNone = QStringLiteral("NONE");
 
 QString LineError(const QString& path, int line, const QString& reason)
 {
-    return QStringLiteral("%1:%2: %3").arg(path).arg(line).arg(reason);
+    return QStringLiteral("%1:%2: %3").arg(path, QString::number(line), reason);
 }
 
 bool DecodeLine(const QByteArray& bytes, QString& out)
@@ -56,12 +56,14 @@ bool ReadScatter(const QString& path, Scatter& out, QString& error)
         return false;
     }
     if (file.size() > kScatterCap) {
-        error = QStringLiteral("%1: larger than %2 bytes; not a scatter file").arg(path).arg(kScatterCap);
+        error = QStringLiteral("%1: larger than %2 bytes; not a scatter file")
+                    .arg(path, QString::number(kScatterCap));
         return false;
     }
     const QByteArray content = file.read(kScatterCap + 1);
     if (content.size() > kScatterCap) {
-        error = QStringLiteral("%1: larger than %2 bytes; not a scatter file").arg(path).arg(kScatterCap);
+        error = QStringLiteral("%1: larger than %2 bytes; not a scatter file")
+                    .arg(path, QString::number(kScatterCap));
         return false;
     }
 
@@ -111,8 +113,7 @@ bool ReadScatter(const QString& path, Scatter& out, QString& error)
             error = LineError(path, lineNumber,
                               QStringLiteral("image \"%1\" is already listed on line %2; two images of one "
                                              "load must not share a name")
-                                  .arg(entry.image)
-                                  .arg(earlier.value()));
+                                  .arg(entry.image, QString::number(earlier.value())));
             return false;
         }
         lineOfImage.insert(key, lineNumber);

@@ -17,9 +17,8 @@ constexpr qint64 kChunk = 16 * 1024;
 QString PositionedError(const QXmlStreamReader& reader)
 {
     return QStringLiteral("%1 (line %2, column %3)")
-        .arg(reader.errorString())
-        .arg(reader.lineNumber())
-        .arg(reader.columnNumber());
+        .arg(reader.errorString(), QString::number(reader.lineNumber()),
+             QString::number(reader.columnNumber()));
 }
 
 bool HasUtf16Bom(const QByteArray& bytes)
@@ -175,7 +174,7 @@ bool ReadXmlFile(const QString& path, XmlNode& root, QString& error, qint64 cap)
     }
     const QByteArray bytes = file.read(cap + 1);
     if (bytes.size() > cap) {
-        error = QStringLiteral("%1: larger than the limit of %2 bytes").arg(path).arg(cap);
+        error = QStringLiteral("%1: larger than the limit of %2 bytes").arg(path, QString::number(cap));
         return false;
     }
     QString reason;

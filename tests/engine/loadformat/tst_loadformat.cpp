@@ -32,6 +32,7 @@ private Q_SLOTS:
     void scatterReadsCommentsNoneAndBlankLines();
     void scatterRefusesBadLineWithItsNumber_data();
     void scatterRefusesBadLineWithItsNumber();
+    void errorsQuotePathsWithPercentSignsUnchanged();
     void scatterWrittenReadsBack();
     void scatterWriteRefusesWhatCannotReadBack();
 
@@ -238,6 +239,28 @@ void LoadFormatTest::scatterRefusesBadLineWithItsNumber()
     QVERIFY(!ReadScatter(path, scatter, error));
     QVERIFY2(error.startsWith(QStringLiteral("%1:%2: ").arg(path).arg(line)), qPrintable(error));
     QVERIFY2(error.contains(reason), qPrintable(error));
+}
+
+void LoadFormatTest::errorsQuotePathsWithPercentSignsUnchanged()
+{
+    // Folder names such as "load%1" must reach the operator as they are, not with numbers put in.
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("load%1%2")));
+    const QString scatterPath =
+        WriteFile(QStringLiteral("load%1%2/scatter%3.txt"), "boot boot.img\nlk boot.img\n");
+    QVERIFY(!scatterPath.isEmpty());
+    Scatter scatter;
+    QString error;
+    QVERIFY(!ReadScatter(scatterPath, scatter, error));
+    QVERIFY2(
+        error.startsWith(scatterPath + QStringLiteral(":2: image \"boot.img\" is already listed on line 1")),
+        qPrintable(error));
+
+    const QString listPath = WriteFile(QStringLiteral("load%1%2/list.xml"), "<checksum_list><images><bad");
+    QVERIFY(!listPath.isEmpty());
+    QVector<ChecksumListEntry> entries;
+    QVERIFY(!ReadChecksumList(listPath, entries, error));
+    QVERIFY2(error.startsWith(listPath + QStringLiteral(": ")), qPrintable(error));
+    QVERIFY2(error.contains(QStringLiteral("(line 1, column")), qPrintable(error));
 }
 
 void LoadFormatTest::scatterWrittenReadsBack()
