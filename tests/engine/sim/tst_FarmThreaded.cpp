@@ -1,0 +1,199 @@
+// The farm under concurrent use: waiting scans that are stopped or cleaned up, sixteen sessions flashing at
+// once, and last errors that stay with their thread and session.
+#include "SimTestSupport.h"
+
+#include "quillon.h"
+
+#include <QtTest>
+
+#include <chrono>
+#include <future>
+#include <thread>
+#include <vector>
+
+using namespace simtest;
+
+namespace {
+
+constexpr int kThreads = 16;
+
+// Waits with a generous bound for another thread to reach the engine's wait loop.
+bool WaitForPolls(const StopFlag& flag)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (flag.polls.load() == 0) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::yield();
+    }
+    return true;
+}
+
+} // namespace
+
+class FarmThreadedTest : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void cleanup() { quillon_cleanup(); }
+
+    void stopQueryEndsWaitingScanWithinTwoSeconds();
+    void cleanupWakesSixteenWaitingScans();
+    void sixteenSessionsFlashAtOnceWithRightChecksums();
+    void busySessionRefusesSecondCallAndDestroyStopsIt();
+    void lastErrorsStayWithTheirThreads();
+};
+
+void FarmThreadedTest::stopQueryEndsWaitingScanWithinTwoSeconds()
+{
+    QVERIFY(Restart(WriteFarm(QStringLiteral("stop.ini"), QStringLiteral("[Farm]\nPorts=1\nAbsent=true\n"))));
+    StopFlag flag;
+    const ScanCallbacks callbacks = flag.ScanRecord();
+    auto scan = std::async(std::launch::async, [&] {
+        QByteArray description;
+        return Scan(QStringLiteral("COM://"), description, 600000, &callbacks);
+    });
+    QVERIFY(WaitForPolls(flag));
+    flag.stop = true;
+    QCOMPARE(scan.wait_for(std::chrono::seconds(2)), std::future_status::ready);
+    QCOMPARE(scan.get(), int(QUILLON_E_STOPPED));
+}
+
+void FarmThreadedTest::cleanupWakesSixteenWaitingScans()
+{
+    QVERIFY(
+        Restart(WriteFarm(QStringLiteral("absent.ini"), QStringLiteral("[Farm]\nPorts=16\nAbsent=true\n"))));
+    std::vector<StopFlag> flags(kThreads);
+    std::vector<std::future<std::pair<int, QString>>> scans;
+    for (int i = 0; i < kThreads; ++i) {
+        scans.push_back(std::async(std::launch::async, [&flags, i] {
+            const ScanCallbacks callbacks = flags[size_t(i)].ScanRecord();
+            QByteArray description;
+            const QString uri = i % 2 ? QStringLiteral("COM://COM%1").arg(3 + i) : QStringLiteral("COM://");
+            const int result = Scan(uri, description, 600000, &callbacks);
+            return std::make_pair(result, LastError());
+        }));
+    }
+    for (const StopFlag& flag : flags)
+        QVERIFY(WaitForPolls(flag));
+    QCOMPARE(quillon_cleanup(), int(QUILLON_OK));
+    for (auto& scan : scans) {
+        QCOMPARE(scan.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        const auto [result, error] = scan.get();
+        QCOMPARE(result, int(QUILLON_E_NOT_STARTED));
+        QVERIFY2(error.contains(QStringLiteral("shut down")), qPrintable(error));
+    }
+    QCOMPARE(quillon_create_session(), nullptr);
+    QCOMPARE(quillon_startup(nullptr), int(QUILLON_OK));
+    QuillonSession* session = quillon_create_session();
+    QVERIFY(session != nullptr);
+    quillon_destroy_session(session);
+}
+
+void FarmThreadedTest::sixteenSessionsFlashAtOnceWithRightChecksums()
+{
+    const SampleLoad load =
+        WriteLoad(QStringLiteral("parallel_load"), {{"preloader", "preloader.bin", 50000},
+                                                    {"boot", "boot.img", 1500000},
+                                                    {"system", "system.img", 4000000},
+                                                    {"userdata", "userdata.img", 700001}});
+    QVERIFY(Restart(WriteFarm(QStringLiteral("parallel.ini"),
+                              QStringLiteral("[Farm]\nTimeScale=0\nPorts=16\nLinkMBps=0\n"))));
+    std::vector<std::future<QString>> sessions;
+    for (int i = 0; i < kThreads; ++i) {
+        sessions.push_back(std::async(std::launch::async, [&load, i]() -> QString {
+            QString error;
+            QuillonSession* session = OpenDaSession(QStringLiteral("COM://COM%1").arg(3 + i), load, error);
+            if (session == nullptr)
+                return error;
+            const QString feedback = QDir::current().filePath(QStringLiteral("feedback_%1.xml").arg(i));
+            const QByteArray flash =
+                Command(QStringLiteral("CMD:FLASH-ALL"), {{"source_file", load.scatterPath}});
+            const QByteArray report =
+                Command(QStringLiteral("CMD:GET-DOWNLOADED-IMAGE-FEEDBACK"), {{"target_file", feedback}});
+            if (quillon_execute_command(session, flash.constData(), nullptr) != QUILLON_OK ||
+                quillon_execute_command(session, report.constData(), nullptr) != QUILLON_OK)
+                error = LastError(session);
+            quillon_destroy_session(session);
+            if (!error.isEmpty())
+                return error;
+            const auto items = ReadFeedback(feedback, error);
+            if (items.size() != load.checksums.size())
+                return QStringLiteral("session %1 reported %2 images").arg(i).arg(items.size());
+            for (auto it = load.checksums.cbegin(); it != load.checksums.cend(); ++it) {
+                if (items.value(it.key()).first != it.value())
+                    return QStringLiteral("session %1: wrong checksum for %2").arg(i).arg(it.key());
+            }
+            return error;
+        }));
+    }
+    for (auto& session : sessions) {
+        QCOMPARE(session.wait_for(std::chrono::seconds(120)), std::future_status::ready);
+        const QString error = session.get();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+}
+
+void FarmThreadedTest::busySessionRefusesSecondCallAndDestroyStopsIt()
+{
+    QVERIFY(Restart(
+        WriteFarm(QStringLiteral("busy.ini"), QStringLiteral("[Farm]\nTimeScale=0\nPorts=1\nReenumerateMs=0\n"
+                                                             "Hang=connect\nAnswerTimeoutMs=600000\n"))));
+    QuillonSession* session = quillon_create_session();
+    QByteArray description;
+    QCOMPARE(Scan(QStringLiteral("COM://COM3"), description, 10000), int(QUILLON_OK));
+    StopFlag flag;
+    const OperationCallbacks callbacks = flag.OperationRecord();
+    auto connect = std::async(std::launch::async, [&] {
+        const int result =
+            quillon_connect_device(session, description.constData(), "115200@", "", "", &callbacks);
+        return std::make_pair(result, LastError(session));
+    });
+    QVERIFY(WaitForPolls(flag));
+    QCOMPARE(
+        quillon_enter_mode(session, "FLASH-MODE-DA", "flash.xml", RuntimeParameters().constData(), nullptr),
+        int(QUILLON_E_SEQUENCE));
+    QVERIFY2(LastError(session).contains(QStringLiteral("busy")), qPrintable(LastError(session)));
+    QCOMPARE(Scan(QStringLiteral("COM://COM3"), description, 100), int(QUILLON_E_TIMEOUT));
+
+    QCOMPARE(quillon_destroy_session(session), int(QUILLON_OK));
+    QCOMPARE(connect.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+    QCOMPARE(connect.get().first, int(QUILLON_E_CANCELLED));
+    // The abandoned call released the device on its way out.
+    QCOMPARE(Scan(QStringLiteral("COM://COM3"), description, 10000), int(QUILLON_OK));
+}
+
+void FarmThreadedTest::lastErrorsStayWithTheirThreads()
+{
+    QVERIFY(
+        Restart(WriteFarm(QStringLiteral("errors.ini"), QStringLiteral("[Farm]\nTimeScale=0\nPorts=1\n"))));
+    std::vector<std::future<QString>> workers;
+    for (int i = 0; i < kThreads; ++i) {
+        workers.push_back(std::async(std::launch::async, [i]() -> QString {
+            QuillonSession* session = quillon_create_session();
+            const QByteArray description = QStringLiteral("no such device %1").arg(i).toUtf8();
+            for (int round = 0; round < 200; ++round) {
+                QByteArray out;
+                Scan(QStringLiteral("COM://COM%1").arg(1000 + i), out, 0);
+                const QString threadError = LastError();
+                if (!threadError.contains(QStringLiteral("COM%1").arg(1000 + i)))
+                    return QStringLiteral("thread %1 read \"%2\"").arg(i).arg(threadError);
+                quillon_connect_device(session, description.constData(), "115200@", "", "", nullptr);
+                const QString sessionError = LastError(session);
+                if (!sessionError.contains(QString::fromUtf8(description)))
+                    return QStringLiteral("session %1 read \"%2\"").arg(i).arg(sessionError);
+            }
+            quillon_destroy_session(session);
+            return QString();
+        }));
+    }
+    for (auto& worker : workers) {
+        QCOMPARE(worker.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+        const QString error = worker.get();
+        QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+}
+
+QTEST_GUILESS_MAIN(FarmThreadedTest)
+#include "tst_FarmThreaded.moc"
