@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDomDocument>
+#include <QIODevice>
 #include <QTextCodec>
 #include <QXmlStreamReader>
 
@@ -84,12 +85,27 @@ bool GuardedXmlReader::Read(const QString& text, QDomDocument& document)
     return BuildDocument(reader, document);
 }
 
+bool GuardedXmlReader::Read(QIODevice& device, QDomDocument& document)
+{
+    if (!device.isSequential() && device.size() > sizeCap) {
+        return Refuse(SizeMessage(), 1, 0);
+    }
+    // One byte past the cap is enough to tell an oversized stream.
+    const qint64 limit = device.isSequential() ? sizeCap : qMin(device.size(), sizeCap);
+    return Read(device.read(limit + 1), document);
+}
+
+QString GuardedXmlReader::SizeMessage() const
+{
+    return Tr("Document is larger than %1 bytes.").arg(sizeCap);
+}
+
 bool GuardedXmlReader::CheckBytes(const QByteArray& bytes)
 {
     depth = 0;
     complete = false;
     if (bytes.size() > sizeCap) {
-        return Refuse(Tr("Document is larger than %1 bytes.").arg(sizeCap), 1, 0);
+        return Refuse(SizeMessage(), 1, 0);
     }
     QXmlStreamReader reader;
     reader.setNamespaceProcessing(false);

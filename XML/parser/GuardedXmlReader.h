@@ -4,6 +4,7 @@
 #include <QString>
 
 class QDomDocument;
+class QIODevice;
 class QXmlStreamReader;
 
 // Reads an XML document into a DOM only after a bounded streaming pass has accepted it. The DOM
@@ -25,12 +26,15 @@ public:
     // so an encoding it declares is ignored.
     bool Read(const QByteArray& bytes, QDomDocument& document);
     bool Read(const QString& text, QDomDocument& document);
+    // Reads no more of the device than the cap allows; a file known to be larger is refused unread.
+    bool Read(QIODevice& device, QDomDocument& document);
 
     const QString& ErrorMessage() const { return errorMessage; }
     int ErrorLine() const { return errorLine; }
     int ErrorColumn() const { return errorColumn; }
 
 private:
+    QString SizeMessage() const;
     bool CheckBytes(const QByteArray& bytes);
     bool CheckText(const QString& text);
     // Reads every token the data fed so far completes; false once the document is refused or complete.

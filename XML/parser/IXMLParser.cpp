@@ -50,13 +50,9 @@ bool IXMLParser::ParseXMLFile(const QString& path)
             errorMsg = InvalidFileMessage(path);
             return false;
         }
-        // One byte past the cap is enough to tell an oversized file, without reading all of it.
-        const QByteArray bytes = file.read(qMin(file.size(), sizeCap) + 1);
-        file.close();
-
         QDomDocument document;
         GuardedXmlReader reader(sizeCap);
-        if (!reader.Read(bytes, document)) {
+        if (!reader.Read(file, document)) {
             LOGE("IXMLParser::ParseXMLFile", "%s, error line: %d, error column: %d",
                  reader.ErrorMessage().toLocal8Bit().constData(), reader.ErrorLine(), reader.ErrorColumn());
             errorMsg = InvalidFileMessage(path);
