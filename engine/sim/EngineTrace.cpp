@@ -44,18 +44,18 @@ bool EngineTrace::Active() const
 
 void EngineTrace::Write(const QString& line)
 {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!file.isOpen())
+        return;
+    // UTC keeps the time zone machinery, which is not safe to enter from many threads, out of the trace.
     const QByteArray text =
-        QStringLiteral("%1 [%2] %3\n")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
+        QStringLiteral("%1Z [%2] %3\n")
+            .arg(QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss.zzz")))
             .arg(qulonglong(std::hash<std::thread::id>()(std::this_thread::get_id()) & 0xffffff), 6, 16,
                  QLatin1Char('0'))
             .arg(line)
             .toUtf8();
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!file.isOpen())
-        return;
     file.write(text);
     file.flush();
 }
-
 } // namespace quillonsim
