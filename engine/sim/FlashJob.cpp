@@ -1,5 +1,6 @@
 #include "FlashJob.h"
 
+#include "ImageMapCache.h"
 #include "LoadFormat.h"
 
 #include <QFile>
@@ -11,9 +12,6 @@
 namespace quillonsim {
 
 namespace {
-
-// Bounds the address space one download holds while sixteen run side by side.
-constexpr qint64 kMapWindow = 64 * 1024 * 1024;
 
 } // namespace
 
@@ -110,41 +108,26 @@ Status FlashJob::StreamImage(const Image& image)
         if (!status.Ok())
             return status;
     }
+    const std::shared_ptr<const ImageMap> map =
+        image.size > 0 ? ImageMapCache::Acquire(image.path) : std::shared_ptr<const ImageMap>();
+    if (map != nullptr && map->Size() != image.size)
+        return Status::Fail(QUILLON_E_IO,
+                            QStringLiteral("Image %1 changed during the download").arg(image.path));
+    if (map == nullptr)
+        buffer.resize(size_t(std::min(kChunk, std::max<qint64>(image.size, 1))));
     while (offset < image.size) {
-        const qint64 window = std::min(kMapWindow, image.size - offset);
-        uchar* view = file.map(offset, window);
-        const uchar* data = view;
-        if (view == nullptr) {
-            // Files that cannot be mapped are read chunk by chunk instead.
-            buffer.resize(size_t(std::min(kChunk, window)));
-            if (!file.seek(offset))
-                return Status::Fail(
-                    QUILLON_E_IO,
-                    QStringLiteral("Cannot read image %1: %2").arg(image.path, file.errorString()));
-        }
-        qint64 inWindow = 0;
-        while (inWindow < window) {
-            const qint64 length = std::min(kChunk, window - inWindow);
-            if (view == nullptr) {
-                if (file.read(reinterpret_cast<char*>(buffer.data()), length) != length)
-                    return Status::Fail(
-                        QUILLON_E_IO,
-                        QStringLiteral("Image %1 changed or became unreadable during the download")
-                            .arg(image.path));
-                data = buffer.data();
-            }
-            const Status status = Receive(view ? data + inWindow : data, length, corrupt, sum);
-            corrupt = false;
-            if (!status.Ok()) {
-                if (view != nullptr)
-                    file.unmap(view);
-                return status;
-            }
-            inWindow += length;
-        }
-        if (view != nullptr)
-            file.unmap(view);
-        offset += window;
+        // Files that cannot be mapped are read chunk by chunk instead.
+        const qint64 length = std::min(kChunk, image.size - offset);
+        const uchar* data = map ? map->Data() + offset : buffer.data();
+        if (map == nullptr && file.read(reinterpret_cast<char*>(buffer.data()), length) != length)
+            return Status::Fail(
+                QUILLON_E_IO,
+                QStringLiteral("Image %1 changed or became unreadable during the download").arg(image.path));
+        const Status status = Receive(data, length, corrupt, sum);
+        corrupt = false;
+        if (!status.Ok())
+            return status;
+        offset += length;
     }
     context.TheSession().AddDownloaded({image.path, sum.Text(), image.partition});
     return Status::Success();
