@@ -1,0 +1,23 @@
+#include "FuzzSupport.h"
+#include "XML/parser/SecDevFWInfoParser.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzSupport::SilenceStandardOutput();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray input = FuzzSupport::Shape(data, size, "<info><rnd>01</rnd>", "</info>");
+    SecDevFWInfoParser parser;
+    // Stored texts are trimmed, whatever surrounded them.
+    if (parser.ParseXMLString(QString::fromUtf8(input)) &&
+        (parser.GetRnd() != parser.GetRnd().trimmed() || parser.GetSocid() != parser.GetSocid().trimmed())) {
+        __builtin_trap();
+    }
+    SecDevFWInfoParser wide;
+    wide.ParseXMLString(
+        QString(reinterpret_cast<const QChar*>(data), static_cast<int>(size / sizeof(QChar))));
+    return 0;
+}

@@ -1,0 +1,23 @@
+#include "FuzzSupport.h"
+#include "XML/parser/SysPropsParser.h"
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    FuzzSupport::SilenceStandardOutput();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    const QByteArray input = FuzzSupport::Shape(data, size, "<da><item key=\"X\">1</item>", "</da>");
+    SysPropsParser parser;
+    // The answer always parses as a whole or not at all: a refused one never reports SLA as enabled.
+    if (!parser.ParseXMLString(QString::fromUtf8(input)) && parser.IsSLAEnabled()) {
+        __builtin_trap();
+    }
+    // Raw UTF-16 text can hold what no decoder produces: lone surrogates, NUL characters.
+    SysPropsParser wide;
+    wide.ParseXMLString(
+        QString(reinterpret_cast<const QChar*>(data), static_cast<int>(size / sizeof(QChar))));
+    return 0;
+}
