@@ -140,8 +140,11 @@ Status Engine::SetLog(int mode, const char* folder)
     if (mode != QUILLON_LOG_ON)
         return Status::Fail(QUILLON_E_INVALID_ARGUMENT,
                             QStringLiteral("Unsupported log mode %1: expected 1 (on) or 6 (off)").arg(mode));
+    if (folder == nullptr || *folder == '\0')
+        return Status::Fail(QUILLON_E_INVALID_ARGUMENT,
+                            QStringLiteral("No folder given for the engine trace"));
     QString error;
-    if (!trace.Start(folder == nullptr ? QString() : QString::fromUtf8(folder), error))
+    if (!trace.Start(QString::fromUtf8(folder), error))
         return Status::Fail(QUILLON_E_IO, error);
     return Status::Success();
 }

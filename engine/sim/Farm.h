@@ -63,7 +63,7 @@ public:
     // or the farm shuts down. The stop query and tick run without the lock, at least every 20 ms.
     WaitEnd Wait(TimePoint deadline, const StopQuery& stop, const std::function<bool()>& ready,
                  const std::function<void()>& tick = {});
-    // Lets simulated time pass; Ready (reported as TimedOut internally) means the delay is over.
+    // Waits out a real duration; Ready means it passed with no stop and no shutdown.
     WaitEnd Delay(Duration duration, const StopQuery& stop, const std::function<void()>& tick = {});
 
 private:
