@@ -29,7 +29,10 @@ bool IniFile::Read(const QString& filePath, QString& error)
         error = QStringLiteral("Farm file %1 is larger than %2 bytes").arg(filePath).arg(kMaxIniBytes);
         return false;
     }
-    const QString text = QString::fromUtf8(file.readAll());
+    QString text = QString::fromUtf8(file.readAll());
+    // Editors on Windows like to start the file with a byte order mark.
+    if (text.startsWith(QChar(0xfeff)))
+        text.remove(0, 1);
     const QVector<QStringRef> lines = text.splitRef(QLatin1Char('\n'));
     QSet<QString> groupNames;
     QSet<QString> keys;

@@ -36,6 +36,7 @@ private Q_SLOTS:
 
     void badConfigValueIsNamedAndBlocksEveryCall_data();
     void badConfigValueIsNamedAndBlocksEveryCall();
+    void farmFileWithByteOrderMarkAndCrLfIsRead();
     void missingFarmFileIsNamed();
     void bareScansGetArrivalsInOrder();
     void secondScanSeesDeviceOnlyAfterReenumeration();
@@ -107,6 +108,17 @@ void FarmScanTest::badConfigValueIsNamedAndBlocksEveryCall()
 
     QVERIFY(Restart(WriteFarm(QStringLiteral("good.ini"), FarmText("Ports=1"))));
     QVERIFY(Scan(QStringLiteral("COM://"), description, 5000) == QUILLON_OK);
+}
+
+void FarmScanTest::farmFileWithByteOrderMarkAndCrLfIsRead()
+{
+    const QString path =
+        WriteFarm(QStringLiteral("bom.ini"),
+                  QStringLiteral("\ufeff; written on Windows\r\n[Farm]\r\nTimeScale=0\r\nPorts=2\r\n"));
+    QVERIFY(Restart(path));
+    QByteArray description;
+    QCOMPARE(Scan(QStringLiteral("COM://COM4"), description, 10000), int(QUILLON_OK));
+    QCOMPARE(Scan(QStringLiteral("COM://COM5"), description, 0), int(QUILLON_E_INVALID_ARGUMENT));
 }
 
 void FarmScanTest::missingFarmFileIsNamed()
