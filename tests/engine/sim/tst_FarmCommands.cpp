@@ -80,6 +80,7 @@ private Q_SLOTS:
     void efuseReadsBackWhatWasWritten();
     void progressRunsOnCallingThreadFromZeroToHundred();
     void engineTraceFollowsTheLogSwitch();
+    void linkRateAndTimeScaleSetTheDownloadTime();
 
 private:
     QuillonSession* session = nullptr;
@@ -431,6 +432,27 @@ void FarmCommandsTest::engineTraceFollowsTheLogSwitch()
     QCOMPARE(QFileInfo(trace.fileName()).size(), size);
     QCOMPARE(quillon_env_set_log(QUILLON_LOG_ON, nullptr), int(QUILLON_E_INVALID_ARGUMENT));
     QCOMPARE(quillon_env_set_log(3, folder.toUtf8().constData()), int(QUILLON_E_INVALID_ARGUMENT));
+}
+
+void FarmCommandsTest::linkRateAndTimeScaleSetTheDownloadTime()
+{
+    // 8.4 MB at 4 MB/s is 2.1 s of farm time, 0.21 s at a tenth of the scale: the download cannot end sooner.
+    quillon_destroy_session(session);
+    QVERIFY(Restart(
+        WriteFarm(QStringLiteral("rate.ini"), QStringLiteral("[Farm]\nTimeScale=0.1\nPorts=1\nArrivalMs=0\n"
+                                                             "ConnectMs=0\nDaLoadMs=0\nLinkMBps=4\n"))));
+    QString error;
+    session = OpenDaSession(QStringLiteral("COM://COM3"), load, error);
+    QVERIFY2(session != nullptr, qPrintable(error));
+    qint64 bytes = 0;
+    for (const QString& name : load.checksums.keys())
+        bytes += QFileInfo(QDir(load.folder).filePath(name)).size();
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(Execute(session, FlashAll(load)), int(QUILLON_OK));
+    const double expectedMs = double(bytes) / 4.0e6 * 1000.0 * 0.1;
+    QVERIFY2(timer.elapsed() >= qint64(expectedMs * 0.95),
+             qPrintable(QStringLiteral("%1 ms for %2 expected").arg(timer.elapsed()).arg(expectedMs)));
 }
 
 QTEST_GUILESS_MAIN(FarmCommandsTest)
