@@ -4,8 +4,12 @@
 
 namespace quillonsim {
 
-std::mutex ImageMapCache::mutex;
-std::map<ImageMapCache::Key, std::weak_ptr<const ImageMap>> ImageMapCache::maps;
+ImageMapCache::State& ImageMapCache::Shared()
+{
+    // Never destroyed: workers the tool detaches at exit may still be downloading.
+    static State* state = new State();
+    return *state;
+}
 
 ImageMap::ImageMap(const QString& path, qint64 size) : file(path), size(size)
 {
@@ -23,7 +27,9 @@ std::shared_ptr<const ImageMap> ImageMapCache::Acquire(const QString& path)
 {
     const QFileInfo info(path);
     const Key key{info.absoluteFilePath(), info.size(), info.lastModified().toMSecsSinceEpoch()};
-    std::lock_guard<std::mutex> lock(mutex);
+    State& state = Shared();
+    std::lock_guard<std::mutex> lock(state.mutex);
+    auto& maps = state.maps;
     for (auto it = maps.begin(); it != maps.end();) {
         if (it->second.expired())
             it = maps.erase(it);

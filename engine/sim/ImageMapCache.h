@@ -39,8 +39,12 @@ public:
 private:
     // A file rewritten in place gets a mapping of its own.
     using Key = std::tuple<QString, qint64, qint64>;
-    static std::mutex mutex;
-    static std::map<Key, std::weak_ptr<const ImageMap>> maps;
+    struct State
+    {
+        std::mutex mutex;
+        std::map<Key, std::weak_ptr<const ImageMap>> maps;
+    };
+    static State& Shared();
 };
 
 } // namespace quillonsim
