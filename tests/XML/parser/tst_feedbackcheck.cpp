@@ -7,6 +7,10 @@
 #include <QRegularExpression>
 #include <QtTest>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 using namespace ParserTestSupport;
 
 namespace {
@@ -87,6 +91,7 @@ private Q_SLOTS:
     void feedbackFileIsRemovedOnceRead_data();
     void feedbackFileIsRemovedOnceRead();
     void nextDeviceIsNotJudgedByThePreviousDevicesFeedback();
+    void sixteenPortsCompareAtOnceEachByItsOwnFeedback();
 };
 
 void TestFeedbackCheck::initTestCase()
@@ -327,6 +332,40 @@ void TestFeedbackCheck::nextDeviceIsNotJudgedByThePreviousDevicesFeedback()
     QVERIFY(WriteFeedback(11, FeedbackDocument(images)));
     QCOMPARE(CbGetDownloadImageFeedback(11, scatter, 11), 0);
     QVERIFY(QFileInfo::exists(ICmdXMLGenerator::FeedbackFilePath(12)));
+}
+
+void TestFeedbackCheck::sixteenPortsCompareAtOnceEachByItsOwnFeedback()
+{
+    // Every port's worker runs its comparison in its own thread against the one shared checksum list.
+    const QVector<Image> load = {{"system.img", "system", "", "1111"}, {"boot.img", "boot", "", "2222"}};
+    const QString scatter = MakeLoad(load);
+    const QByteArray matching =
+        FeedbackDocument({{"system.img", "system", "1111", ""}, {"boot.img", "boot", "2222", ""}});
+    const QByteArray differing =
+        FeedbackDocument({{"system.img", "system", "1111", ""}, {"boot.img", "boot", "2223", ""}});
+    constexpr int kPorts = 16;
+    constexpr int kDevicesPerPort = 10;
+    std::atomic<int> wrongResults{0};
+    std::atomic<int> failedWrites{0};
+    std::vector<std::thread> workers;
+    for (int port = 0; port < kPorts; ++port) {
+        workers.emplace_back([&, port] {
+            for (int device = 0; device < kDevicesPerPort; ++device) {
+                const bool good = (port + device) % 2 == 0;
+                if (!WriteFeedback(port, good ? matching : differing)) {
+                    ++failedWrites;
+                }
+                if (CbGetDownloadImageFeedback(port, scatter, port) != (good ? 0 : -1)) {
+                    ++wrongResults;
+                }
+            }
+        });
+    }
+    for (std::thread& worker : workers) {
+        worker.join();
+    }
+    QCOMPARE(failedWrites.load(), 0);
+    QCOMPARE(wrongResults.load(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestFeedbackCheck)
