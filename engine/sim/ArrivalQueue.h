@@ -13,8 +13,6 @@ public:
     // A device that is still waiting in the queue is not queued twice, so a rack nobody scans stays bounded.
     void Push(const DeviceRef& arrival);
     bool Pop(DeviceRef& arrival);
-    bool Empty() const { return queue.empty(); }
-    void Clear() { queue.clear(); }
 
 private:
     std::deque<DeviceRef> queue;

@@ -36,12 +36,6 @@ void EngineTrace::Stop()
         file.close();
 }
 
-bool EngineTrace::Active() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return file.isOpen();
-}
-
 void EngineTrace::Write(const QString& line)
 {
     std::lock_guard<std::mutex> lock(mutex);

@@ -15,11 +15,10 @@ public:
 
     bool Start(const QString& folder, QString& error);
     void Stop();
-    bool Active() const;
     void Write(const QString& line);
 
 private:
-    mutable std::mutex mutex;
+    std::mutex mutex;
     QFile file;
 };
 

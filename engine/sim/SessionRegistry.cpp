@@ -71,10 +71,4 @@ std::shared_ptr<Session> SessionRegistry::Remove(QuillonSession* handle)
     return session;
 }
 
-size_t SessionRegistry::Count() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return sessions.size();
-}
-
 } // namespace quillonsim

@@ -24,7 +24,6 @@ public:
     QuillonSession* Add(const std::shared_ptr<Session>& session);
     std::shared_ptr<Session> Find(QuillonSession* handle) const;
     std::shared_ptr<Session> Remove(QuillonSession* handle);
-    size_t Count() const;
 
     static quint64 NextId();
     static QuillonSession* HandleOf(quint64 id);
