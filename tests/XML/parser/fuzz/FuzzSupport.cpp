@@ -1,10 +1,10 @@
 #include "FuzzSupport.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
 #include <cstdio>
+#include <cstdlib>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,11 +12,22 @@ namespace FuzzSupport {
 
 namespace {
 
+QString FolderPath()
+{
+    return QDir::temp().absoluteFilePath(QStringLiteral("pxl_fuzz_%1").arg(getpid()));
+}
+
+void RemoveFolder()
+{
+    QDir(FolderPath()).removeRecursively();
+}
+
 QString InputFolder()
 {
     static const QString folder = [] {
-        const QString path = QDir::temp().absoluteFilePath(QStringLiteral("pxl_fuzz_%1").arg(getpid()));
+        const QString path = FolderPath();
         QDir().mkpath(path);
+        std::atexit(&RemoveFolder);
         QFile schema(path + QStringLiteral("/flash.xsd"));
         if (schema.open(QIODevice::WriteOnly)) {
             schema.write("<schema/>");
