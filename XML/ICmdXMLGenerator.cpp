@@ -70,12 +70,7 @@ ICmdXMLGenerator::~ICmdXMLGenerator() = default;
 
 void ICmdXMLGenerator::SetRuntimeParameters(const RuntimeParameters& runtimeParams)
 {
-    checksumLevel = runtimeParams.checksumLevel;
-    batteryExist = runtimeParams.batteryExist;
-    hwResetKey = runtimeParams.hwResetKey;
-    daLogLevel = runtimeParams.daLogLevel;
-    logChannel = runtimeParams.logChannel;
-    systemOs = runtimeParams.systemOs;
+    runtimeParameters = runtimeParams;
 }
 
 void ICmdXMLGenerator::SetMetaSetting(const QString& connectType, const QString& mobileLog,
@@ -156,13 +151,14 @@ QString ICmdXMLGenerator::GetDownloadImageFeedback(int portIndex) const
 QString ICmdXMLGenerator::GetRuntimeParameterCmdString() const
 {
     // The engine expects the host family it was built for, whatever the record carries.
-    return BuildDocument(QStringLiteral("CMD:SET-RUNTIME-PARAMETER"),
-                         {{QStringLiteral("checksum_level"), ChecksumLevelText(checksumLevel)},
-                          {QStringLiteral("battery_exist"), BatteryExistText(batteryExist)},
-                          {QStringLiteral("hw_reset_key"), hwResetKey},
-                          {QStringLiteral("da_log_level"), daLogLevel},
-                          {QStringLiteral("log_channel"), logChannel},
-                          {QStringLiteral("system_os"), QStringLiteral("WINDOWS")}});
+    return BuildDocument(
+        QStringLiteral("CMD:SET-RUNTIME-PARAMETER"),
+        {{QStringLiteral("checksum_level"), ChecksumLevelText(runtimeParameters.checksumLevel)},
+         {QStringLiteral("battery_exist"), BatteryExistText(runtimeParameters.batteryExist)},
+         {QStringLiteral("hw_reset_key"), runtimeParameters.hwResetKey},
+         {QStringLiteral("da_log_level"), runtimeParameters.daLogLevel},
+         {QStringLiteral("log_channel"), runtimeParameters.logChannel},
+         {QStringLiteral("system_os"), QStringLiteral("WINDOWS")}});
 }
 
 QString ICmdXMLGenerator::GetSysPropertyCmdString(const QString& key)

@@ -52,12 +52,7 @@ public:
 private:
     // The engine writes into this buffer while a query runs, so it must outlive the command's execution.
     std::shared_ptr<std::vector<char>> memoryBuffer;
-    int32_t checksumLevel = 0;
-    uint8_t batteryExist = 0;
-    QString hwResetKey;
-    QString daLogLevel;
-    QString logChannel;
-    QString systemOs;
+    RuntimeParameters runtimeParameters;
     QString connectType;
     QString mobileLog;
     QString adb;
