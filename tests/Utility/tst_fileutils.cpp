@@ -1,30 +1,23 @@
 #include "Utility/FileUtils.h"
 #include "logging/Log.h"
 
+#include "TestFiles.h"
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+
 #include <QtTest>
 
 #include <sys/stat.h>
 #include <unistd.h>
 
+using TestFiles::ReadFile;
+using TestFiles::WriteFile;
+
 namespace {
-
-bool WriteFile(const QString& path, const QByteArray& content = "data")
-{
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
-}
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QString LogFilePath()
 {
@@ -159,7 +152,7 @@ void TestFileUtils::checkDirectoryResultsAndLines()
         QVERIFY(QDir().mkpath(path));
     }
     // A folder cannot be made under a plain file, whoever runs the test.
-    QVERIFY(WriteFile(work + "/plain"));
+    QVERIFY(WriteFile(work + "/plain", "data"));
 
     const qint64 offset = QFileInfo(LogFilePath()).size();
     QCOMPARE(FileUtils::CheckDirectory(QFile::encodeName(path), create), result);
@@ -183,7 +176,7 @@ void TestFileUtils::createdFolderTakesNewEntries()
     QCOMPARE(stat(QFile::encodeName(path).constData(), &info), 0);
     QCOMPARE(info.st_mode & 0777, mode_t(S_IRWXU));
 #endif
-    QVERIFY(WriteFile(path + "/inside.txt"));
+    QVERIFY(WriteFile(path + "/inside.txt", "data"));
     QVERIFY(QDir(path).mkdir("sub"));
     QCOMPARE(QDir(path).entryList(QDir::AllEntries | QDir::NoDotAndDotDot).size(), 2);
 }
@@ -203,10 +196,10 @@ void TestFileUtils::removeDirectoryDeletesHiddenEntries()
 {
     const QString tree = work + "/tree";
     QVERIFY(QDir().mkpath(tree + "/sub/.hiddenDir"));
-    QVERIFY(WriteFile(tree + "/.hidden"));
-    QVERIFY(WriteFile(tree + "/visible.txt"));
-    QVERIFY(WriteFile(tree + "/sub/.hiddenDir/.deeper"));
-    QVERIFY(WriteFile(tree + "/sub/file"));
+    QVERIFY(WriteFile(tree + "/.hidden", "data"));
+    QVERIFY(WriteFile(tree + "/visible.txt", "data"));
+    QVERIFY(WriteFile(tree + "/sub/.hiddenDir/.deeper", "data"));
+    QVERIFY(WriteFile(tree + "/sub/file", "data"));
     QVERIFY(FileUtils::RemoveDirectory(QFile::encodeName(tree)));
     QVERIFY(!QFileInfo::exists(tree));
     QVERIFY(QFileInfo(work).isDir());
@@ -231,7 +224,7 @@ void TestFileUtils::removeDirectoryRemovesLinksNotTheirTargets()
     const QString target = work + "/target";
     QVERIFY(QDir().mkpath(target + "/inner"));
     QVERIFY(WriteFile(target + "/precious.txt", "precious"));
-    QVERIFY(WriteFile(target + "/inner/also.txt"));
+    QVERIFY(WriteFile(target + "/inner/also.txt", "data"));
     QVERIFY(WriteFile(work + "/targetFile.txt", "file target"));
 
     const QString tree = work + "/tree";
@@ -274,7 +267,7 @@ void TestFileUtils::removeDirectoryStopsAtAnEntryItCannotRemove()
     }
     const QString tree = work + "/tree";
     QVERIFY(QDir().mkpath(tree + "/locked"));
-    QVERIFY(WriteFile(tree + "/locked/stays.txt"));
+    QVERIFY(WriteFile(tree + "/locked/stays.txt", "data"));
     QVERIFY(chmod(QFile::encodeName(tree + "/locked").constData(), 0500) == 0);
     const bool removed = FileUtils::RemoveDirectory(QFile::encodeName(tree));
     chmod(QFile::encodeName(tree + "/locked").constData(), 0700);
@@ -301,7 +294,7 @@ void TestFileUtils::checkFileMessages()
     QFETCH(QString, message);
 
     QVERIFY(QDir(work).mkdir("folder"));
-    QVERIFY(WriteFile(work + "/flash.xml"));
+    QVERIFY(WriteFile(work + "/flash.xml", "data"));
     const QString fileName = name.isEmpty() ? name : work + "/" + name;
     QString errorMsg = "untouched";
     QCOMPARE(FileUtils::CheckFile(fileName, errorMsg), ok);
@@ -320,7 +313,7 @@ void TestFileUtils::checkFileOnUnreadableFile()
         return;
     }
     const QString file = work + "/secret.xml";
-    QVERIFY(WriteFile(file));
+    QVERIFY(WriteFile(file, "data"));
     QVERIFY(chmod(QFile::encodeName(file).constData(), 0200) == 0);
     QString errorMsg;
     QVERIFY(!FileUtils::CheckFile(file, errorMsg));

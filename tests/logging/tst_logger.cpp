@@ -1,4 +1,5 @@
 #include "StdoutCapture.h"
+#include "TestFiles.h"
 
 #include "logging/CriticalSection.h"
 #include "logging/CriticalSectionSentry.h"
@@ -21,17 +22,13 @@
 
 static constexpr char kLogSource[] = "Tests\\tst_logger";
 
+using TestFiles::ReadFile;
+
 namespace {
 
 const QByteArray kRule(130, '=');
 const QByteArray kBanner = kRule + "\nQuillonruntime trace is OFF\n" + kRule + "\n";
 const char kDumpFormat[] = "MM-dd-yyyy-HH-mm-ss";
-
-QByteArray ReadFile(const QString& path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 QString LogFilePath()
 {
@@ -145,7 +142,7 @@ void TestLogger::fileLineShape()
 
     const NewLogText fileText;
     const QDateTime before = QDateTime::currentDateTime();
-    StdoutCapture capture(QDir::current().absoluteFilePath("stdout.txt"));
+    StdoutCapture capture;
     Logger::Instance().WriteLog(LogRecord{level, "PortManager::Start", source.constData(), 417}, "%s %d%s",
                                 message.left(5).constData(), 42, message.mid(5).constData());
     const QByteArray console = capture.Finish();
@@ -209,7 +206,7 @@ void TestLogger::stoppedLoggingEndsTheFileWithTheBanner()
     QVERIFY2(closed.endsWith("(tst_logger," + QByteArray::number(__LINE__ - 4) + ")\n" + kBanner),
              closed.right(400).constData());
 
-    StdoutCapture capture(QDir::current().absoluteFilePath("stdout.txt"));
+    StdoutCapture capture;
     LOGD("TestLogger::Stop", "debug after stop");
     LOGE("TestLogger::Stop", "error after stop");
     QCOMPARE(capture.Finish(), QByteArray("error after stop\n"));

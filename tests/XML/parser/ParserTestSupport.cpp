@@ -62,13 +62,6 @@ int LogCapture::CountContaining(const QString& function, const QString& fragment
     return count;
 }
 
-bool WriteFile(const QString& path, const QByteArray& bytes)
-{
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) && file.write(bytes) == bytes.size();
-}
-
 QString MakeCleanFolder(const QString& name)
 {
     QDir folder(QDir::current().absoluteFilePath(name));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "TestFiles.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -27,8 +29,7 @@ private:
     qint64 startOffset;
 };
 
-// Writes bytes to path, creating its folder; the test fails when it cannot.
-bool WriteFile(const QString& path, const QByteArray& bytes);
+using TestFiles::WriteFile;
 
 // A fresh, empty folder under the working folder.
 QString MakeCleanFolder(const QString& name);
