@@ -13,6 +13,7 @@
 #include <xxh_x86dispatch.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -174,6 +175,52 @@ Round FarmRound(int sessions, const QString& folder, const QString& scatter, con
     return {farmSeconds, wrong};
 }
 
+struct StopProbe
+{
+    std::atomic<bool> stop{false};
+    std::atomic<int> polled{0};
+
+    static int Query(void* user)
+    {
+        auto* probe = static_cast<StopProbe*>(user);
+        probe->polled.fetch_add(1);
+        return probe->stop.load() ? 1 : 0;
+    }
+};
+
+// Sixteen bare scans wait on a farm where no device ever arrives; once every scan has polled its stop query,
+// all are stopped at one moment. Returns each scan's time from that moment until it returned -2 (a negative
+// time marks a scan that ended otherwise).
+std::vector<double> StopLatencies(int sessions, const QString& farmFile)
+{
+    std::vector<double> latencies(size_t(sessions), -1.0);
+    if (quillon_sim_configure(farmFile.toUtf8().constData()) != QUILLON_OK ||
+        quillon_startup(nullptr) != QUILLON_OK)
+        return latencies;
+    StopProbe probe;
+    const ScanCallbacks callbacks{&probe, &StopProbe::Query};
+    std::atomic<Clock::rep> stoppedAt{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < sessions; ++i) {
+        threads.emplace_back([&, i] {
+            char description[512];
+            const int result =
+                quillon_scan_device("COM://", description, sizeof description, 600000, &callbacks);
+            const Clock::duration waited =
+                Clock::now().time_since_epoch() - Clock::duration(stoppedAt.load());
+            latencies[size_t(i)] = result == QUILLON_E_STOPPED ? Seconds(waited) : -1.0;
+        });
+    }
+    while (probe.polled.load() < sessions * 2)
+        std::this_thread::yield();
+    stoppedAt.store(Clock::now().time_since_epoch().count());
+    probe.stop.store(true);
+    for (std::thread& thread : threads)
+        thread.join();
+    quillon_cleanup();
+    return latencies;
+}
+
 } // namespace
 
 int main(int argc, char** argv)
@@ -252,6 +299,22 @@ int main(int argc, char** argv)
                     round + 1, baselineRate, baselineSeconds, farmRate, farmRound.seconds, ratios.back());
     }
     quillon_cleanup();
+
+    const QString absentFarm = QDir(work.path()).filePath(QStringLiteral("absent_farm.ini"));
+    QFile absent(absentFarm);
+    absent.open(QIODevice::WriteOnly);
+    absent.write(QStringLiteral("[Farm]\nTimeScale=1\nPorts=%1\nAbsent=true\n").arg(sessions).toUtf8());
+    absent.close();
+    std::vector<double> latencies = StopLatencies(sessions, absentFarm);
+    std::sort(latencies.begin(), latencies.end());
+    if (latencies.front() < 0) {
+        std::printf("stop of waiting scans: a scan did not end as stopped\n");
+        ++wrong;
+    } else {
+        std::printf("stop of %d waiting scans: median %.1f ms, slowest %.1f ms (target <= 100 ms)\n",
+                    sessions, latencies[latencies.size() / 2] * 1e3, latencies.back() * 1e3);
+    }
+
     std::sort(ratios.begin(), ratios.end());
     std::printf("median ratio farm / single-thread XXH3: %.2fx (target >= 1.5x on 2 cores)\n",
                 ratios[ratios.size() / 2]);
