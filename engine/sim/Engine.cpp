@@ -1,5 +1,6 @@
 #include "Engine.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 
@@ -14,7 +15,9 @@ constexpr std::chrono::seconds kCleanupWait{5};
 
 QString ExecutableFolder()
 {
-    // QCoreApplication may not exist in a program that loads the engine.
+    if (QCoreApplication::instance() != nullptr)
+        return QCoreApplication::applicationDirPath();
+    // A program without an application object (a test, a tool) still finds its own file on Linux.
     const QString target = QFileInfo(QStringLiteral("/proc/self/exe")).symLinkTarget();
     return target.isEmpty() ? QString() : QFileInfo(target).absolutePath();
 }
