@@ -46,14 +46,13 @@ bool CommandDocument::Parse(const QByteArray& bytes, QString& error)
     return true;
 }
 
-bool CommandDocument::Required(const QString& key, QString& value, QString& error) const
+Status CommandDocument::Required(const QString& key, QString& value) const
 {
     value = args.value(key);
-    if (value.isEmpty()) {
-        error = QStringLiteral("%1 needs the argument <%2>").arg(name, key);
-        return false;
-    }
-    return true;
+    if (value.isEmpty())
+        return Status::Fail(QUILLON_E_INVALID_ARGUMENT,
+                            QStringLiteral("%1 needs the argument <%2>").arg(name, key));
+    return Status::Success();
 }
 
 } // namespace quillonsim

@@ -2,6 +2,8 @@
 // guarded reader.
 #pragma once
 
+#include "Status.h"
+
 #include <QHash>
 #include <QString>
 
@@ -17,9 +19,9 @@ public:
     const QString& Name() const { return name; }
     bool Has(const QString& key) const { return args.contains(key); }
     QString Arg(const QString& key) const { return args.value(key); }
-    // The argument's text; false with an error naming the command and the argument when it is missing or
-    // empty.
-    bool Required(const QString& key, QString& value, QString& error) const;
+    // The argument's text; an invalid-argument failure naming the command and the argument when it is
+    // missing or empty.
+    Status Required(const QString& key, QString& value) const;
 
 private:
     QString name;

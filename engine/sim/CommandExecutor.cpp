@@ -26,6 +26,18 @@ QString LocalPath(const QString& path)
     return QDir::fromNativeSeparators(path);
 }
 
+// The host memory an argument names, checked before anything touches it.
+Status RequiredMemory(const CommandDocument& command, const QString& key, MemoryTarget& memory)
+{
+    QString text;
+    if (const Status missing = command.Required(key, text); !missing.Ok())
+        return missing;
+    QString error;
+    if (!MemoryTarget::Parse(text, memory, error))
+        return Invalid(QStringLiteral("%1: %2").arg(command.Name(), error));
+    return Status::Success();
+}
+
 } // namespace
 
 Status CommandExecutor::Execute(const CommandDocument& command)
@@ -74,9 +86,8 @@ Status CommandExecutor::Execute(const CommandDocument& command)
 Status CommandExecutor::EraseFlash(const CommandDocument& command)
 {
     QString partition;
-    QString error;
-    if (!command.Required(QStringLiteral("partition"), partition, error))
-        return Invalid(error);
+    if (const Status missing = command.Required(QStringLiteral("partition"), partition); !missing.Ok())
+        return missing;
     const Status status = context.Step(context.Settings().eraseMs, QStringLiteral("Erasing flash"));
     if (status.Ok())
         context.TheSession().downloaded.clear();
@@ -86,13 +97,12 @@ Status CommandExecutor::EraseFlash(const CommandDocument& command)
 Status CommandExecutor::Flash(const CommandDocument& command, bool update)
 {
     QString source;
-    QString error;
-    if (!command.Required(QStringLiteral("source_file"), source, error))
-        return Invalid(error);
+    if (const Status missing = command.Required(QStringLiteral("source_file"), source); !missing.Ok())
+        return missing;
     if (update) {
         QString backup;
-        if (!command.Required(QStringLiteral("backup_folder"), backup, error))
-            return Invalid(error);
+        if (const Status missing = command.Required(QStringLiteral("backup_folder"), backup); !missing.Ok())
+            return missing;
         const Status status = WriteBackup(LocalPath(backup));
         if (!status.Ok())
             return status;
@@ -132,9 +142,8 @@ Status CommandExecutor::WriteFile(const QString& path, const QByteArray& bytes, 
 Status CommandExecutor::WriteFeedback(const CommandDocument& command)
 {
     QString target;
-    QString error;
-    if (!command.Required(QStringLiteral("target_file"), target, error))
-        return Invalid(error);
+    if (const Status missing = command.Required(QStringLiteral("target_file"), target); !missing.Ok())
+        return missing;
     QByteArray text;
     QXmlStreamWriter writer(&text);
     writer.setAutoFormatting(true);
@@ -155,9 +164,8 @@ Status CommandExecutor::WriteFeedback(const CommandDocument& command)
 Status CommandExecutor::WriteEfuse(const CommandDocument& command)
 {
     QString source;
-    QString error;
-    if (!command.Required(QStringLiteral("source_file"), source, error))
-        return Invalid(error);
+    if (const Status missing = command.Required(QStringLiteral("source_file"), source); !missing.Ok())
+        return missing;
     source = LocalPath(source);
     QFile file(source);
     if (!QFileInfo(source).isFile())
@@ -180,9 +188,8 @@ Status CommandExecutor::WriteEfuse(const CommandDocument& command)
 Status CommandExecutor::ReadEfuse(const CommandDocument& command)
 {
     QString target;
-    QString error;
-    if (!command.Required(QStringLiteral("target_file"), target, error))
-        return Invalid(error);
+    if (const Status missing = command.Required(QStringLiteral("target_file"), target); !missing.Ok())
+        return missing;
     const Status status = context.Step(context.Settings().efuseMs, QStringLiteral("Reading eFuse"));
     if (!status.Ok())
         return status;
@@ -195,9 +202,8 @@ Status CommandExecutor::ReadEfuse(const CommandDocument& command)
 Status CommandExecutor::SetBootMode(const CommandDocument& command)
 {
     QString mode;
-    QString error;
-    if (!command.Required(QStringLiteral("mode"), mode, error))
-        return Invalid(error);
+    if (const Status missing = command.Required(QStringLiteral("mode"), mode); !missing.Ok())
+        return missing;
     const QStringList modes{QStringLiteral("META"), QStringLiteral("FASTBOOT"),
                             QStringLiteral("ANDROID-TEST-MODE")};
     if (!modes.contains(mode))
@@ -212,9 +218,8 @@ Status CommandExecutor::SetBootMode(const CommandDocument& command)
 Status CommandExecutor::Reboot(const CommandDocument& command)
 {
     QString action;
-    QString error;
-    if (!command.Required(QStringLiteral("action"), action, error))
-        return Invalid(error);
+    if (const Status missing = command.Required(QStringLiteral("action"), action); !missing.Ok())
+        return missing;
     if (action == QLatin1String("IMMEDIATE"))
         context.TheFarm().LeaveOnRelease(context.TheSession().device);
     else if (action != QLatin1String("DISCONNECT"))
@@ -226,13 +231,10 @@ Status CommandExecutor::Reboot(const CommandDocument& command)
 
 Status CommandExecutor::WriteAnswer(const CommandDocument& command, const QByteArray& answer)
 {
-    QString target;
-    QString error;
-    if (!command.Required(QStringLiteral("target_file"), target, error))
-        return Invalid(error);
     MemoryTarget memory;
-    if (!MemoryTarget::Parse(target, memory, error))
-        return Invalid(QStringLiteral("%1: %2").arg(command.Name(), error));
+    if (const Status invalid = RequiredMemory(command, QStringLiteral("target_file"), memory); !invalid.Ok())
+        return invalid;
+    QString error;
     if (!memory.WriteText(answer, error))
         return Status::Fail(QUILLON_E_INVALID_ARGUMENT, QStringLiteral("%1: %2").arg(command.Name(), error));
     return Status::Success();
@@ -241,9 +243,8 @@ Status CommandExecutor::WriteAnswer(const CommandDocument& command, const QByteA
 Status CommandExecutor::AnswerSysProperty(const CommandDocument& command)
 {
     QString key;
-    QString error;
-    if (!command.Required(QStringLiteral("key"), key, error))
-        return Invalid(error);
+    if (const Status missing = command.Required(QStringLiteral("key"), key); !missing.Ok())
+        return missing;
     if (key != QLatin1String("DA.SLA"))
         return Status::Fail(QUILLON_E_UNSUPPORTED, QStringLiteral("Unknown system property \"%1\"").arg(key));
     return WriteAnswer(command, DeviceIdentity::SysPropertyAnswer(key, context.Settings().slaEnabled));
@@ -261,13 +262,10 @@ Status CommandExecutor::AnswerFirmwareInfo(const CommandDocument& command)
 
 Status CommandExecutor::SetFlashPolicy(const CommandDocument& command)
 {
-    QString source;
-    QString error;
-    if (!command.Required(QStringLiteral("source_file"), source, error))
-        return Invalid(error);
     MemoryTarget memory;
-    if (!MemoryTarget::Parse(source, memory, error))
-        return Invalid(QStringLiteral("%1: %2").arg(command.Name(), error));
+    if (const Status invalid = RequiredMemory(command, QStringLiteral("source_file"), memory); !invalid.Ok())
+        return invalid;
+    QString error;
     Session& session = context.TheSession();
     if (!SlaGate::AcceptsResponse(session, memory.Read(), error))
         return Status::Fail(QUILLON_E_AUTH, error);
