@@ -8,8 +8,8 @@
 
 namespace FuzzSupport {
 
-// Every refused input writes a log line; sent to standard output they would cost more than the parse.
-void SilenceStandardOutput();
+// Raw UTF-16 text can hold what no decoder produces: lone surrogates, NUL characters.
+QString AsUtf16(const uint8_t* data, size_t size);
 
 // Random bytes seldom form a document that gets past the reader, which leaves the parsers' own code
 // unexplored. An input whose first byte is odd is therefore placed, without that byte, between prefix

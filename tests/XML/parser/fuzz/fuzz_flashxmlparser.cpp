@@ -1,12 +1,6 @@
 #include "FuzzSupport.h"
 #include "XML/parser/FlashXMLParser.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzSupport::SilenceStandardOutput();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray input = FuzzSupport::Shape(data, size, "<?xml version=\"1.0\"?>\n<flash>\n<scatter>",

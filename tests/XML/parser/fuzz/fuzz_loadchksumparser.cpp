@@ -1,12 +1,6 @@
 #include "FuzzSupport.h"
 #include "XML/parser/LoadChksumParser.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzSupport::SilenceStandardOutput();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray input =

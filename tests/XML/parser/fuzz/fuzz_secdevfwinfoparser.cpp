@@ -1,12 +1,6 @@
 #include "FuzzSupport.h"
 #include "XML/parser/SecDevFWInfoParser.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzSupport::SilenceStandardOutput();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray input = FuzzSupport::Shape(data, size, "<info><rnd>01</rnd>", "</info>");
@@ -17,7 +11,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         __builtin_trap();
     }
     SecDevFWInfoParser wide;
-    wide.ParseXMLString(
-        QString(reinterpret_cast<const QChar*>(data), static_cast<int>(size / sizeof(QChar))));
+    wide.ParseXMLString(FuzzSupport::AsUtf16(data, size));
     return 0;
 }

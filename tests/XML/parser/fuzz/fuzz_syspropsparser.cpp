@@ -1,12 +1,6 @@
 #include "FuzzSupport.h"
 #include "XML/parser/SysPropsParser.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***)
-{
-    FuzzSupport::SilenceStandardOutput();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     const QByteArray input = FuzzSupport::Shape(data, size, "<da><item key=\"X\">1</item>", "</da>");
@@ -15,9 +9,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
     if (!parser.ParseXMLString(QString::fromUtf8(input)) && parser.IsSLAEnabled()) {
         __builtin_trap();
     }
-    // Raw UTF-16 text can hold what no decoder produces: lone surrogates, NUL characters.
     SysPropsParser wide;
-    wide.ParseXMLString(
-        QString(reinterpret_cast<const QChar*>(data), static_cast<int>(size / sizeof(QChar))));
+    wide.ParseXMLString(FuzzSupport::AsUtf16(data, size));
     return 0;
 }
