@@ -66,8 +66,8 @@ private Q_SLOTS:
     void cleanupTestCase();
     void everyBuilderIsAcceptedOnAPathThatNeedsEscaping();
     void queryAnswersReadThroughTheToolsParsers();
-    void downloadedChecksumsMatchTheLoadAfterAFlash();
-    void aCorruptedImageFailsTheComparison();
+    void downloadedChecksumsAreComparedWithTheLoad_data();
+    void downloadedChecksumsAreComparedWithTheLoad();
 };
 
 QuillonSession* EngineDocumentsTest::OpenSession(const QString& port, const SampleLoad& sampleLoad,
@@ -174,30 +174,29 @@ void EngineDocumentsTest::queryAnswersReadThroughTheToolsParsers()
     QCOMPARE(QByteArray::fromHex(firmware.GetSocid().toLatin1()).size(), 32);
 }
 
-void EngineDocumentsTest::downloadedChecksumsMatchTheLoadAfterAFlash()
+void EngineDocumentsTest::downloadedChecksumsAreComparedWithTheLoad_data()
 {
-    ICmdXMLGenerator generator;
-    QuillonSession* session = OpenSession(QStringLiteral("COM3"), load, generator);
-    SessionGuard guard{session};
-    QVERIFY(session != nullptr);
-    QVERIFY2(Execute(session, generator.GetFlashAllCmdString(load.scatterPath)) == QUILLON_OK,
-             qPrintable(LastError(session)));
-    QVERIFY2(Execute(session, generator.GetDownloadImageFeedback(0)) == QUILLON_OK,
-             qPrintable(LastError(session)));
-    QCOMPARE(CbGetDownloadImageFeedback(0, load.scatterPath, 0), 0);
+    QTest::addColumn<QString>("port");
+    QTest::addColumn<int>("portIndex");
+    QTest::addColumn<int>("expected");
+    QTest::newRow("every image intact") << QStringLiteral("COM3") << 0 << 0;
+    QTest::newRow("one image corrupted on the device") << QStringLiteral("COM5") << 2 << -1;
 }
 
-void EngineDocumentsTest::aCorruptedImageFailsTheComparison()
+void EngineDocumentsTest::downloadedChecksumsAreComparedWithTheLoad()
 {
+    QFETCH(QString, port);
+    QFETCH(int, portIndex);
+    QFETCH(int, expected);
     ICmdXMLGenerator generator;
-    QuillonSession* session = OpenSession(QStringLiteral("COM5"), load, generator);
+    QuillonSession* session = OpenSession(port, load, generator);
     SessionGuard guard{session};
     QVERIFY(session != nullptr);
     QVERIFY2(Execute(session, generator.GetFlashAllCmdString(load.scatterPath)) == QUILLON_OK,
              qPrintable(LastError(session)));
-    QVERIFY2(Execute(session, generator.GetDownloadImageFeedback(2)) == QUILLON_OK,
+    QVERIFY2(Execute(session, generator.GetDownloadImageFeedback(portIndex)) == QUILLON_OK,
              qPrintable(LastError(session)));
-    QCOMPARE(CbGetDownloadImageFeedback(2, load.scatterPath, 2), -1);
+    QCOMPARE(CbGetDownloadImageFeedback(portIndex, load.scatterPath, portIndex), expected);
 }
 
 QTEST_GUILESS_MAIN(EngineDocumentsTest)
