@@ -6,7 +6,6 @@
 #include "logging/Log.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 
 static constexpr char kLogSource[] = "XML\\ICmdXMLGenerator";
@@ -25,17 +24,11 @@ QString LoadChecksumListPath(const QString& scatterPath)
 bool ReadDeviceChecksums(const QString& feedbackPath, DeviceChksumParser::ChecksumMap& deviceMap)
 {
     DeviceChksumParser parser;
-    const bool parsed = parser.ParseXMLFile(feedbackPath);
-    // With auto polling every device on this port gets the same file name; an engine that reports success
-    // without writing a new file must fail the next comparison rather than pass it on this device's data.
-    if (QFileInfo::exists(feedbackPath) && !QFile::remove(feedbackPath)) {
-        LOGE("ICmdXMLGenerator::CbGetDownloadImageFeedback", "remove %s failed.",
-             feedbackPath.toLocal8Bit().constData());
+    if (!parser.ParseXMLFile(feedbackPath)) {
+        return false;
     }
-    if (parsed) {
-        deviceMap = parser.GetChecksumMap();
-    }
-    return parsed;
+    deviceMap = parser.GetChecksumMap();
+    return true;
 }
 
 } // namespace

@@ -6,6 +6,6 @@
 // list "scatter_checksum.xml" beside the scatter file. recordPortIndex is the port the command was built
 // for (it goes into the log); sessionPortIndex names the feedback file the engine wrote. Returns 0 when
 // every comparable image matches (also when none is comparable), -1 on the first difference or when
-// either file cannot be read. The feedback file is removed once read, so that the next device on the
-// port is never judged by this one's answer.
+// either file cannot be read. The feedback file stays for an engineer to inspect; the session removes it
+// before the next device's feedback command, so no device is judged by another one's answer.
 int CbGetDownloadImageFeedback(int recordPortIndex, const QString& scatterPath, int sessionPortIndex);

@@ -1,0 +1,290 @@
+#include "common/DeviceInstance.h"
+
+#include "XML/ICmdXMLGenerator.h"
+#include "common/PortDescription.h"
+#include "logging/Log.h"
+
+#include <QDateTime>
+#include <QFile>
+
+static constexpr char kLogSource[] = "Common\\DeviceInstance";
+
+namespace {
+
+constexpr unsigned int kDescriptionSize = 512;
+constexpr unsigned int kScanTimeoutMs = 600000;
+const QString kNoError = QStringLiteral("No Error Occurred");
+const QString kFeedbackCommand = QStringLiteral("CMD:GET-DOWNLOADED-IMAGE-FEEDBACK");
+
+// The command name of a document, as the engine reads it from its "command" element.
+QString CommandName(const QString& document)
+{
+    static const QString open = QStringLiteral("<command>");
+    const int start = document.indexOf(open);
+    if (start < 0)
+        return QString();
+    const int end = document.indexOf(QStringLiteral("</command>"), start);
+    return end < 0 ? QString() : document.mid(start + open.size(), end - start - open.size()).trimmed();
+}
+
+QString EngineLastError(QuillonSession* session)
+{
+    const char* text = quillon_get_last_error_msg(session);
+    return text == nullptr ? QString() : QString::fromUtf8(text);
+}
+
+} // namespace
+
+DeviceInstance::DeviceInstance() : lastError(kNoError) {}
+
+DeviceInstance::~DeviceInstance() = default;
+
+void DeviceInstance::SetIndex(int index) { comportIndex = index; }
+int DeviceInstance::GetIndex() const { return comportIndex; }
+
+void DeviceInstance::SetPortName(const QString& name) { portName = name; }
+void DeviceInstance::SetPortType(const QString& type) { comportType = type; }
+void DeviceInstance::SetFriendlyPortName(const QString& name) { friendlyPortName = name; }
+void DeviceInstance::SetInstanceId(const QString& id) { instanceId = id; }
+void DeviceInstance::SetScanType(int type) { scanType = type; }
+QString DeviceInstance::GetPortName() const { return portName; }
+QString DeviceInstance::GetPortType() const { return comportType; }
+QString DeviceInstance::GetFriendlyPortName() const { return friendlyPortName; }
+QString DeviceInstance::GetInstanceId() const { return instanceId; }
+int DeviceInstance::GetScanType() const { return scanType; }
+
+int32_t DeviceInstance::GetStatus() const { return status.load(); }
+bool DeviceInstance::IsFailed() const { return failed.load(); }
+void DeviceInstance::ClearFailed() { failed = false; }
+
+QString DeviceInstance::GetLastError() const
+{
+    std::lock_guard<std::mutex> guard(stateLock);
+    return lastError;
+}
+
+void DeviceInstance::ResetPollingTimes() { pollingTimes = 0; }
+int32_t DeviceInstance::CountSuccess() { return ++pollingTimes; }
+int32_t DeviceInstance::GetPollingTimes() const { return pollingTimes.load(); }
+
+void DeviceInstance::SetParameter(const QByteArray& key, const QByteArray& value) { parameters.insert(key, value); }
+
+// An unset key reads as empty and is added, so the engine gets an empty text rather than none.
+QByteArray DeviceInstance::GetParameter(const QByteArray& key) { return parameters[key]; }
+
+void DeviceInstance::AddCommand(const QString& document)
+{
+    CommandEntry entry;
+    entry.command = document;
+    commands.append(entry);
+}
+
+void DeviceInstance::AddCommandWithCallback(const CommandEntry& entry) { commands.append(entry); }
+
+QVector<CommandEntry> DeviceInstance::GetCommands() const { return commands; }
+
+SessionStages DeviceInstance::GetStages() const
+{
+    std::lock_guard<std::mutex> guard(stateLock);
+    return stages;
+}
+
+void DeviceInstance::Reset()
+{
+    stopScan = false;
+    stopOperation = false;
+    failed = false;
+    commands.clear();
+    SetLastError(kNoError);
+    Q_EMIT SigNotifyUpdateLastError(comportIndex, GetLastError());
+}
+
+int DeviceInstance::Scan(QString& name)
+{
+    char description[kDescriptionSize] = {};
+    const ScanCallbacks callbacks{this, &DeviceInstance::StopScanQuery};
+    const int result =
+        quillon_scan_device("COM://", description, kDescriptionSize, kScanTimeoutMs, &callbacks);
+    description[kDescriptionSize - 1] = '\0';
+    const QString text = QString::fromUtf8(description);
+
+    if (result == 0) {
+        const PortIdentity identity = ParsePortDescription(text);
+        scanResult = text;
+        portName = identity.portName;
+        instanceId = identity.instanceId;
+        friendlyPortName = identity.friendlyPortName;
+        comportType = identity.comportType;
+    }
+
+    LOGI("DeviceInstance::Scan", "Scan Comport: %s, Result = %d", description, result);
+    LOGI("DeviceInstance::Scan", "Comport FriendlyPortName: %s", friendlyPortName.toUtf8().constData());
+    LOGI("DeviceInstance::Scan", "comportType: %s", comportType.toUtf8().constData());
+    LOGI("DeviceInstance::Scan", "DeviceIntanceID: %s", instanceId.toUtf8().constData());
+    name = text;
+    return result;
+}
+
+void DeviceInstance::Start()
+{
+    status = PortStatus::RUN;
+    {
+        std::lock_guard<std::mutex> guard(stateLock);
+        stages.clear();
+    }
+    const OperationCallbacks operation{this, &DeviceInstance::StopOperationQuery, &DeviceInstance::OnProgress,
+                                       nullptr, nullptr, nullptr, nullptr};
+    const ScanCallbacks scan{this, &DeviceInstance::StopScanQuery};
+    stopOperation = false;
+
+    session = quillon_create_session();
+    if (session == nullptr) {
+        LOGE("DeviceInstance::Start", "Failed to create session\n");
+        EndWithFailure(QStringLiteral("Failed to create session"));
+        return;
+    }
+    if (RunSession(operation, scan)) {
+        status = PortStatus::OK;
+    } else {
+        EndWithFailure(EngineLastError(session));
+    }
+    quillon_destroy_session(session);
+    session = nullptr;
+}
+
+bool DeviceInstance::RunSession(const OperationCallbacks& operation, const ScanCallbacks& scan)
+{
+    QString target;
+    if (scanType == 0) {
+        LOGI("DeviceInstance::Start", "scan the device with ComportNum\n");
+        target = portName;
+    } else {
+        LOGI("DeviceInstance::Start", "scan the device with IntanceID\n");
+        target = instanceId;
+    }
+    char description[kDescriptionSize] = {};
+    BeginStage(QStringLiteral("Scan"));
+    int result = quillon_scan_device((QStringLiteral("COM://") + target).toUtf8().constData(), description,
+                                     kDescriptionSize, kScanTimeoutMs, &scan);
+    EndStage(result);
+    description[kDescriptionSize - 1] = '\0';
+    const QByteArray port = (QStringLiteral("COM://") + portName + QLatin1Char('@') + instanceId).toUtf8();
+    if (result != 0) {
+        LOGE("DeviceInstance::Start", "Failed to scan the device with port %s\n", port.constData());
+        return false;
+    }
+    LOGE("DeviceInstance::Start", "Scan the device with port %s done\n", port.constData());
+
+    const QByteArray authFile = GetParameter("AUTH-FILE-PATH");
+    const QByteArray certFile = GetParameter("CERT-FILE-PATH");
+    LOGI("DeviceInstance::Start", "Symbolic Link: %s", description);
+    LOGI("DeviceInstance::Start", "Auth File: %s", authFile.constData());
+    LOGI("DeviceInstance::Start", "Cert File: %s", certFile.constData());
+    BeginStage(QStringLiteral("Connect"));
+    result = quillon_connect_device(session, description, "115200@", authFile.constData(), certFile.constData(),
+                                    &operation);
+    EndStage(result);
+    if (result != 0) {
+        LOGE("DeviceInstance::Start", "Failed to connect the device\n");
+        return false;
+    }
+
+    const QByteArray flashXml = GetParameter("FLASH-XML-PATH");
+    const QByteArray daSetting = GetParameter("DA-MODE-SETTING");
+    LOGI("DeviceInstance::Start", "Flash XML: %s", flashXml.constData());
+    LOGI("DeviceInstance::Start", "DA Setting: %s", daSetting.constData());
+    BeginStage(QStringLiteral("EnterMode"));
+    result = quillon_enter_mode(session, "FLASH-MODE-DA", flashXml.constData(), daSetting.constData(), &operation);
+    EndStage(result);
+    if (result != 0) {
+        LOGE("DeviceInstance::Start", "Failed to enter DA mode\n");
+        return false;
+    }
+    // Authentication runs here once the device's DA SLA challenge can be answered.
+    return ExecuteCommands(operation);
+}
+
+bool DeviceInstance::ExecuteCommands(const OperationCallbacks& operation)
+{
+    for (const CommandEntry& entry : qAsConst(commands)) {
+        const QByteArray document = entry.command.toUtf8();
+        LOGI("DeviceInstance::Start", "Executing CMD: \n%s\n", document.constData());
+        PrepareCommand(entry);
+        BeginStage(CommandName(entry.command));
+        const int result = quillon_execute_command(session, document.constData(), &operation);
+        EndStage(result);
+        if (result != 0) {
+            LOGE("DeviceInstance::Start", "Failed to execute the command\n");
+            return false;
+        }
+        if (entry.callback != nullptr) {
+            LOGI("DeviceInstance::Start", "call back");
+            if (entry.callback(entry, *this) != 0) {
+                LOGE("DeviceInstance::Start", "Failed to execute the command callback\n");
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+// The feedback file of the previous device on this port must not survive into this device's comparison,
+// even when the command that should rewrite it fails.
+void DeviceInstance::PrepareCommand(const CommandEntry& entry) const
+{
+    if (CommandName(entry.command) == kFeedbackCommand)
+        QFile::remove(ICmdXMLGenerator::FeedbackFilePath(comportIndex));
+}
+
+void DeviceInstance::EndWithFailure(const QString& error)
+{
+    failed = true;
+    SetLastError(error);
+    status = PortStatus::FAIL;
+    Q_EMIT SigNotifyUpdateLastError(comportIndex, error);
+}
+
+void DeviceInstance::Stop()
+{
+    stopScan = true;
+    stopOperation = true;
+    // A session that already ended keeps its outcome: an OK device has been counted.
+    int32_t running = PortStatus::RUN;
+    status.compare_exchange_strong(running, PortStatus::CANL);
+}
+
+void DeviceInstance::SetLastError(const QString& error)
+{
+    std::lock_guard<std::mutex> guard(stateLock);
+    lastError = error;
+}
+
+void DeviceInstance::BeginStage(const QString& name)
+{
+    SessionStage stage;
+    stage.name = name;
+    stage.startMs = QDateTime::currentMSecsSinceEpoch();
+    std::lock_guard<std::mutex> guard(stateLock);
+    stages.append(stage);
+}
+
+void DeviceInstance::EndStage(int result)
+{
+    std::lock_guard<std::mutex> guard(stateLock);
+    stages.last().endMs = QDateTime::currentMSecsSinceEpoch();
+    stages.last().result = result;
+}
+
+int DeviceInstance::StopScanQuery(void* user) { return static_cast<DeviceInstance*>(user)->stopScan.load() ? 1 : 0; }
+
+int DeviceInstance::StopOperationQuery(void* user)
+{
+    return static_cast<DeviceInstance*>(user)->stopOperation.load() ? 1 : 0;
+}
+
+void DeviceInstance::OnProgress(void* user, unsigned int percent, uint64_t, const char* message)
+{
+    auto* device = static_cast<DeviceInstance*>(user);
+    Q_EMIT device->SigNotifyProgress(static_cast<unsigned int>(device->comportIndex), percent,
+                                     message == nullptr ? QString() : QString::fromUtf8(message));
+}

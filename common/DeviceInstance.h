@@ -1,0 +1,103 @@
+#pragma once
+
+#include "common/CommandEntry.h"
+#include "common/PortStatus.h"
+#include "common/SessionStage.h"
+
+#include "quillon.h"
+
+#include <QByteArray>
+#include <QMap>
+#include <QObject>
+#include <QString>
+#include <QVector>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+
+// One port's device: what the last scan learnt about the port, the parameters and command list of the
+// next download, and the outcome of the last one. Start runs a whole engine session on the calling
+// (worker) thread; Stop may come at any time from the user-interface thread.
+class DeviceInstance : public QObject
+{
+    Q_OBJECT
+
+public:
+    DeviceInstance();
+    ~DeviceInstance() override;
+
+    void SetIndex(int index);
+    int GetIndex() const;
+
+    void SetPortName(const QString& name);
+    void SetPortType(const QString& type);
+    void SetFriendlyPortName(const QString& name);
+    void SetInstanceId(const QString& id);
+    void SetScanType(int type);
+    QString GetPortName() const;
+    QString GetPortType() const;
+    QString GetFriendlyPortName() const;
+    QString GetInstanceId() const;
+    int GetScanType() const;
+
+    int32_t GetStatus() const;
+    bool IsFailed() const;
+    void ClearFailed();
+    QString GetLastError() const;
+
+    // Successful downloads of this port since its worker started; only the orchestration counts them.
+    void ResetPollingTimes();
+    int32_t CountSuccess();
+    int32_t GetPollingTimes() const;
+
+    void SetParameter(const QByteArray& key, const QByteArray& value);
+    QByteArray GetParameter(const QByteArray& key);
+    void AddCommand(const QString& document);
+    void AddCommandWithCallback(const CommandEntry& entry);
+    QVector<CommandEntry> GetCommands() const;
+
+    // The stages of the last session with their times, read after Start has returned.
+    SessionStages GetStages() const;
+
+    void Reset();
+    int Scan(QString& name);
+    void Start();
+    void Stop();
+
+Q_SIGNALS:
+    void SigNotifyProgress(unsigned int comportIndex, unsigned int percent, QString info);
+    void SigNotifyUpdateLastError(int comportIndex, QString lastError);
+
+private:
+    static int StopScanQuery(void* user);
+    static int StopOperationQuery(void* user);
+    static void OnProgress(void* user, unsigned int percent, uint64_t transferred, const char* message);
+
+    bool RunSession(const OperationCallbacks& operation, const ScanCallbacks& scan);
+    bool ExecuteCommands(const OperationCallbacks& operation);
+    void EndWithFailure(const QString& error);
+    void SetLastError(const QString& error);
+    void BeginStage(const QString& name);
+    void EndStage(int result);
+    void PrepareCommand(const CommandEntry& entry) const;
+
+    std::atomic<int32_t> status{PortStatus::UND};
+    mutable std::mutex stateLock; // guards lastError and stages, which the user-interface thread reads
+    QString lastError;
+    std::atomic<bool> failed{false};
+    std::atomic<int32_t> pollingTimes{0};
+    QuillonSession* session = nullptr;
+    int32_t comportIndex = 0;
+    QString scanResult;
+    QString friendlyPortName;
+    QString portName;
+    QString comportType;
+    QString instanceId;
+    QMap<QByteArray, QByteArray> parameters;
+    QVector<CommandEntry> commands;
+    std::atomic<bool> stopScan{false};
+    std::atomic<bool> stopOperation{false};
+    int32_t scanType = 0;
+    SessionStages stages;
+};

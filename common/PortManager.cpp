@@ -1,0 +1,314 @@
+#include "common/PortManager.h"
+
+#include "XML/ICmdXMLGenerator.h"
+#include "XML/parser/FlashXMLParser.h"
+#include "logging/Log.h"
+
+#include "quillon.h"
+
+#include <QFileInfo>
+
+#include <system_error>
+
+static constexpr char kLogSource[] = "Common\\PortManager";
+
+namespace {
+
+const QString kTable = QStringLiteral("tableWidget");
+
+enum Column
+{
+    PortColumn = 0,
+    StatusColumn = 1,
+    PercentColumn = 2,
+    ElapsedColumn = 4,
+    StartColumn = 5,
+    MessageColumn = 7,
+    LastErrorColumn = 8
+};
+
+struct StatusDisplay
+{
+    const char* icon;
+    const char* text;
+    const char* message;
+};
+
+// Icon, text and message of every known code, in code order.
+const StatusDisplay kStatusDisplays[] = {
+    {":image/status_und.png", "UND", ""},
+    {":image/status_und.png", "INIT", "No Message"},
+    {":image/download.png", "RUN", "Running"},
+    {":image/status_ok.png", "OK", "Operation Done"},
+    {":image/status_fail.png", "FAIL", ""},
+    {":image/status_fail.png", "CANL", "User Cancel"},
+};
+
+} // namespace
+
+PortManager::PortManager()
+{
+    quillon_startup(nullptr);
+    for (int i = 0; i < kPortCount; ++i) {
+        devices[i].SetIndex(i);
+        connect(&devices[i], &DeviceInstance::SigNotifyProgress, this, &PortManager::OnDeviceProgress);
+        connect(&devices[i], &DeviceInstance::SigNotifyUpdateLastError, this, &PortManager::OnDeviceLastError);
+        timers[i].SetIndex(i);
+        connect(&timers[i], &PortTimer::SigNotifyTimeout, this, &PortManager::OnPortTimeout);
+    }
+    connect(this, &PortManager::SigNotifyStartTimer, this, &PortManager::OnStartTimer);
+    connect(this, &PortManager::SigNotifyStopTimer, this, &PortManager::OnStopTimer);
+}
+
+PortManager::~PortManager()
+{
+    StopWorkersForExit();
+    quillon_cleanup();
+}
+
+// No worker may outlive the engine or the objects it uses: stop every session, wake paced waits and join.
+void PortManager::StopWorkersForExit()
+{
+    for (int i = 0; i < kPortCount; ++i) {
+        stopRequested[i] = true;
+        devices[i].Stop();
+        pacers[i].Wake();
+    }
+    if (scanThread && scanThread->joinable())
+        scanThread->join();
+    scanThread.reset();
+    for (int i = 0; i < kPortCount; ++i)
+        JoinWorker(i);
+}
+
+bool PortManager::IsPortIndex(int index) { return index >= 0 && index < kPortCount; }
+
+bool PortManager::IsSelected(int index)
+{
+    bool isSelected = false;
+    Q_EMIT SigGetMWPortIsSelected(static_cast<uint>(index), isSelected);
+    selected[index] = isSelected;
+    return isSelected;
+}
+
+void PortManager::StartAll()
+{
+    {
+        std::lock_guard<std::mutex> guard(displayLock);
+        totalPollingTimes = 0;
+        Q_EMIT SigSetMWElementContent(QStringLiteral("lblPollingTimes"), QStringLiteral("Polling Times: %1").arg(0));
+    }
+    for (int index = 0; index < kPortCount; ++index)
+        Start(index);
+}
+
+void PortManager::Start(int index)
+{
+    // A running worker iterates the session's command list; nothing may change under it.
+    if (!IsPortIndex(index) || portBusy[index])
+        return;
+    ICmdXMLGenerator generator;
+    if (!IsSelected(index))
+        return;
+    JoinWorker(index);
+    portBusy[index] = true;
+    stopRequested[index] = false;
+    DeviceInstance& device = devices[index];
+    device.Reset();
+
+    OnDeviceProgress(static_cast<unsigned int>(index), 0, QStringLiteral("INIT"));
+    SetPortStatus(index, PortStatus::RUN);
+
+    ReadWindow();
+    ResolveScatterFile();
+    device.SetParameter("FLASH-XML-PATH", flashXmlPath.toUtf8());
+    device.SetParameter("AUTH-FILE-PATH", authFilePath.toUtf8());
+    device.SetParameter("CERT-FILE-PATH", certFilePath.toUtf8());
+    generator.SetRuntimeParameters(runtimeParams);
+    device.SetParameter("DA-MODE-SETTING", generator.GetRuntimeParameterCmdString().toUtf8());
+    AddCommands(index, generator);
+    LaunchWorker(index);
+}
+
+void PortManager::ReadWindow()
+{
+    Q_EMIT SigGetMWElementContent(QStringLiteral("leFlashXmlPath"), flashXmlPath);
+    Q_EMIT SigGetMWElementContent(QStringLiteral("leAuthFilePath"), authFilePath);
+    Q_EMIT SigGetMWElementContent(QStringLiteral("leCertFilePath"), certFilePath);
+    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("cbAutoPolling"), autoPolling);
+    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("cbAutoReboot"), autoReboot);
+    Q_EMIT SigGetOWDASetting(runtimeParams);
+}
+
+// A flash XML that cannot be read leaves no scatter path, so a port never writes a load the operator
+// no longer has selected; the session then fails with the engine's own error.
+void PortManager::ResolveScatterFile()
+{
+    FlashXMLParser parser;
+    if (QFileInfo(flashXmlPath).isFile() && parser.ParseXMLFile(flashXmlPath)) {
+        scatterFilePath = parser.GetScatterFilePath();
+        return;
+    }
+    LOGE("PortManager::Start", "ScatterFile not found!");
+    scatterFilePath.clear();
+}
+
+void PortManager::LaunchWorker(int index)
+{
+    try {
+        downloadThreads[index] = std::make_shared<std::thread>(&PortManager::ExecuteDownloadThread, this,
+                                                               static_cast<unsigned>(index), autoPolling);
+    } catch (const std::system_error& error) {
+        LOGE("PortManager::Start", "Failed to start the download thread: %s", error.what());
+        portBusy[index] = false;
+        SetPortStatus(index, PortStatus::FAIL);
+    }
+}
+
+void PortManager::JoinWorker(int index)
+{
+    std::shared_ptr<std::thread>& worker = downloadThreads[index];
+    if (worker && worker->joinable())
+        worker->join();
+    worker.reset();
+}
+
+void PortManager::Stop(int index)
+{
+    if (!IsPortIndex(index))
+        return;
+    stopRequested[index] = true;
+    pacers[index].Wake();
+    if (!IsSelected(index))
+        return;
+    devices[index].Stop();
+    SetPortStatus(index, PortStatus::CANL);
+}
+
+void PortManager::StopAll()
+{
+    for (int index = 0; index < kPortCount; ++index)
+        Stop(index);
+    SetRunState(false);
+}
+
+void PortManager::ShowRow(int index, const QString& icon, const QString& text, const QString& message)
+{
+    Q_EMIT SigSetMWTableWidgetItemIcon(kTable, index, StatusColumn, icon);
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, StatusColumn, text);
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, MessageColumn, message);
+}
+
+void PortManager::SetPortStatus(int index, unsigned code)
+{
+    if (!IsPortIndex(index))
+        return;
+    std::lock_guard<std::mutex> guard(displayLock);
+    if (code > PortStatus::CANL) {
+        ShowRow(index, QString(), QString(), QString());
+    } else {
+        const uint32_t bit = 1u << index;
+        const bool active = code == PortStatus::INIT || code == PortStatus::RUN;
+        runningPortMask = active ? (runningPortMask | bit) : (runningPortMask & ~bit);
+        if (code == PortStatus::RUN) {
+            Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, LastErrorColumn, QStringLiteral("No Error"));
+            Q_EMIT SigSetMWTableWidgetItemState(kTable, index, StartColumn, false);
+        } else if (code >= PortStatus::OK) {
+            Q_EMIT SigSetMWTableWidgetItemState(kTable, index, StartColumn, true);
+        }
+        const StatusDisplay& display = kStatusDisplays[code];
+        ShowRow(index, QString::fromLatin1(display.icon), QString::fromLatin1(display.text),
+                QString::fromLatin1(display.message));
+    }
+    if (runningPortMask == 0)
+        EmitRunState(false);
+}
+
+void PortManager::SetRunState(bool running)
+{
+    std::lock_guard<std::mutex> guard(displayLock);
+    EmitRunState(running);
+}
+
+void PortManager::EmitRunState(bool running)
+{
+    static const char* const kControls[] = {"btnScan",           "btnStartAll",     "cbSelectAllPorts",
+                                            "cbAutoPolling",     "cbAutoReboot",    "rbFormatDownload",
+                                            "rbFirmwareUpgrade", "rbEFUSEWrite",    "btnFlashXmlPath",
+                                            "btnAuthFilePath",   "btnCertFilePath"};
+    for (const char* name : kControls)
+        Q_EMIT SigSetMWElementEnabled(QString::fromLatin1(name), !running);
+}
+
+void PortManager::OnDeviceProgress(unsigned int comportIndex, unsigned int percent, QString info)
+{
+    const int row = static_cast<int>(comportIndex);
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, row, PercentColumn, QString::number(percent) + QLatin1Char('%'));
+    Q_EMIT SigSetMWPortProgressStatus(comportIndex, percent);
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, row, MessageColumn, info);
+}
+
+void PortManager::OnDeviceLastError(int comportIndex, QString lastError)
+{
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, comportIndex, LastErrorColumn, lastError);
+}
+
+void PortManager::OnPortTimeout(int index, QString timeString)
+{
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, ElapsedColumn, timeString);
+}
+
+void PortManager::OnStartTimer(int comportIndex, int interval)
+{
+    if (IsPortIndex(comportIndex))
+        timers[comportIndex].Start(interval);
+}
+
+// The worker's last signal: every display it queued before has been applied, so the port may start again.
+void PortManager::OnStopTimer(int comportIndex)
+{
+    if (!IsPortIndex(comportIndex))
+        return;
+    timers[comportIndex].Stop();
+    portBusy[comportIndex] = false;
+}
+
+void PortManager::SetReadEfuseEnable(bool enable) { readEfuseEnable = enable; }
+void PortManager::SetEfuseEnable(bool enable) { efuseEnable = enable; }
+void PortManager::SetBlowAfterDownload(bool enable) { blowAfterDownload = enable; }
+void PortManager::SetEfuseImagePath(const QString& path) { efuseImagePath = path; }
+void PortManager::SetReadbackPath(const QString& path) { readbackPath = path; }
+void PortManager::SetRebootScene(const QString& scene) { rebootScene = scene; }
+
+void PortManager::SetScanType(int type)
+{
+    scanType = type;
+    for (DeviceInstance& device : devices)
+        device.SetScanType(type);
+}
+
+void PortManager::SetMetaSetting(const QString& connectType, const QString& mobileLog, const QString& adb)
+{
+    this->connectType = connectType;
+    this->mobileLog = mobileLog;
+    this->adb = adb;
+}
+
+void PortManager::SetFailurePace(std::chrono::milliseconds pace) { failurePaceMs = pace.count(); }
+
+const DeviceInstance& PortManager::Device(int index) const { return devices.at(static_cast<size_t>(index)); }
+DeviceInstance& PortManager::Device(int index) { return devices.at(static_cast<size_t>(index)); }
+
+uint32_t PortManager::GetRunningPortMask() const
+{
+    std::lock_guard<std::mutex> guard(displayLock);
+    return runningPortMask;
+}
+
+int32_t PortManager::GetTotalPollingTimes() const
+{
+    std::lock_guard<std::mutex> guard(displayLock);
+    return totalPollingTimes;
+}
+
+bool PortManager::IsPortBusy(int index) const { return IsPortIndex(index) && portBusy[index]; }

@@ -1,0 +1,147 @@
+#pragma once
+
+#include "XML/RuntimeParameters.h"
+#include "common/DeviceInstance.h"
+#include "common/FailurePacer.h"
+#include "common/PortTimer.h"
+#include "logging/CriticalSection.h"
+
+#include <QObject>
+#include <QString>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class ICmdXMLGenerator;
+
+// The only object that knows about ports: it prepares, starts and stops the download of each of the 16
+// channels, runs their worker threads, and reports every change to the front end through its signals.
+// It never touches a widget. Every operation but the workers' runs in the user-interface thread.
+class PortManager : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kPortCount = 16;
+
+    PortManager();
+    ~PortManager() override;
+
+    void StartAll();
+    void Start(int index);
+    void Stop(int index);
+    void StopAll();
+
+    static void ExecuteDownloadThread(PortManager* manager, unsigned index, bool autoPolling);
+
+    void SetPortStatus(int index, unsigned code);
+    void SetRunState(bool running);
+
+    void OnDeviceProgress(unsigned int comportIndex, unsigned int percent, QString info);
+    void OnDeviceLastError(int comportIndex, QString lastError);
+    void OnPortTimeout(int index, QString timeString);
+    void OnStartTimer(int comportIndex, int interval);
+    void OnStopTimer(int comportIndex);
+
+    // Values the settings file gives; read at every start.
+    void SetReadEfuseEnable(bool enable);
+    void SetEfuseEnable(bool enable);
+    void SetBlowAfterDownload(bool enable);
+    void SetScanType(int type);
+    void SetEfuseImagePath(const QString& path);
+    void SetReadbackPath(const QString& path);
+    void SetRebootScene(const QString& scene);
+    void SetMetaSetting(const QString& connectType, const QString& mobileLog, const QString& adb);
+
+    // How long a failed session is stretched to before auto polling tries the next device.
+    void SetFailurePace(std::chrono::milliseconds pace);
+
+    const DeviceInstance& Device(int index) const;
+    DeviceInstance& Device(int index);
+    uint32_t GetRunningPortMask() const;
+    int32_t GetTotalPollingTimes() const;
+    // True from a port's start until its worker's last display has been applied.
+    bool IsPortBusy(int index) const;
+
+Q_SIGNALS:
+    void SigSetMWElementContent(QString name, QString content);
+    void SigGetMWElementContent(QString name, QString& content);
+    void SigSetMWElementEnabled(QString name, bool isEnabled);
+    void SigSetMWElementCheck(QString name, bool isChecked);
+    void SigGetMWElementIsChecked(QString name, bool& isChecked);
+    void SigSetMWTableWidgetItemContext(QString twName, int row, int column, QString context);
+    void SigSetMWTableWidgetItemState(QString twName, int row, int column, bool isEnabled);
+    void SigSetMWTableWidgetItemIcon(QString twName, int row, int column, QString iconPath);
+    void SigGetMWPortIsSelected(uint portIndex, bool& isSelected);
+    void SigSetMWPortSelectState(uint portIndex, int state);
+    void SigGetMWComboBoxIndex(QString cmbName, int& index);
+    // Emitted only in the user-interface thread: info is not copied.
+    void SigSetMWProgressBarState(QString prbName, uint percent, quint64 xferd, const char* info);
+    void SigSetMWProgressBarVisible(QString prbName, bool isVisibled);
+    void SigSetMWPortProgressStatus(uint comportIndex, uint percent);
+    void SigHideEFUSEButton();
+    void SigGetOWDASetting(RuntimeParameters& runtimeParams);
+    void SigNotifyStartTimer(int comportIndex, int interval);
+    void SigNotifyStopTimer(int comportIndex);
+
+private:
+    static bool IsPortIndex(int index);
+    void ReadWindow();
+    void ResolveScatterFile();
+    void AddCommands(int index, ICmdXMLGenerator& generator);
+    void AddSceneCommands(int index, ICmdXMLGenerator& generator);
+    void AddFeedbackCommand(int index, ICmdXMLGenerator& generator);
+    void AddEfuseCommands(int index, ICmdXMLGenerator& generator);
+    void AddReadbackCommand(int index, ICmdXMLGenerator& generator);
+    void AddBootModeCommand(int index, ICmdXMLGenerator& generator);
+    void LaunchWorker(int index);
+    void JoinWorker(int index);
+    bool IsSelected(int index);
+    void ShowRow(int index, const QString& icon, const QString& text, const QString& message);
+    void EmitRunState(bool running);
+    void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
+    void StopWorkersForExit();
+
+    bool flashXmlRestored = false;
+    CriticalSection lock;
+    std::shared_ptr<std::thread> scanThread;
+    std::array<std::shared_ptr<std::thread>, kPortCount> downloadThreads;
+    std::array<DeviceInstance, kPortCount> devices;
+    std::array<bool, kPortCount> selected{};
+    bool autoPolling = false;
+    bool autoReboot = false;
+    bool selectAllPorts = false;
+    bool readEfuseEnable = false;
+    std::atomic<bool> checksumStop{false};
+    std::array<std::atomic<bool>, kPortCount> stopRequested{};
+    bool efuseEnable = false;
+    bool blowAfterDownload = false;
+    std::array<PortTimer, kPortCount> timers;
+    int32_t totalPollingTimes = 0;
+    int32_t scanType = 0;
+    QString flashXmlPath;
+    QString scatterFilePath;
+    QString authFilePath;
+    QString certFilePath;
+    QString efuseImagePath;
+    QString readbackPath;
+    QString rebootScene;
+    RuntimeParameters runtimeParams;
+    QString connectType;
+    QString mobileLog;
+    QString adb;
+
+    // Bit i is set while port i initialises or runs. It and totalPollingTimes change under displayLock
+    // together with the displays they cause, so the front end sees the changes in the order they happened.
+    uint32_t runningPortMask = 0;
+    mutable std::mutex displayLock;
+
+    std::array<bool, kPortCount> portBusy{};
+    std::array<FailurePacer, kPortCount> pacers;
+    std::atomic<int64_t> failurePaceMs{1000};
+};

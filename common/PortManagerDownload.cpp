@@ -1,0 +1,137 @@
+// The command list of a port's start, and the worker that runs it, once or with auto polling.
+#include "common/DownloadFeedbackCallback.h"
+#include "common/PortManager.h"
+
+#include "XML/ICmdXMLGenerator.h"
+#include "logging/Log.h"
+
+#include <QElapsedTimer>
+
+static constexpr char kLogSource[] = "Common\\PortManager";
+
+void PortManager::AddCommands(int index, ICmdXMLGenerator& generator)
+{
+    AddSceneCommands(index, generator);
+    if (autoReboot && !autoPolling)
+        AddBootModeCommand(index, generator);
+    devices[index].AddCommand(generator.GetRebootCmdString(autoPolling || autoReboot));
+}
+
+void PortManager::AddSceneCommands(int index, ICmdXMLGenerator& generator)
+{
+    bool formatDownload = false;
+    bool firmwareUpgrade = false;
+    bool efuseWrite = false;
+    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("rbFormatDownload"), formatDownload);
+    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("rbFirmwareUpgrade"), firmwareUpgrade);
+    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("rbEFUSEWrite"), efuseWrite);
+
+    DeviceInstance& device = devices[index];
+    if (formatDownload) {
+        device.AddCommand(generator.GetEraseFlashCmdString());
+        device.AddCommand(generator.GetFlashAllCmdString(scatterFilePath));
+        AddFeedbackCommand(index, generator);
+        if (blowAfterDownload && efuseEnable)
+            AddEfuseCommands(index, generator);
+        else
+            AddReadbackCommand(index, generator);
+    } else if (firmwareUpgrade) {
+        device.AddCommand(generator.GetFWCmdString(scatterFilePath));
+        AddFeedbackCommand(index, generator);
+        AddReadbackCommand(index, generator);
+    } else if (efuseWrite && efuseEnable) {
+        AddEfuseCommands(index, generator);
+    }
+}
+
+void PortManager::AddFeedbackCommand(int index, ICmdXMLGenerator& generator)
+{
+    if (runtimeParams.checksumLevel == 1)
+        return;
+    LOGE("PortManager::Start", "checksumLevel:%d", runtimeParams.checksumLevel);
+    CommandEntry entry;
+    entry.command = generator.GetDownloadImageFeedback(index);
+    entry.callback = &DownloadFeedbackCallback;
+    entry.index = index;
+    entry.argument = scatterFilePath;
+    devices[index].AddCommandWithCallback(entry);
+}
+
+void PortManager::AddEfuseCommands(int index, ICmdXMLGenerator& generator)
+{
+    devices[index].AddCommand(generator.GetWriteEfuseCmdString(efuseImagePath));
+    AddReadbackCommand(index, generator);
+}
+
+void PortManager::AddReadbackCommand(int index, ICmdXMLGenerator& generator)
+{
+    if (readEfuseEnable)
+        devices[index].AddCommand(generator.GetReadEfuseCmdString(readbackPath));
+}
+
+void PortManager::AddBootModeCommand(int index, ICmdXMLGenerator& generator)
+{
+    QString mode;
+    if (rebootScene == QLatin1String("META Mode")) {
+        generator.SetMetaSetting(connectType, mobileLog, adb);
+        mode = QStringLiteral("META");
+    } else if (rebootScene == QLatin1String("FASTBOOT")) {
+        mode = QStringLiteral("FASTBOOT");
+    } else if (rebootScene == QLatin1String("Android Test Mode")) {
+        mode = QStringLiteral("ANDROID-TEST-MODE");
+    } else {
+        return;
+    }
+    devices[index].AddCommand(generator.GetSetBootModeCmdString(mode));
+}
+
+void PortManager::CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total)
+{
+    std::lock_guard<std::mutex> guard(displayLock);
+    total = ++totalPollingTimes;
+    portTotal = device.CountSuccess();
+    Q_EMIT SigSetMWElementContent(QStringLiteral("lblPollingTimes"), QStringLiteral("Polling Times: %1").arg(total));
+}
+
+void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bool autoPolling)
+{
+    const int port = static_cast<int>(index);
+    DeviceInstance& device = manager->devices[index];
+    device.ResetPollingTimes();
+    Q_EMIT manager->SigNotifyStartTimer(port, 1000);
+    manager->SetRunState(true);
+    Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, 0, false);
+    LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Start.", device.GetPortName().toUtf8().constData());
+
+    for (;;) {
+        device.ClearFailed();
+        QElapsedTimer sessionClock;
+        sessionClock.start();
+        device.Start();
+        const QByteArray portName = device.GetPortName().toUtf8();
+        if (device.IsFailed()) {
+            LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Fail,Last Error:%s.", portName.constData(),
+                 device.GetLastError().toUtf8().constData());
+        } else {
+            int32_t portTotal = 0;
+            int32_t total = 0;
+            manager->CountSuccess(device, portTotal, total);
+            LOGI("PortManager::ExecuteDownloadThread",
+                 "[%s]Download Success,DevicePollingTimes:%d,Total PollingTimes:%d.", portName.constData(),
+                 portTotal, total);
+        }
+        if (manager->stopRequested[index] || !autoPolling)
+            break;
+        // A session that fails at once would otherwise spin, flooding the log and the front end.
+        if (device.IsFailed()) {
+            const int64_t rest = manager->failurePaceMs.load() - sessionClock.elapsed();
+            manager->pacers[index].Wait(std::chrono::milliseconds(rest), manager->stopRequested[index]);
+            if (manager->stopRequested[index])
+                break;
+        }
+    }
+
+    manager->SetPortStatus(port, static_cast<unsigned>(device.GetStatus()));
+    Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, 0, true);
+    Q_EMIT manager->SigNotifyStopTimer(port);
+}

@@ -1,0 +1,121 @@
+#include "TestFrontEnd.h"
+
+#include "common/PortManager.h"
+
+#include <QThread>
+
+TestFrontEnd::TestFrontEnd(PortManager& manager)
+{
+    connect(&manager, &PortManager::SigSetMWElementContent, this, [this](QString name, QString content) {
+        contents[name] = content;
+        history << QStringLiteral("content %1 %2").arg(name, content);
+    });
+    connect(&manager, &PortManager::SigSetMWElementEnabled, this, [this](QString name, bool isEnabled) {
+        enabled[name] = isEnabled;
+        history << QStringLiteral("enabled %1 %2").arg(name).arg(isEnabled ? 1 : 0);
+    });
+    connect(&manager, &PortManager::SigSetMWElementCheck, this, [this](QString name, bool isChecked) {
+        checks[name] = isChecked;
+        history << QStringLiteral("check %1 %2").arg(name).arg(isChecked ? 1 : 0);
+    });
+    connect(&manager, &PortManager::SigSetMWTableWidgetItemContext, this,
+            [this](QString, int row, int column, QString context) {
+                cells[{row, column}] = context;
+                history << QStringLiteral("cell %1 %2 %3").arg(row).arg(column).arg(context);
+            });
+    connect(&manager, &PortManager::SigSetMWTableWidgetItemState, this,
+            [this](QString, int row, int column, bool isEnabled) {
+                cellEnabled[{row, column}] = isEnabled;
+                history << QStringLiteral("state %1 %2 %3").arg(row).arg(column).arg(isEnabled ? 1 : 0);
+            });
+    connect(&manager, &PortManager::SigSetMWTableWidgetItemIcon, this,
+            [this](QString, int row, int column, QString iconPath) {
+                icons[{row, column}] = iconPath;
+                history << QStringLiteral("icon %1 %2 %3").arg(row).arg(column).arg(iconPath);
+            });
+    connect(&manager, &PortManager::SigSetMWPortSelectState, this, [this](uint portIndex, int state) {
+        if (portIndex < rowSelected.size())
+            rowSelected[portIndex] = state != 0;
+    });
+    connect(&manager, &PortManager::SigSetMWPortProgressStatus, this, [this](uint comportIndex, uint percent) {
+        if (comportIndex < rowProgress.size())
+            rowProgress[comportIndex] = static_cast<int>(percent);
+    });
+
+    connect(
+        &manager, &PortManager::SigGetMWElementContent, this,
+        [this](QString name, QString& content) {
+            CheckThread();
+            content = contents.value(name);
+        },
+        Qt::DirectConnection);
+    connect(
+        &manager, &PortManager::SigGetMWElementIsChecked, this,
+        [this](QString name, bool& isChecked) {
+            CheckThread();
+            isChecked = checks.value(name);
+        },
+        Qt::DirectConnection);
+    connect(
+        &manager, &PortManager::SigGetMWPortIsSelected, this,
+        [this](uint portIndex, bool& isSelected) {
+            CheckThread();
+            isSelected = portIndex < rowSelected.size() && rowSelected[portIndex];
+        },
+        Qt::DirectConnection);
+    connect(
+        &manager, &PortManager::SigGetOWDASetting, this,
+        [this](RuntimeParameters& parameters) {
+            CheckThread();
+            parameters = runtimeParameters;
+        },
+        Qt::DirectConnection);
+}
+
+void TestFrontEnd::CheckThread()
+{
+    if (QThread::currentThread() != thread())
+        ++getsOffThread;
+}
+
+QString TestFrontEnd::Cell(int row, int column) const { return cells.value({row, column}); }
+QString TestFrontEnd::Icon(int row, int column) const { return icons.value({row, column}); }
+bool TestFrontEnd::CellEnabled(int row, int column) const { return cellEnabled.value({row, column}, true); }
+int TestFrontEnd::RowProgress(int row) const { return rowProgress.at(static_cast<size_t>(row)); }
+
+QStringList TestFrontEnd::HistoryOfRow(int row) const
+{
+    const QString cellPrefix = QStringLiteral("cell %1 ").arg(row);
+    const QString iconPrefix = QStringLiteral("icon %1 ").arg(row);
+    const QString statePrefix = QStringLiteral("state %1 ").arg(row);
+    QStringList lines;
+    for (const QString& line : history) {
+        if (line.startsWith(cellPrefix) || line.startsWith(iconPrefix) || line.startsWith(statePrefix))
+            lines << line;
+    }
+    return lines;
+}
+
+QStringList TestFrontEnd::ContentHistory(const QString& name) const
+{
+    const QString prefix = QStringLiteral("content %1 ").arg(name);
+    QStringList values;
+    for (const QString& line : history) {
+        if (line.startsWith(prefix))
+            values << line.mid(prefix.size());
+    }
+    return values;
+}
+
+bool TestFrontEnd::ControlsEnabled() const
+{
+    static const char* const kControls[] = {"btnScan",           "btnStartAll",  "cbSelectAllPorts",
+                                            "cbAutoPolling",     "cbAutoReboot", "rbFormatDownload",
+                                            "rbFirmwareUpgrade", "rbEFUSEWrite", "btnFlashXmlPath",
+                                            "btnAuthFilePath",   "btnCertFilePath"};
+    for (const char* name : kControls) {
+        if (!enabled.value(QString::fromLatin1(name), true))
+            return false;
+    }
+    return true;
+}
