@@ -1,0 +1,120 @@
+// The tool's own cost per device session: DeviceInstance::Start with its log lines and stage records,
+// next to a bare loop making the same engine calls, both at TimeScale 0 against one port, rounds
+// interleaved. The difference is what the tool adds to every device; a real session lasts seconds.
+#include "PortTestSupport.h"
+
+#include "XML/ICmdXMLGenerator.h"
+#include "common/DeviceInstance.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+constexpr int kRounds = 7;
+constexpr int kSessionsPerRound = 200;
+
+struct Documents
+{
+    QByteArray flashXml;
+    QByteArray daSetting;
+    QList<QByteArray> commands;
+};
+
+// The engine calls of one session with nothing of the tool around them.
+bool BareSession(const Documents& documents)
+{
+    QuillonSession* session = quillon_create_session();
+    char description[512] = {};
+    bool ok = session != nullptr &&
+              quillon_scan_device("COM://COM3", description, sizeof description, 600000, nullptr) == 0 &&
+              quillon_connect_device(session, description, "115200@", "", "", nullptr) == 0 &&
+              quillon_enter_mode(session, "FLASH-MODE-DA", documents.flashXml.constData(),
+                                 documents.daSetting.constData(), nullptr) == 0;
+    for (const QByteArray& command : documents.commands)
+        ok = ok && quillon_execute_command(session, command.constData(), nullptr) == 0;
+    if (session != nullptr)
+        quillon_destroy_session(session);
+    return ok;
+}
+
+double Median(std::vector<double> values)
+{
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    QCoreApplication app(argc, argv);
+    QTemporaryDir work;
+    QDir::setCurrent(work.path());
+    ParserTestSupport::StartLogging();
+    const simtest::SampleLoad load = PortTestSupport::WriteStationLoad(work.filePath(QStringLiteral("load")));
+    if (!PortTestSupport::ConfigureFarm(QStringLiteral("farm.ini"),
+                                        QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nPorts=1\n")) ||
+        quillon_startup(nullptr) != 0) {
+        std::fprintf(stderr, "the farm did not start\n");
+        return 1;
+    }
+
+    ICmdXMLGenerator generator;
+    RuntimeParameters parameters;
+    parameters.checksumLevel = 1;
+    generator.SetRuntimeParameters(parameters);
+    Documents documents{load.flashXmlPath.toUtf8(), generator.GetRuntimeParameterCmdString().toUtf8(), {}};
+    const QString scatter = QDir::toNativeSeparators(load.folder + QStringLiteral("/load_scatter.txt"));
+    for (const QString& command : {generator.GetEraseFlashCmdString(), generator.GetFlashAllCmdString(scatter),
+                                   generator.GetRebootCmdString(false)})
+        documents.commands << command.toUtf8();
+
+    DeviceInstance device;
+    device.SetPortName(QStringLiteral("COM3"));
+    device.SetParameter("FLASH-XML-PATH", documents.flashXml);
+    device.SetParameter("DA-MODE-SETTING", documents.daSetting);
+    for (const QByteArray& command : documents.commands)
+        device.AddCommand(QString::fromUtf8(command));
+
+    std::vector<double> toolMicros;
+    std::vector<double> bareMicros;
+    for (int round = 0; round < kRounds; ++round) {
+        QElapsedTimer clock;
+        clock.start();
+        for (int i = 0; i < kSessionsPerRound; ++i) {
+            if (!BareSession(documents)) {
+                std::fprintf(stderr, "bare session failed\n");
+                return 1;
+            }
+        }
+        bareMicros.push_back(clock.nsecsElapsed() / 1000.0 / kSessionsPerRound);
+        clock.restart();
+        for (int i = 0; i < kSessionsPerRound; ++i) {
+            device.Start();
+            if (device.IsFailed()) {
+                std::fprintf(stderr, "tool session failed: %s\n", qPrintable(device.GetLastError()));
+                return 1;
+            }
+        }
+        toolMicros.push_back(clock.nsecsElapsed() / 1000.0 / kSessionsPerRound);
+    }
+    quillon_cleanup();
+
+    const double tool = Median(toolMicros);
+    const double bare = Median(bareMicros);
+    // Farm defaults: connect 0.4 s, DA load 1.2 s, erase 0.8 s, 256 MB at 40 MB/s.
+    const double realisticMicros = (0.4 + 1.2 + 0.8 + 256.0 / 40.0) * 1e6;
+    std::printf("session, median of %d rounds x %d sessions (TimeScale 0, logging on)\n", kRounds, kSessionsPerRound);
+    std::printf("  bare engine calls      %8.1f us\n", bare);
+    std::printf("  DeviceInstance::Start  %8.1f us  (ratio %.2fx)\n", tool, tool / bare);
+    std::printf("  tool's own cost        %8.1f us  = %.5f%% of a realistic %.1f s session\n", tool - bare,
+                100.0 * (tool - bare) / realisticMicros, realisticMicros / 1e6);
+    return 0;
+}
