@@ -294,6 +294,25 @@ void PortManager::SetMetaSetting(const QString& connectType, const QString& mobi
     this->adb = adb;
 }
 
+void PortManager::SetOperatorPrompt(OperatorPrompt* prompt) { this->prompt = prompt; }
+
+void PortManager::Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text)
+{
+    if (prompt != nullptr) {
+        prompt->Tell(kind, title, text);
+        return;
+    }
+    LOGE("PortManager::Tell", "%s: %s", title.toUtf8().constData(), text.toUtf8().constData());
+}
+
+bool PortManager::Ask(const QString& title, const QString& text)
+{
+    if (prompt != nullptr)
+        return prompt->Ask(title, text);
+    LOGE("PortManager::Ask", "%s: %s (answered No)", title.toUtf8().constData(), text.toUtf8().constData());
+    return false;
+}
+
 void PortManager::SetFailurePace(std::chrono::milliseconds pace) { failurePaceMs = pace.count(); }
 
 const DeviceInstance& PortManager::Device(int index) const { return devices.at(static_cast<size_t>(index)); }

@@ -3,6 +3,7 @@
 #include "XML/RuntimeParameters.h"
 #include "common/DeviceInstance.h"
 #include "common/FailurePacer.h"
+#include "common/OperatorPrompt.h"
 #include "common/PortTimer.h"
 #include "logging/CriticalSection.h"
 
@@ -58,6 +59,9 @@ public:
     void SetRebootScene(const QString& scene);
     void SetMetaSetting(const QString& connectType, const QString& mobileLog, const QString& adb);
 
+    // The front end that answers the port manager's boxes; without one they are logged and answered No.
+    void SetOperatorPrompt(OperatorPrompt* prompt);
+
     // How long a failed session is stretched to before auto polling tries the next device.
     void SetFailurePace(std::chrono::milliseconds pace);
 
@@ -106,6 +110,8 @@ private:
     void EmitRunState(bool running);
     void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
     void StopWorkersForExit();
+    void Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text);
+    bool Ask(const QString& title, const QString& text);
 
     bool flashXmlRestored = false;
     CriticalSection lock;
@@ -144,4 +150,5 @@ private:
     std::array<bool, kPortCount> portBusy{};
     std::array<FailurePacer, kPortCount> pacers;
     std::atomic<int64_t> failurePaceMs{1000};
+    OperatorPrompt* prompt = nullptr;
 };

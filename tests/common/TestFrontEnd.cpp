@@ -6,6 +6,7 @@
 
 TestFrontEnd::TestFrontEnd(PortManager& manager)
 {
+    manager.SetOperatorPrompt(this);
     connect(&manager, &PortManager::SigSetMWElementContent, this, [this](QString name, QString content) {
         contents[name] = content;
         history << QStringLiteral("content %1 %2").arg(name, content);
@@ -70,6 +71,20 @@ TestFrontEnd::TestFrontEnd(PortManager& manager)
             parameters = runtimeParameters;
         },
         Qt::DirectConnection);
+}
+
+void TestFrontEnd::Tell(Kind kind, const QString& title, const QString& text)
+{
+    CheckThread();
+    static const char* const kKinds[] = {"Information", "Warning", "Critical"};
+    prompts << QStringLiteral("%1|%2|%3").arg(QLatin1String(kKinds[static_cast<int>(kind)]), title, text);
+}
+
+bool TestFrontEnd::Ask(const QString& title, const QString& text)
+{
+    CheckThread();
+    prompts << QStringLiteral("Ask|%1|%2").arg(title, text);
+    return askAnswer;
 }
 
 void TestFrontEnd::CheckThread()

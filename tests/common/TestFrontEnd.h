@@ -1,6 +1,7 @@
 #pragma once
 
 #include "XML/RuntimeParameters.h"
+#include "common/OperatorPrompt.h"
 
 #include <QHash>
 #include <QObject>
@@ -14,13 +15,21 @@ class PortManager;
 
 // Serves the port manager's signals in the user-interface thread as the window does, by element name:
 // it keeps each element's and cell's state and an ordered history of every change it applied. "Get"
-// signals are answered from the options below and counted when they come from another thread.
-class TestFrontEnd : public QObject
+// signals are answered from the options below and counted when they come from another thread. Boxes
+// are recorded and questions answered with askAnswer.
+class TestFrontEnd : public QObject, public OperatorPrompt
 {
     Q_OBJECT
 
 public:
     explicit TestFrontEnd(PortManager& manager);
+
+    void Tell(Kind kind, const QString& title, const QString& text) override;
+    bool Ask(const QString& title, const QString& text) override;
+
+    // "Critical|<title>|<text>", "Ask|<title>|<text>", in order.
+    QStringList prompts;
+    bool askAnswer = true;
 
     // What the "get" signals answer.
     QHash<QString, QString> contents;
