@@ -14,6 +14,12 @@ namespace {
 
 QByteArray appDirectory;
 
+// Qt 5.15 reports an NTFS junction as a folder, not as a link, and following one would empty its target.
+bool IsLinkOrJunction(const QFileInfo& info)
+{
+    return info.isSymLink() || info.isJunction();
+}
+
 bool RemoveLink(const QString& path)
 {
     // A link to a folder on Windows goes with rmdir, everything else with a plain delete.
@@ -23,7 +29,7 @@ bool RemoveLink(const QString& path)
 bool RemoveTree(const QString& path)
 {
     const QFileInfo info(path);
-    if (info.isSymLink()) {
+    if (IsLinkOrJunction(info)) {
         return RemoveLink(path);
     }
     if (!info.exists()) {
@@ -34,7 +40,7 @@ bool RemoveTree(const QString& path)
     for (const QFileInfo& entry : entries) {
         const QString entryPath = entry.absoluteFilePath();
         bool removed = false;
-        if (entry.isSymLink()) {
+        if (IsLinkOrJunction(entry)) {
             removed = RemoveLink(entryPath);
         } else if (entry.isDir()) {
             removed = RemoveTree(entryPath);

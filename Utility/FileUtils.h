@@ -25,8 +25,8 @@ QByteArray GetAppFilePath(const char* fileName);
 
 int CheckDirectory(const QByteArray& path, bool create);
 
-// Removes a folder with everything inside it. A symbolic link is removed itself, never what it points to.
-// Removing a path where nothing exists succeeds.
+// Removes a folder with everything inside it. A symbolic link or an NTFS junction is removed itself, never
+// what it points to. Removing a path where nothing exists succeeds.
 bool RemoveDirectory(const QByteArray& path);
 
 // True when the file can be read; otherwise errorMsg says why.

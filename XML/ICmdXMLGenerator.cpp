@@ -1,5 +1,6 @@
 #include "XML/ICmdXMLGenerator.h"
 
+#include "Utility/XmlSafeText.h"
 #include "logging/Log.h"
 
 #include <QByteArray>
@@ -13,8 +14,17 @@ namespace {
 
 using Arguments = QVector<QPair<QString, QString>>;
 
-QString BuildDocument(const QString& command, const Arguments& arguments)
+// Builders never fail and their bytes stay as they were, so an argument the document cannot carry is only
+// logged, naming the character the engine will refuse or receive changed.
+QString BuildDocument(const char* builder, const QString& command, const Arguments& arguments)
 {
+    for (const auto& argument : arguments) {
+        const QString problem = XmlSafeText::Check(argument.first, argument.second);
+        if (!problem.isEmpty()) {
+            LOGE(builder, "%s(): %s", builder, problem.toLocal8Bit().constData());
+        }
+    }
+
     QDomDocument document;
     document.clear();
     document.appendChild(document.createProcessingInstruction(
@@ -83,7 +93,7 @@ void ICmdXMLGenerator::SetMetaSetting(const QString& connectType, const QString&
 
 QString ICmdXMLGenerator::GetFlashAllCmdString(const QString& loadPath) const
 {
-    return BuildDocument(QStringLiteral("CMD:FLASH-ALL"),
+    return BuildDocument("ICmdXMLGenerator::GetFlashAllCmdString", QStringLiteral("CMD:FLASH-ALL"),
                          {{QStringLiteral("path_separator"), QStringLiteral("/")},
                           {QStringLiteral("source_file"), QDir::toNativeSeparators(loadPath)}});
 }
@@ -92,7 +102,7 @@ QString ICmdXMLGenerator::GetFWCmdString(const QString& loadPath) const
 {
     const QString backupFolder = QDir::currentPath() + QStringLiteral("/BackupFolder");
     LOGI("ICmdXMLGenerator::GetFWCmdString", "backupFolder = %s", backupFolder.toLocal8Bit().constData());
-    return BuildDocument(QStringLiteral("CMD:FLASH-UPDATE"),
+    return BuildDocument("ICmdXMLGenerator::GetFWCmdString", QStringLiteral("CMD:FLASH-UPDATE"),
                          {{QStringLiteral("path_separator"), QStringLiteral("/")},
                           {QStringLiteral("source_file"), QDir::toNativeSeparators(loadPath)},
                           {QStringLiteral("backup_folder"), QDir::toNativeSeparators(backupFolder)}});
@@ -100,7 +110,7 @@ QString ICmdXMLGenerator::GetFWCmdString(const QString& loadPath) const
 
 QString ICmdXMLGenerator::GetEraseFlashCmdString() const
 {
-    return BuildDocument(QStringLiteral("CMD:ERASE-FLASH"),
+    return BuildDocument("ICmdXMLGenerator::GetEraseFlashCmdString", QStringLiteral("CMD:ERASE-FLASH"),
                          {{QStringLiteral("partition"), QStringLiteral("ALL")},
                           {QStringLiteral("offset"), QStringLiteral("0x0")},
                           {QStringLiteral("length"), QStringLiteral("0x0")}});
@@ -108,13 +118,13 @@ QString ICmdXMLGenerator::GetEraseFlashCmdString() const
 
 QString ICmdXMLGenerator::GetWriteEfuseCmdString(const QString& efuseImagePath) const
 {
-    return BuildDocument(QStringLiteral("CMD:WRITE-EFUSE"),
+    return BuildDocument("ICmdXMLGenerator::GetWriteEfuseCmdString", QStringLiteral("CMD:WRITE-EFUSE"),
                          {{QStringLiteral("source_file"), QDir::toNativeSeparators(efuseImagePath)}});
 }
 
 QString ICmdXMLGenerator::GetReadEfuseCmdString(const QString& readbackPath) const
 {
-    return BuildDocument(QStringLiteral("CMD:READ-EFUSE"),
+    return BuildDocument("ICmdXMLGenerator::GetReadEfuseCmdString", QStringLiteral("CMD:READ-EFUSE"),
                          {{QStringLiteral("target_file"), QDir::toNativeSeparators(readbackPath)}});
 }
 
@@ -126,13 +136,14 @@ QString ICmdXMLGenerator::GetSetBootModeCmdString(const QString& mode) const
         arguments.append({QStringLiteral("mobile_log"), mobileLog});
         arguments.append({QStringLiteral("adb"), adb});
     }
-    return BuildDocument(QStringLiteral("CMD:SET-BOOT-MODE"), arguments);
+    return BuildDocument("ICmdXMLGenerator::GetSetBootModeCmdString", QStringLiteral("CMD:SET-BOOT-MODE"),
+                         arguments);
 }
 
 QString ICmdXMLGenerator::GetRebootCmdString(bool immediate) const
 {
     return BuildDocument(
-        QStringLiteral("CMD:REBOOT"),
+        "ICmdXMLGenerator::GetRebootCmdString", QStringLiteral("CMD:REBOOT"),
         {{QStringLiteral("action"), immediate ? QStringLiteral("IMMEDIATE") : QStringLiteral("DISCONNECT")}});
 }
 
@@ -144,7 +155,8 @@ QString ICmdXMLGenerator::GetDownloadImageFeedback(int portIndex) const
     QDir().mkpath(QDir::currentPath() + QStringLiteral("/Tmp"));
     LOGI("ICmdXMLGenerator::GetDownloadImageFeedback", "DownloadImageFeedbackFilePath = %s",
          filePath.toLocal8Bit().constData());
-    return BuildDocument(QStringLiteral("CMD:GET-DOWNLOADED-IMAGE-FEEDBACK"),
+    return BuildDocument("ICmdXMLGenerator::GetDownloadImageFeedback",
+                         QStringLiteral("CMD:GET-DOWNLOADED-IMAGE-FEEDBACK"),
                          {{QStringLiteral("target_file"), QDir::toNativeSeparators(filePath)}});
 }
 
@@ -152,7 +164,7 @@ QString ICmdXMLGenerator::GetRuntimeParameterCmdString() const
 {
     // The engine expects the host family it was built for, whatever the record carries.
     return BuildDocument(
-        QStringLiteral("CMD:SET-RUNTIME-PARAMETER"),
+        "ICmdXMLGenerator::GetRuntimeParameterCmdString", QStringLiteral("CMD:SET-RUNTIME-PARAMETER"),
         {{QStringLiteral("checksum_level"), ChecksumLevelText(runtimeParameters.checksumLevel)},
          {QStringLiteral("battery_exist"), BatteryExistText(runtimeParameters.batteryExist)},
          {QStringLiteral("hw_reset_key"), runtimeParameters.hwResetKey},
@@ -164,7 +176,7 @@ QString ICmdXMLGenerator::GetRuntimeParameterCmdString() const
 QString ICmdXMLGenerator::GetSysPropertyCmdString(const QString& key)
 {
     const auto address = reinterpret_cast<quintptr>(MemoryBufferAddress());
-    return BuildDocument(QStringLiteral("CMD:GET-SYS-PROPERTY"),
+    return BuildDocument("ICmdXMLGenerator::GetSysPropertyCmdString", QStringLiteral("CMD:GET-SYS-PROPERTY"),
                          {{QStringLiteral("key"), key},
                           {QStringLiteral("target_file"), MemoryTarget(address, kMemoryBufferSize)}});
 }
@@ -172,14 +184,15 @@ QString ICmdXMLGenerator::GetSysPropertyCmdString(const QString& key)
 QString ICmdXMLGenerator::GetDevFWInfoCmdString()
 {
     const auto address = reinterpret_cast<quintptr>(MemoryBufferAddress());
-    return BuildDocument(QStringLiteral("CMD:SECURITY-GET-DEV-FW-INFO"),
+    return BuildDocument("ICmdXMLGenerator::GetDevFWInfoCmdString",
+                         QStringLiteral("CMD:SECURITY-GET-DEV-FW-INFO"),
                          {{QStringLiteral("target_file"), MemoryTarget(address, kMemoryBufferSize)}});
 }
 
 QString ICmdXMLGenerator::GetSetFlashPolicyCmdString(const void* data, uint32_t length) const
 {
     return BuildDocument(
-        QStringLiteral("CMD:SECURITY-SET-FLASH-POLICY"),
+        "ICmdXMLGenerator::GetSetFlashPolicyCmdString", QStringLiteral("CMD:SECURITY-SET-FLASH-POLICY"),
         {{QStringLiteral("source_file"), MemoryTarget(reinterpret_cast<quintptr>(data), length)}});
 }
 

@@ -1,6 +1,7 @@
 #include "Logger.h"
 
 #include "CriticalSectionSentry.h"
+#include "Log.h"
 #include "LogLevel.h"
 #include "LogOutput.h"
 #include "Platform.h"
@@ -8,12 +9,16 @@
 
 #include <quillon.h>
 
+#include <QCoreApplication>
 #include <QString>
 
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+static constexpr char kLogSource[] = "logging\\Logger";
 
 namespace {
 
@@ -127,14 +132,24 @@ int Logger::InitLogRoot()
 
 int Logger::InitLogFolders()
 {
+    QByteArray folder;
+    return MakeDumpFolder(folder);
+}
+
+int Logger::MakeDumpFolder(QByteArray& folder)
+{
     CriticalSectionSentry sentry(lock);
     InitLogRoot();
     const Platform::LocalTime now = Platform::CurrentLocalTime();
     char name[96];
     snprintf(name, sizeof name, "%cPXL_Dump_%02d-%02d-%02d-%02d-%02d-%02d", Platform::PathSeparator(),
              now.month, now.day, now.year, now.hour, now.minute, now.second);
-    dumpFolder = logRoot + QByteArray(name);
-    return FileUtils::CheckDirectory(dumpFolder, true);
+    folder = logRoot + QByteArray(name);
+    const int result = FileUtils::CheckDirectory(folder, true);
+    // A folder that is not there is never named: the log file and the engine's log would go nowhere.
+    const bool made = result == FileUtils::DirectoryExists || result == FileUtils::DirectoryCreated;
+    dumpFolder = made ? folder : QByteArray();
+    return result;
 }
 
 QByteArray Logger::GetLogRoot() const
@@ -149,21 +164,34 @@ QByteArray Logger::GetDumpFolder() const
     return dumpFolder;
 }
 
-void Logger::OpenLogFile()
+LogStartResult Logger::OpenLogFile()
 {
     CriticalSectionSentry sentry(lock);
+    LogStartResult result;
     if (shutDown) {
-        return;
+        result.reason = QCoreApplication::translate("Logger", "the process is ending");
+        return result;
     }
     sink.SetFileThreshold(LogLevel::V);
-    InitLogFolders();
-    const QByteArray path = dumpFolder + Platform::PathSeparator() + "Praxilo_TOOL.log";
-    if (FILE* file = Platform::OpenSharedForAppend(path)) {
-        sink.AddOutput(std::make_unique<LogOutput>(path, LogLevel::V, file, true));
+    MakeDumpFolder(result.folder);
+    if (dumpFolder.isEmpty()) {
+        result.reason = QCoreApplication::translate("Logger", "the folder cannot be created");
+    } else {
+        const QByteArray path = dumpFolder + Platform::PathSeparator() + "Praxilo_TOOL.log";
+        errno = 0;
+        FILE* file = Platform::OpenSharedForAppend(path);
+        const int openError = errno;
+        if (file) {
+            sink.AddOutput(std::make_unique<LogOutput>(path, LogLevel::V, file, true));
+        } else {
+            result.reason = QCoreApplication::translate("Logger", "the log file %1 cannot be opened: %2")
+                                .arg(QString::fromLocal8Bit(path), qt_error_string(openError));
+        }
     }
     sink.SetCurrentLevel(LogLevel::D);
     sink.Write("\n", 1);
     sink.Flush();
+    return result;
 }
 
 void Logger::CloseTrace()
@@ -183,11 +211,24 @@ void Logger::CloseTrace()
     sink.RemoveNamedOutputs();
 }
 
-void Logger::StartLogging()
+LogStartResult Logger::StartLogging()
 {
     CloseTrace();
-    OpenLogFile();
-    SetEngineLog(QUILLON_LOG_ON);
+    LogStartResult result = OpenLogFile();
+    if (GetDumpFolder().isEmpty()) {
+        // Left on, the engine's log would go on in the previous run's folder.
+        SetEngineLog(QUILLON_LOG_OFF);
+    } else if (SetEngineLog(QUILLON_LOG_ON) != QUILLON_OK) {
+        const QString engineReason =
+            QCoreApplication::translate("Logger", "the engine's log cannot be switched on: %1")
+                .arg(QString::fromUtf8(quillon_get_last_error_msg(nullptr)));
+        result.reason = result.Ok() ? engineReason : result.reason + QStringLiteral("; ") + engineReason;
+    }
+    if (!result.Ok()) {
+        LOGE("Logger::StartLogging", "logging could not start in %s: %s", result.folder.constData(),
+             result.reason.toLocal8Bit().constData());
+    }
+    return result;
 }
 
 void Logger::StopLogging()
@@ -196,9 +237,9 @@ void Logger::StopLogging()
     SetEngineLog(QUILLON_LOG_OFF);
 }
 
-void Logger::SetEngineLog(int mode)
+int Logger::SetEngineLog(int mode)
 {
     const QByteArray folder = GetDumpFolder();
     const QByteArray utf8 = QString::fromLocal8Bit(folder).toUtf8();
-    quillon_env_set_log(mode, utf8.isEmpty() ? nullptr : utf8.constData());
+    return quillon_env_set_log(mode, utf8.isEmpty() ? nullptr : utf8.constData());
 }

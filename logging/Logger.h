@@ -3,6 +3,7 @@
 #include "CriticalSection.h"
 #include "LogRecord.h"
 #include "LogSink.h"
+#include "LogStartResult.h"
 
 #include <QByteArray>
 
@@ -19,11 +20,17 @@ public:
     int InitLogRoot();
     int InitLogFolders();
     QByteArray GetLogRoot() const;
+    // Empty while the run has no dump folder: before the first start, and after one that could not make it.
     QByteArray GetDumpFolder() const;
 
-    void OpenLogFile();
+    // Opens a new dump folder and the log file in it; the result says which of the two failed, and why.
+    LogStartResult OpenLogFile();
     void CloseTrace();
-    void StartLogging();
+    // Closes the current log, opens a new dump folder and log file and switches the engine's log on in
+    // that folder. Whatever fails is written at level E, which the console shows too, and returned with
+    // the folder, for the front end to tell the operator. Without a folder the engine's log is switched off
+    // rather than into a folder that is not there.
+    LogStartResult StartLogging();
     void StopLogging();
 
     Logger(const Logger&) = delete;
@@ -35,7 +42,9 @@ private:
 
     static void ShutDownAtExit();
     void ShutDown();
-    void SetEngineLog(int mode);
+    int SetEngineLog(int mode);
+    // As InitLogFolders; folder receives the name tried, also when it could not be made.
+    int MakeDumpFolder(QByteArray& folder);
 
     static constexpr int kMessageBufferSize = 5120;
 

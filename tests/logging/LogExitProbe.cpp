@@ -2,6 +2,8 @@
 // log file must end with the logger's exit line and the process must end cleanly.
 #include "logging/Log.h"
 
+#include <quillon.h>
+
 #include <atomic>
 #include <condition_variable>
 #include <mutex>
@@ -17,7 +19,11 @@ std::atomic<int> lineCount{0};
 
 int main()
 {
-    Logger::Instance().StartLogging();
+    // Started first, as the tool starts it, so that the engine's log comes on with the logger's.
+    quillon_startup(nullptr);
+    if (!Logger::Instance().StartLogging().Ok()) {
+        return 2;
+    }
     LOGI("Probe::main", "probe started %d\n", 1);
     std::thread([] {
         for (;;) {

@@ -9,7 +9,10 @@
 #include <QDir>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QtTest>
+
+#include <quillon.h>
 
 #include <set>
 #include <thread>
@@ -23,6 +26,7 @@
 static constexpr char kLogSource[] = "Tests\\tst_logger";
 
 using TestFiles::ReadFile;
+using TestFiles::WriteFile;
 
 namespace {
 
@@ -78,6 +82,8 @@ private Q_SLOTS:
     void longMessagesAreCutAt5119();
     void stoppedLoggingEndsTheFileWithTheBanner();
     void laterStartOpensANewDumpFolder();
+    void startThatCannotLogSaysWhy_data();
+    void startThatCannotLogSaysWhy();
     void sixteenThreadsNeverInterleaveWithinALine();
     void lockIsReentrantForItsOwner();
     void copiesOfALockShareIt();
@@ -96,7 +102,11 @@ void TestLogger::initTestCase()
 
     QVERIFY2(Logger::Instance().GetLogRoot().isEmpty(), "the log root must stay empty until logging starts");
     QVERIFY(Logger::Instance().GetDumpFolder().isEmpty());
-    Logger::Instance().StartLogging();
+    // The tool starts the engine before logging, and the engine's log comes on with the logger's.
+    QCOMPARE(quillon_startup(nullptr), int(QUILLON_OK));
+    const LogStartResult started = Logger::Instance().StartLogging();
+    QVERIFY2(started.Ok(), qPrintable(started.reason));
+    QCOMPARE(started.folder, Logger::Instance().GetDumpFolder());
     QCOMPARE(QString::fromLocal8Bit(Logger::Instance().GetLogRoot()), logRoot);
     QVERIFY(QFileInfo(LogFilePath()).isFile());
 }
@@ -249,6 +259,64 @@ void TestLogger::laterStartOpensANewDumpFolder()
     QCOMPARE(QFileInfo(LogFilePath()).absolutePath(), second);
     QVERIFY2(secondText.startsWith("\n") && secondText.contains("in the second folder"),
              secondText.constData());
+}
+
+void TestLogger::startThatCannotLogSaysWhy_data()
+{
+    QTest::addColumn<bool>("rootBlocked");
+    QTest::addColumn<QString>("reason");
+
+    QTest::newRow("a plain file where the log root belongs") << true << "the folder cannot be created";
+    QTest::newRow("a folder where the log file belongs")
+        << false << "the log file %1 cannot be opened: Is a directory";
+}
+
+void TestLogger::startThatCannotLogSaysWhy()
+{
+    QFETCH(bool, rootBlocked);
+    QFETCH(QString, reason);
+
+    const QString previousTrace =
+        QString::fromLocal8Bit(Logger::Instance().GetDumpFolder()) + "/quillon_engine.log";
+    QVERIFY(QFileInfo(previousTrace).isFile());
+    const QString xdg = QDir::current().absoluteFilePath("blocked-xdg");
+    QDir(xdg).removeRecursively();
+    const QString root = xdg + "/QN_PXL_V6_Logs";
+    if (rootBlocked) {
+        QVERIFY(WriteFile(root, "not a folder"));
+    } else {
+        // A dump folder is named after the second it is made in: block this one and the next two.
+        const QDateTime now = QDateTime::currentDateTime();
+        for (int second = 0; second < 3; ++second) {
+            const QString dump = root + "/PXL_Dump_" + now.addSecs(second).toString(kDumpFormat);
+            QVERIFY(QDir().mkpath(dump + "/Praxilo_TOOL.log"));
+        }
+    }
+    qputenv("XDG_DATA_HOME", QFile::encodeName(xdg));
+    const auto restore = qScopeGuard([this] {
+        qputenv("XDG_DATA_HOME", QFile::encodeName(QFileInfo(logRoot).path()));
+        Logger::Instance().StartLogging();
+    });
+    const qint64 previousTraceSize = QFileInfo(previousTrace).size();
+
+    StdoutCapture capture;
+    QVERIFY(capture.IsActive());
+    const LogStartResult result = Logger::Instance().StartLogging();
+    const QByteArray console = capture.Finish();
+    // An engine call that writes to the engine's log, wherever that log is open.
+    quillon_destroy_session(quillon_create_session());
+
+    const QString folder = QString::fromLocal8Bit(result.folder);
+    QCOMPARE(QFileInfo(folder).absolutePath(), root);
+    QVERIFY2(QFileInfo(folder).fileName().startsWith("PXL_Dump_"), qPrintable(folder));
+    QVERIFY(!result.Ok());
+    QCOMPARE(result.reason, reason.contains("%1") ? reason.arg(folder + "/Praxilo_TOOL.log") : reason);
+    QCOMPARE(console,
+             "logging could not start in " + result.folder + ": " + result.reason.toLocal8Bit() + "\n");
+    QCOMPARE(QFileInfo(folder).isDir(), !rootBlocked);
+    QCOMPARE(Logger::Instance().GetDumpFolder(), rootBlocked ? QByteArray() : result.folder);
+    QCOMPARE(QFileInfo(previousTrace).size(), previousTraceSize);
+    QCOMPARE(ReadFile(folder + "/quillon_engine.log").contains("engine trace started"), !rootBlocked);
 }
 
 void TestLogger::sixteenThreadsNeverInterleaveWithinALine()
