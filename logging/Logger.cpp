@@ -53,9 +53,10 @@ size_t StoredLength(int written, int bufferSize)
 
 Logger& Logger::Instance()
 {
-    // Never destroyed: download workers are detached at exit and may still log while the process ends.
-    // The exit hook closes every output instead, so a late line is dropped rather than written into
-    // a destroyed object.
+    // Never destroyed, so a thread that logs while the process ends (the log cleaner, a library's own
+    // thread) never writes into a destroyed object; the exit hook closes every output instead and drops
+    // late lines. This alone does not make a detached worker safe: the text codecs and libraries it uses
+    // are torn down at exit too, which is why the port manager joins its workers before it returns.
     static Logger* const instance = [] {
         auto* logger = new Logger();
         std::atexit(&Logger::ShutDownAtExit);
