@@ -1,6 +1,9 @@
 #include "Platform.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
+#include <QProcess>
 #include <QStandardPaths>
 #include <QString>
 
@@ -48,6 +51,16 @@ bool MakeOwnerAccessible(const QByteArray& path)
 {
     // On Windows this clears the read-only attribute.
     return _chmod(path.constData(), _S_IREAD | _S_IWRITE) == 0;
+}
+
+QByteArray ExecutableFolder(const char* argv0)
+{
+    return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath().toUtf8();
+}
+
+void OpenFolderInFileBrowser(const QString& path)
+{
+    QProcess::startDetached(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)});
 }
 
 } // namespace Platform
@@ -114,6 +127,17 @@ bool MakeOwnerAccessible(const QByteArray& path)
 {
     // Read and write alone would drop the search bit, and nothing could be made inside the folder.
     return chmod(path.constData(), S_IRWXU) == 0;
+}
+
+QByteArray ExecutableFolder(const char*)
+{
+    // argv[0] names the wrong folder when the tool is started through PATH or a link.
+    return QCoreApplication::applicationDirPath().toUtf8();
+}
+
+void OpenFolderInFileBrowser(const QString& path)
+{
+    QProcess::startDetached(QStringLiteral("xdg-open"), {path});
 }
 
 } // namespace Platform

@@ -1,0 +1,431 @@
+// The window the operator watches all shift: every name the port manager uses reaches its widget, the
+// table starts as designed, the slots ignore what they do not serve, and a real run shows in the table.
+#include "PortTestSupport.h"
+
+#include "ui/MainWindow.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QDir>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTableWidget>
+#include <QtTest>
+
+#include <memory>
+
+using namespace PortTestSupport;
+
+namespace {
+
+class RecordingPrompt : public OperatorPrompt
+{
+public:
+    void Tell(Kind, const QString& title, const QString& text) override { told << title + QLatin1Char('|') + text; }
+    bool Ask(const QString& title, const QString&) override
+    {
+        asked << title;
+        return answer;
+    }
+
+    QStringList told;
+    QStringList asked;
+    bool answer = false;
+};
+
+QTableWidget* Table(MainWindow& window) { return window.findChild<QTableWidget*>(QStringLiteral("tableWidget")); }
+
+} // namespace
+
+class MainWindowTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<MainWindow> NewWindow();
+
+    RecordingPrompt prompt;
+    simtest::SampleLoad load;
+
+private Q_SLOTS:
+    void initTestCase();
+    void widgetTreeByNameAndClass_data();
+    void widgetTreeByNameAndClass();
+    void portTableStartsAsDesigned();
+    void elementSlotsServeOnlyTheirClasses_data();
+    void elementSlotsServeOnlyTheirClasses();
+    void tableAndBarSlots();
+    void progressTextIsShownLiterally();
+    void bothResourcePathFormsNameOneImage();
+    void autoPollingShowsThePollingLabel();
+    void pickerRefusesAPathDocumentsCannotCarry();
+    void answeringNoKeepsTheWindowAndItsPorts();
+    void runOnSixteenPortsShowsInTheTable();
+    void destroyingAVisibleWindowMidRunIsSafe();
+};
+
+std::unique_ptr<MainWindow> MainWindowTest::NewWindow()
+{
+    auto window = std::make_unique<MainWindow>();
+    window->SetOperatorPrompt(&prompt);
+    BindPorts(window->Ports());
+    return window;
+}
+
+void MainWindowTest::initTestCase()
+{
+    ParserTestSupport::StartLogging();
+    load = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("load")));
+    QVERIFY(ConfigureFarm(QStringLiteral("farm.ini"),
+                          QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nDevicesPerPort=100\n")));
+}
+
+void MainWindowTest::widgetTreeByNameAndClass_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("text");
+    const QList<QStringList> rows = {
+        {"centralwidget", "QWidget", ""},
+        {"verticalLayout_2", "QVBoxLayout", ""},
+        {"vlConfigFiles", "QVBoxLayout", ""},
+        {"hlFlashXml", "QHBoxLayout", ""},
+        {"lblFlashXmlPath", "QLabel", "Flash XML"},
+        {"leFlashXmlPath", "QLineEdit", ""},
+        {"btnFlashXmlPath", "QPushButton", "Open"},
+        {"hlAuthFile", "QHBoxLayout", ""},
+        {"lblAuthFilePath", "QLabel", "Auth File"},
+        {"leAuthFilePath", "QLineEdit", ""},
+        {"btnAuthFilePath", "QPushButton", "Open"},
+        {"hlCertFile", "QHBoxLayout", ""},
+        {"lblCertFile", "QLabel", "Cert File"},
+        {"leCertFilePath", "QLineEdit", ""},
+        {"btnCertFilePath", "QPushButton", "Open"},
+        {"hlPortsContainer", "QHBoxLayout", ""},
+        {"vlPortsContainer", "QVBoxLayout", ""},
+        {"tableWidget", "QTableWidget", ""},
+        {"vlConfigContainer", "QVBoxLayout", ""},
+        {"gbDownloadScene", "QGroupBox", "Download Scene"},
+        {"rbFormatDownload", "QRadioButton", "Format And Download"},
+        {"rbFirmwareUpgrade", "QRadioButton", "Firmware Upgrade"},
+        {"rbEFUSEWrite", "QRadioButton", "EFUSE Write"},
+        {"gbDownloadSetting", "QGroupBox", "Download Setting"},
+        {"cbSelectAllPorts", "QCheckBox", "Select All Comports"},
+        {"cbAutoPolling", "QCheckBox", "Auto Polling Download"},
+        {"cbAutoReboot", "QCheckBox", "Auto Reboot After Download"},
+        {"btnStartAll", "QPushButton", "Start All"},
+        {"btnStopAll", "QPushButton", "Stop All"},
+        {"btnScan", "QPushButton", "Scan"},
+        {"prbChecksum", "QProgressBar", ""},
+        {"lblPollingTimes", "QLabel", "Polling Times: 0"},
+        {"menubar", "QMenuBar", ""},
+        {"menuOption", "QMenu", "Option"},
+        {"menuLogging", "QMenu", "Logging"},
+        {"menuHelp", "QMenu", "Help"},
+        {"statusbar", "QStatusBar", ""},
+        {"actionOptions", "QAction", "Options"},
+        {"actionEnableLogging", "QAction", "Enable Logging"},
+        {"actionDisableLogging", "QAction", "Disable Logging"},
+        {"actionClearAllLogs", "QAction", "Clear All Logs"},
+        {"actionOpenLogsFolder", "QAction", "Open Logs Folder"},
+        {"actionAbout", "QAction", "About"},
+    };
+    for (const QStringList& row : rows)
+        QTest::newRow(qPrintable(row[0])) << row[0] << row[1] << row[2];
+}
+
+void MainWindowTest::widgetTreeByNameAndClass()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, text);
+    auto window = NewWindow();
+    QObject* found = window->findChild<QObject*>(name);
+    QVERIFY(found != nullptr);
+    QCOMPARE(QString::fromLatin1(found->metaObject()->className()), className);
+    if (text.isEmpty())
+        return;
+    const QByteArray property = qobject_cast<QGroupBox*>(found) || qobject_cast<QMenu*>(found) ? "title" : "text";
+    QCOMPARE(found->property(property).toString(), text);
+}
+
+void MainWindowTest::portTableStartsAsDesigned()
+{
+    auto window = NewWindow();
+    QCOMPARE(window->windowTitle(), QStringLiteral("Kestrane Praxilo V6"));
+    QVERIFY(!window->findChild<QProgressBar*>(QStringLiteral("prbChecksum"))->isVisibleTo(window.get()));
+    QVERIFY(!window->findChild<QLabel*>(QStringLiteral("lblPollingTimes"))->isVisibleTo(window.get()));
+    QVERIFY(!window->findChild<QPushButton*>(QStringLiteral("btnCertFilePath"))->isEnabled());
+    QVERIFY(window->findChild<QAction*>(QStringLiteral("actionEnableLogging"))->isChecked());
+    QVERIFY(!window->findChild<QAction*>(QStringLiteral("actionDisableLogging"))->isChecked());
+    QTableWidget* table = Table(*window);
+    QCOMPARE(table->rowCount(), 16);
+    QCOMPARE(table->columnCount(), 9);
+    QCOMPARE(table->editTriggers(), QAbstractItemView::NoEditTriggers);
+    const int widths[] = {180, 80, 80, 100, 70, 100, 100, 150, 50};
+    const QStringList texts = {"COM", "UND", "0%", "", "0 sec", "[START]", "[STOP]", "Stage Msg", "No Error"};
+    // The last section stretches over what the others leave.
+    for (int column = 0; column < 8; ++column)
+        QCOMPARE(table->columnWidth(column), widths[column]);
+    QVERIFY(table->columnWidth(8) >= widths[8]);
+    for (int row = 0; row < 16; ++row) {
+        for (int column = 0; column < 9; ++column) {
+            QTableWidgetItem* item = table->item(row, column);
+            QVERIFY(item != nullptr);
+            QCOMPARE(item->text(), texts[column]);
+            QCOMPARE(item->textAlignment() == Qt::AlignCenter, column != 3);
+        }
+        QCOMPARE(table->item(row, 0)->flags(), Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
+        QCOMPARE(table->item(row, 0)->checkState(), Qt::Unchecked);
+        QVERIFY(!table->item(row, 1)->icon().isNull());
+        QCOMPARE(table->item(row, 2)->font().family(), QStringLiteral("Arial Black"));
+        QVERIFY(table->item(row, 2)->font().bold());
+        auto* bar = qobject_cast<QProgressBar*>(table->cellWidget(row, 3));
+        QVERIFY(bar != nullptr);
+        QVERIFY(!bar->isTextVisible());
+    }
+}
+
+void MainWindowTest::elementSlotsServeOnlyTheirClasses_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("contentRead");
+    QTest::addColumn<bool>("contentSet");
+    QTest::addColumn<bool>("enableServed");
+    QTest::addColumn<bool>("checkServed");
+    QTest::newRow("line edit") << "leAuthFilePath" << true << true << true << false;
+    QTest::newRow("push button") << "btnScan" << true << true << true << false;
+    QTest::newRow("check box") << "cbAutoReboot" << true << true << true << true;
+    QTest::newRow("radio button") << "rbFirmwareUpgrade" << true << true << true << true;
+    QTest::newRow("label: written, never read") << "lblPollingTimes" << false << true << false << false;
+    QTest::newRow("group box") << "gbDownloadSetting" << false << false << false << false;
+    QTest::newRow("layout") << "hlFlashXml" << false << false << false << false;
+    QTest::newRow("no such name") << "leNothing" << false << false << false << false;
+}
+
+void MainWindowTest::elementSlotsServeOnlyTheirClasses()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, contentRead);
+    QFETCH(bool, contentSet);
+    QFETCH(bool, enableServed);
+    QFETCH(bool, checkServed);
+    auto window = NewWindow();
+
+    window->SetElementContent(name, QStringLiteral("new text"));
+    QString content = QStringLiteral("caller's");
+    window->GetElementContent(name, content);
+    QCOMPARE(content, contentRead ? QStringLiteral("new text") : QStringLiteral("caller's"));
+    if (auto* label = window->findChild<QLabel*>(name))
+        QCOMPARE(label->text() == QLatin1String("new text"), contentSet);
+
+    QWidget* widget = window->findChild<QWidget*>(name);
+    window->SetElementEnabled(name, false);
+    if (widget != nullptr)
+        QCOMPARE(widget->isEnabled(), !enableServed);
+
+    // A radio button of a group cannot be unchecked directly, so only checking is asked of every class.
+    for (bool callerValue : {false, true}) {
+        window->SetElementCheck(name, true);
+        bool isChecked = callerValue;
+        window->GetElementIsChecked(name, isChecked);
+        QCOMPARE(isChecked, checkServed ? true : callerValue);
+    }
+    if (auto* box = window->findChild<QCheckBox*>(name)) {
+        window->SetElementCheck(name, false);
+        QCOMPARE(box->checkState(), Qt::Unchecked);
+    }
+    int index = 7;
+    window->GetComboBoxIndex(name, index);
+    QCOMPARE(index, 7);
+}
+
+void MainWindowTest::tableAndBarSlots()
+{
+    auto window = NewWindow();
+    QTableWidget* table = Table(*window);
+    const Qt::ItemFlags before = table->item(4, 5)->flags();
+    window->SetTableWidgetItemState(QStringLiteral("tableWidget"), 4, 5, false);
+    QCOMPARE(table->item(4, 5)->flags(), before & ~Qt::ItemIsEnabled);
+    QCOMPARE(table->item(4, 5)->text(), QStringLiteral("[START]"));
+    QVERIFY(!table->item(4, 5)->icon().isNull());
+    window->SetTableWidgetItemState(QStringLiteral("tableWidget"), 4, 5, true);
+    QCOMPARE(table->item(4, 5)->flags(), before);
+    window->SetTableWidgetItemState(QStringLiteral("tableWidget"), 4, 0, false);
+    QCOMPARE(table->item(4, 0)->flags(), Qt::ItemIsUserCheckable);
+
+    window->SetTableWidgetItemContext(QStringLiteral("tableWidget"), 2, 7, QStringLiteral("Connecting"));
+    window->SetTableWidgetItemContext(QStringLiteral("notATable"), 2, 7, QStringLiteral("lost"));
+    window->SetTableWidgetItemContext(QStringLiteral("tableWidget"), 20, 7, QStringLiteral("lost"));
+    QCOMPARE(table->item(2, 7)->text(), QStringLiteral("Connecting"));
+
+    window->SetPortSelectState(3, 2);
+    bool selected = false;
+    window->GetPortIsSelected(3, selected);
+    QVERIFY(selected);
+    window->SetPortSelectState(3, 0);
+    window->GetPortIsSelected(3, selected);
+    QVERIFY(!selected);
+
+    auto* bar = qobject_cast<QProgressBar*>(table->cellWidget(9, 3));
+    window->SetPortProgressStatus(9, 40);
+    QCOMPARE(bar->value(), 40);
+    QList<int> values;
+    for (int row = 0; row < 16; ++row)
+        values << qobject_cast<QProgressBar*>(table->cellWidget(row, 3))->value();
+    window->SetPortProgressStatus(16, 50);
+    for (int row = 0; row < 16; ++row)
+        QCOMPARE(qobject_cast<QProgressBar*>(table->cellWidget(row, 3))->value(), values[row]);
+
+    window->HideEFUSEButton();
+    QVERIFY(window->findChild<QRadioButton*>(QStringLiteral("rbEFUSEWrite"))->isHidden());
+}
+
+void MainWindowTest::progressTextIsShownLiterally()
+{
+    auto window = NewWindow();
+    auto* bar = window->findChild<QProgressBar*>(QStringLiteral("prbChecksum"));
+    window->SetProgressBarVisible(QStringLiteral("prbChecksum"), true);
+    QVERIFY(bar->isVisibleTo(window.get()));
+    window->SetProgressBarState(QStringLiteral("prbChecksum"), 30, 12345, "boot_100%p.img Checksum Progress");
+    QCOMPARE(bar->value(), 30);
+    QCOMPARE(bar->text().remove(QChar(0x2060)), QStringLiteral("boot_100%p.img Checksum Progress"));
+    window->SetProgressBarState(QStringLiteral("prbChecksum"), 31, 0, nullptr);
+    QCOMPARE(bar->format(), QString());
+    window->SetProgressBarVisible(QStringLiteral("prbChecksum"), false);
+    QVERIFY(!bar->isVisibleTo(window.get()));
+}
+
+void MainWindowTest::bothResourcePathFormsNameOneImage()
+{
+    auto window = NewWindow();
+    for (const char* name : {"status_und", "status_ok", "status_fail", "download", "start", "stop", "com"}) {
+        const QImage withSlash = QIcon(QStringLiteral(":/image/%1.png").arg(QLatin1String(name))).pixmap(32).toImage();
+        const QImage withoutSlash = QIcon(QStringLiteral(":image/%1.png").arg(QLatin1String(name))).pixmap(32).toImage();
+        QVERIFY2(!withSlash.isNull(), name);
+        QCOMPARE(withoutSlash, withSlash);
+    }
+    window->SetTableWidgetItemIcon(QStringLiteral("tableWidget"), 0, 1, QStringLiteral(":image/status_ok.png"));
+    QCOMPARE(Table(*window)->item(0, 1)->icon().pixmap(32).toImage(),
+             QIcon(QStringLiteral(":/image/status_ok.png")).pixmap(32).toImage());
+}
+
+void MainWindowTest::autoPollingShowsThePollingLabel()
+{
+    auto window = NewWindow();
+    auto* label = window->findChild<QLabel*>(QStringLiteral("lblPollingTimes"));
+    window->SetElementCheck(QStringLiteral("cbAutoPolling"), true);
+    QVERIFY(label->isVisibleTo(window.get()));
+    window->SetElementCheck(QStringLiteral("cbAutoPolling"), false);
+    QVERIFY(!label->isVisibleTo(window.get()));
+}
+
+void MainWindowTest::pickerRefusesAPathDocumentsCannotCarry()
+{
+    auto window = NewWindow();
+    QString offered = QStringLiteral("/loads/a\rb/auth.auth");
+    window->SetFileDialog([&offered](QWidget*, const QString&, const QString&) { return offered; });
+    prompt.told.clear();
+    window->SelectAuthFile();
+    QString content;
+    window->GetElementContent(QStringLiteral("leAuthFilePath"), content);
+    QCOMPARE(content, QString());
+    QCOMPARE(prompt.told.size(), 1);
+    QVERIFY(prompt.told.first().contains(QStringLiteral("U+000D")));
+
+    offered = QStringLiteral("/loads/ünï code/auth.auth");
+    window->SelectAuthFile();
+    window->GetElementContent(QStringLiteral("leAuthFilePath"), content);
+    QCOMPARE(content, offered);
+    offered.clear();
+    window->SelectAuthFile();
+    window->GetElementContent(QStringLiteral("leAuthFilePath"), content);
+    QCOMPARE(content, QStringLiteral("/loads/ünï code/auth.auth"));
+}
+
+void MainWindowTest::answeringNoKeepsTheWindowAndItsPorts()
+{
+    auto window = NewWindow();
+    window->show();
+    window->SetElementContent(QStringLiteral("leFlashXmlPath"), load.flashXmlPath);
+    window->SetElementCheck(QStringLiteral("rbFormatDownload"), true);
+    window->SetElementCheck(QStringLiteral("cbAutoPolling"), true);
+    window->SetPortSelectState(0, 2);
+    window->Ports().StartAll();
+    QTRY_VERIFY_WITH_TIMEOUT(window->Ports().GetTotalPollingTimes() >= 1, 20000);
+
+    prompt.asked.clear();
+    prompt.answer = false;
+    QVERIFY(!window->close());
+    QCOMPARE(prompt.asked, QStringList{"Quit"});
+    QVERIFY(window->isVisible());
+    const int total = window->Ports().GetTotalPollingTimes();
+    QTRY_VERIFY_WITH_TIMEOUT(window->Ports().GetTotalPollingTimes() > total, 20000);
+
+    prompt.answer = true;
+    QVERIFY(window->close());
+}
+
+void MainWindowTest::runOnSixteenPortsShowsInTheTable()
+{
+    auto window = NewWindow();
+    window->show();
+    QTableWidget* table = Table(*window);
+    window->SetElementContent(QStringLiteral("leFlashXmlPath"), load.flashXmlPath);
+    window->SetElementCheck(QStringLiteral("rbFormatDownload"), true);
+    for (uint row = 0; row < 16; ++row)
+        window->SetPortSelectState(row, 2);
+
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("btnStartAll")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!window->findChild<QPushButton*>(QStringLiteral("btnStartAll"))->isEnabled(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QPushButton*>(QStringLiteral("btnStartAll"))->isEnabled(), 30000);
+    for (int row = 0; row < 16; ++row) {
+        QCOMPARE(table->item(row, 1)->text(), QStringLiteral("OK"));
+        QCOMPARE(table->item(row, 2)->text(), QStringLiteral("100%"));
+        QCOMPARE(qobject_cast<QProgressBar*>(table->cellWidget(row, 3))->value(), 100);
+        QCOMPARE(table->item(row, 7)->text(), QStringLiteral("Operation Done"));
+    }
+    QCOMPARE(window->findChild<QLabel*>(QStringLiteral("lblPollingTimes"))->text(), QStringLiteral("Polling Times: 16"));
+
+    window->SetElementCheck(QStringLiteral("cbAutoPolling"), true);
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("btnStartAll")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window->Ports().GetTotalPollingTimes() >= 48, 30000);
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("btnStopAll")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        [&window] {
+            for (int row = 0; row < 16; ++row) {
+                if (window->Ports().IsPortBusy(row))
+                    return false;
+            }
+            return true;
+        }(),
+        20000);
+    const QString label = window->findChild<QLabel*>(QStringLiteral("lblPollingTimes"))->text();
+    QCOMPARE(label, QStringLiteral("Polling Times: %1").arg(window->Ports().GetTotalPollingTimes()));
+    QVERIFY(window->findChild<QPushButton*>(QStringLiteral("btnScan"))->isEnabled());
+    prompt.answer = true;
+    QVERIFY(window->close());
+}
+
+void MainWindowTest::destroyingAVisibleWindowMidRunIsSafe()
+{
+    auto window = NewWindow();
+    window->show();
+    window->SetElementContent(QStringLiteral("leFlashXmlPath"), load.flashXmlPath);
+    window->SetElementCheck(QStringLiteral("rbFormatDownload"), true);
+    window->SetElementCheck(QStringLiteral("cbAutoPolling"), true);
+    for (uint row = 0; row < 16; ++row)
+        window->SetPortSelectState(row, 2);
+    window->Ports().StartAll();
+    QTRY_VERIFY_WITH_TIMEOUT(window->Ports().GetTotalPollingTimes() >= 16, 20000);
+    window.reset();
+    QVERIFY(quillon_create_session() == nullptr);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "tst_MainWindow.moc"

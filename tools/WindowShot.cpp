@@ -1,0 +1,95 @@
+// Takes a picture of the real window in the middle of a 16-port run on the simulated farm, for the README
+// and for anyone who wants to see what the operator sees:
+//     pxl_window_shot --load sample-load/flash.xml --out window.png [--after-ms 2500]
+#include "common/PortManager.h"
+#include "ui/MainWindow.h"
+
+#include "quillon_sim.h"
+
+#include <QApplication>
+#include <QCommandLineParser>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QFont>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+// Sixteen devices, a link slow enough that every row is caught mid-transfer, and one port that fails.
+const char kFarm[] = "[Farm]\nTimeScale=0.25\nArrivalMs=0\nArrivalStepMs=40\nLinkMBps=40\n"
+                     "[Port-COM9]\nFail=connect\n";
+
+class AlwaysYes : public OperatorPrompt
+{
+public:
+    void Tell(Kind, const QString& title, const QString& text) override
+    {
+        std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
+    }
+    bool Ask(const QString&, const QString&) override { return true; }
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QApplication app(argc, argv);
+    QApplication::setFont(QFont(QStringLiteral("Arial"), 9));
+    QCommandLineParser options;
+    options.addHelpOption();
+    options.addOption({QStringLiteral("load"), QStringLiteral("The flash XML of the load."), QStringLiteral("path")});
+    options.addOption({QStringLiteral("out"), QStringLiteral("The PNG to write."), QStringLiteral("path")});
+    options.addOption({QStringLiteral("after-ms"), QStringLiteral("When to take the picture."), QStringLiteral("ms"),
+                       QStringLiteral("2500")});
+    options.process(app);
+    const QString load = QFileInfo(options.value(QStringLiteral("load"))).absoluteFilePath();
+    const QString out = options.value(QStringLiteral("out"));
+    if (!QFileInfo(load).isFile() || out.isEmpty()) {
+        std::fprintf(stderr, "usage: pxl_window_shot --load <flash.xml> --out <file.png>\n");
+        return 2;
+    }
+
+    QTemporaryDir work;
+    QFile farm(work.filePath(QStringLiteral("farm.ini")));
+    if (!farm.open(QIODevice::WriteOnly) || farm.write(kFarm) < 0)
+        return 1;
+    farm.close();
+    if (quillon_sim_configure(QFile::encodeName(farm.fileName()).constData()) != 0) {
+        std::fprintf(stderr, "the farm file was refused\n");
+        return 1;
+    }
+    QDir::setCurrent(work.path());
+
+    AlwaysYes yes;
+    MainWindow window(nullptr);
+    window.SetOperatorPrompt(&yes);
+    window.resize(1309, 711);
+    window.show();
+    window.SetElementContent(QStringLiteral("leFlashXmlPath"), load);
+    window.SetElementCheck(QStringLiteral("rbFormatDownload"), true);
+    window.SetElementCheck(QStringLiteral("cbAutoPolling"), true);
+    window.SetElementCheck(QStringLiteral("cbSelectAllPorts"), true);
+    for (int row = 0; row < PortManager::kPortCount; ++row) {
+        window.Ports().Device(row).SetPortName(QStringLiteral("COM%1").arg(3 + row));
+        window.Ports().Device(row).SetPortType(QStringLiteral("BROM"));
+        window.SetTableWidgetItemContext(QStringLiteral("tableWidget"), row, 0,
+                                         QStringLiteral("COM%1+BROM").arg(3 + row));
+        window.SetPortSelectState(static_cast<uint>(row), 2);
+    }
+    window.Ports().StartAll();
+
+    int result = 1;
+    QTimer::singleShot(options.value(QStringLiteral("after-ms")).toInt(), &app, [&] {
+        result = window.grab().save(out) ? 0 : 1;
+        window.Ports().StopAll();
+        app.quit();
+    });
+    app.exec();
+    if (result == 0)
+        std::printf("%s\n", qPrintable(QFileInfo(out).absoluteFilePath()));
+    return result;
+}

@@ -1,0 +1,229 @@
+#include "ui/MainWindow.h"
+
+#include "Utility/XmlSafeText.h"
+#include "logging/Logger.h"
+#include "logging/Platform.h"
+#include "ui_MainWindow.h"
+
+#include <QCloseEvent>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QTableWidget>
+
+namespace {
+
+constexpr int kColumnCount = 9;
+constexpr int kProgressColumn = 3;
+const int kColumnWidths[kColumnCount] = {180, 80, 80, 100, 70, 100, 100, 150, 50};
+
+QString OpenFileDialog(QWidget* parent, const QString& caption, const QString& filter)
+{
+    return QFileDialog::getOpenFileName(parent, caption, QString(), filter);
+}
+
+} // namespace
+
+MainWindow::MainWindow(QWidget* parent)
+    : QMainWindow(parent), form(new Ui::MainWindow), fileDialog(&OpenFileDialog)
+{
+    Q_INIT_RESOURCE(resources);
+    form->setupUi(this);
+    BuildPortTable();
+    form->actionEnableLogging->setChecked(true);
+    form->prbChecksum->hide();
+    form->lblPollingTimes->hide();
+    ConnectPortManager();
+    ConnectControls();
+    portManager.SetOperatorPrompt(prompt);
+
+    form->actionEnableLogging->setChecked(true);
+    form->actionDisableLogging->setChecked(false);
+    StartLoggingAndWarn();
+    SetElementEnabled(QStringLiteral("btnCertFilePath"), false);
+    startupTimer.start(500);
+}
+
+MainWindow::~MainWindow()
+{
+    delete aboutDialog;
+    delete form;
+    // The rows' progress bars are members: the table must let go of them before they are destroyed, or it
+    // lays out editors that are half gone. Removing the rows releases them without deleting them.
+    if (auto* table = findChild<QTableWidget*>(QStringLiteral("tableWidget")))
+        table->setRowCount(0);
+}
+
+void MainWindow::BuildPortTable()
+{
+    QTableWidget* table = form->tableWidget;
+    table->verticalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    for (int row = 0; row < PortManager::kPortCount; ++row) {
+        const QString texts[kColumnCount] = {QStringLiteral("COM"),     QStringLiteral("UND"),    QStringLiteral("0%"),
+                                             QString(),                 QStringLiteral("0 sec"),  QStringLiteral("[START]"),
+                                             QStringLiteral("[STOP]"),  QStringLiteral("Stage Msg"),
+                                             QStringLiteral("No Error")};
+        for (int column = 0; column < kColumnCount; ++column) {
+            auto* item = new QTableWidgetItem(texts[column]);
+            if (column != kProgressColumn)
+                item->setTextAlignment(Qt::AlignCenter);
+            table->setItem(row, column, item);
+        }
+        QTableWidgetItem* port = table->item(row, 0);
+        port->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
+        // A cell shows no check box until its check state has been set once.
+        port->setCheckState(Qt::Unchecked);
+        table->item(row, 1)->setIcon(QIcon(QStringLiteral(":/image/status_und.png")));
+        QFont percentFont(QStringLiteral("Arial Black"), 9);
+        percentFont.setBold(true);
+        table->item(row, 2)->setFont(percentFont);
+        table->item(row, 5)->setIcon(QIcon(QStringLiteral(":/image/start.png")));
+        table->item(row, 6)->setIcon(QIcon(QStringLiteral(":/image/stop.png")));
+        table->item(row, 8)->setIcon(QIcon(QStringLiteral(":/image/com.png")));
+        progressBars[row].setTextVisible(false);
+        table->setCellWidget(row, kProgressColumn, &progressBars[row]);
+    }
+    table->resizeColumnsToContents();
+    table->resizeRowsToContents();
+    for (int column = 0; column < kColumnCount; ++column)
+        table->setColumnWidth(column, kColumnWidths[column]);
+}
+
+void MainWindow::ConnectPortManager()
+{
+    PortManager* ports = &portManager;
+    connect(ports, &PortManager::SigSetMWElementContent, this, &MainWindow::SetElementContent);
+    connect(ports, &PortManager::SigGetMWElementContent, this, &MainWindow::GetElementContent);
+    connect(ports, &PortManager::SigSetMWElementEnabled, this, &MainWindow::SetElementEnabled);
+    connect(ports, &PortManager::SigSetMWElementCheck, this, &MainWindow::SetElementCheck);
+    connect(ports, &PortManager::SigGetMWElementIsChecked, this, &MainWindow::GetElementIsChecked);
+    connect(ports, &PortManager::SigGetMWComboBoxIndex, this, &MainWindow::GetComboBoxIndex);
+    connect(ports, &PortManager::SigSetMWTableWidgetItemContext, this, &MainWindow::SetTableWidgetItemContext);
+    connect(ports, &PortManager::SigSetMWTableWidgetItemState, this, &MainWindow::SetTableWidgetItemState);
+    connect(ports, &PortManager::SigSetMWTableWidgetItemIcon, this, &MainWindow::SetTableWidgetItemIcon);
+    connect(ports, &PortManager::SigGetMWPortIsSelected, this, &MainWindow::GetPortIsSelected);
+    connect(ports, &PortManager::SigSetMWPortSelectState, this, &MainWindow::SetPortSelectState);
+    connect(ports, &PortManager::SigGetOWDASetting, this, &MainWindow::GetOWDASetting);
+    connect(ports, &PortManager::SigSetMWProgressBarState, this, &MainWindow::SetProgressBarState);
+    connect(ports, &PortManager::SigSetMWProgressBarVisible, this, &MainWindow::SetProgressBarVisible);
+    connect(ports, &PortManager::SigSetMWPortProgressStatus, this,
+            [this](uint comportIndex, uint percent) { SetPortProgressStatus(comportIndex, percent); });
+}
+
+void MainWindow::ConnectControls()
+{
+    PortManager* ports = &portManager;
+    connect(form->btnStartAll, &QPushButton::clicked, ports, &PortManager::StartAll);
+    connect(form->btnStopAll, &QPushButton::clicked, ports, &PortManager::StopAll);
+    connect(form->cbAutoPolling, &QCheckBox::stateChanged, this,
+            [this](int state) { form->lblPollingTimes->setVisible(state != 0); });
+    connect(form->actionOpenLogsFolder, &QAction::triggered, this, &MainWindow::OpenLogsFolder);
+    connect(form->actionAbout, &QAction::triggered, this, &MainWindow::ShowAbout);
+    connect(form->actionOptions, &QAction::triggered, this, &MainWindow::ShowOptions);
+    connect(form->actionEnableLogging, &QAction::triggered, this, &MainWindow::EnableLogging);
+    connect(form->actionDisableLogging, &QAction::triggered, this, &MainWindow::DisableLogging);
+    connect(form->actionClearAllLogs, &QAction::triggered, this, &MainWindow::ClearAllLogs);
+    connect(form->btnFlashXmlPath, &QPushButton::clicked, this, &MainWindow::SelectFlashXmlFile);
+    connect(form->btnAuthFilePath, &QPushButton::clicked, this, &MainWindow::SelectAuthFile);
+    connect(form->btnCertFilePath, &QPushButton::clicked, this, &MainWindow::SelectCertFile);
+    connect(&startupTimer, &QTimer::timeout, this, &MainWindow::CheckRestoredFlashXml);
+    connect(ports, &PortManager::SigHideEFUSEButton, this, &MainWindow::HideEFUSEButton);
+}
+
+PortManager& MainWindow::Ports() { return portManager; }
+
+void MainWindow::SetOperatorPrompt(OperatorPrompt* prompt)
+{
+    this->prompt = prompt != nullptr ? prompt : &messageBoxes;
+    portManager.SetOperatorPrompt(this->prompt);
+}
+
+void MainWindow::SetFileDialog(FileDialog dialog) { fileDialog = std::move(dialog); }
+
+void MainWindow::StartLoggingAndWarn()
+{
+    const LogStartResult result = Logger::Instance().StartLogging();
+    // A shift without logs must not go unnoticed, but one box is enough.
+    if (result.Ok() || loggingFailureShown)
+        return;
+    loggingFailureShown = true;
+    prompt->Tell(OperatorPrompt::Kind::Warning, tr("Logging"),
+                 tr("This run is not logged.\nFolder: %1\nReason: %2")
+                     .arg(QString::fromLocal8Bit(result.folder), result.reason));
+}
+
+void MainWindow::ShowOptions()
+{
+    // The options dialog arrives with the settings file; until then the entry has no effect.
+}
+
+void MainWindow::EnableLogging()
+{
+    form->actionEnableLogging->setChecked(true);
+    form->actionDisableLogging->setChecked(false);
+    StartLoggingAndWarn();
+}
+
+void MainWindow::DisableLogging()
+{
+    form->actionEnableLogging->setChecked(false);
+    form->actionDisableLogging->setChecked(true);
+    Logger::Instance().StopLogging();
+}
+
+void MainWindow::ClearAllLogs() {}
+
+void MainWindow::OpenLogsFolder()
+{
+    Logger& logger = Logger::Instance();
+    logger.InitLogRoot();
+    Platform::OpenFolderInFileBrowser(QString::fromLocal8Bit(logger.GetLogRoot()));
+}
+
+void MainWindow::ShowAbout() {}
+
+void MainWindow::SelectFile(const QString& caption, const QString& filter, const QString& field,
+                            const QString& fieldName)
+{
+    const QString path = fileDialog(this, caption, filter);
+    if (path.isEmpty())
+        return;
+    // A path the engine's documents cannot carry unchanged would name a file the operator never chose.
+    const QString problem = XmlSafeText::Check(fieldName, path);
+    if (!problem.isEmpty()) {
+        prompt->Tell(OperatorPrompt::Kind::Warning, tr("Warning"), problem);
+        return;
+    }
+    SetElementContent(field, path);
+}
+
+void MainWindow::SelectFlashXmlFile()
+{
+    SelectFile(QStringLiteral("flash.xml"), QStringLiteral("Flash Xml File (*.xml)"), QStringLiteral("leFlashXmlPath"),
+               tr("Flash XML"));
+}
+
+void MainWindow::SelectAuthFile()
+{
+    SelectFile(QStringLiteral("auth.auth"), QStringLiteral("Authentication File (*.auth);;All Files(*.*)"),
+               QStringLiteral("leAuthFilePath"), tr("Auth File"));
+}
+
+void MainWindow::SelectCertFile()
+{
+    SelectFile(QStringLiteral("cert.cert"), QStringLiteral("Certification File (*.cert);;All Files(*.*)"),
+               QStringLiteral("leCertFilePath"), tr("Cert File"));
+}
+
+void MainWindow::CheckRestoredFlashXml()
+{
+    disconnect(&startupTimer, &QTimer::timeout, this, &MainWindow::CheckRestoredFlashXml);
+    startupTimer.stop();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event)
+{
+    if (prompt->Ask(tr("Quit"), tr("Are you sure to exit?")))
+        event->accept();
+    else
+        event->ignore();
+}

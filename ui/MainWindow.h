@@ -1,0 +1,86 @@
+#pragma once
+
+#include "XML/RuntimeParameters.h"
+#include "common/PortManager.h"
+#include "ui/MessageBoxPrompt.h"
+
+#include <QMainWindow>
+#include <QProgressBar>
+#include <QString>
+#include <QTimer>
+
+#include <array>
+#include <functional>
+
+namespace Ui {
+class MainWindow;
+}
+
+// The tool's only top-level window. It holds no download logic: the port manager drives it by element
+// name through the slots below, and its controls call the port manager.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // Shows an open-file dialog and returns the chosen path, or an empty text on cancel.
+    using FileDialog = std::function<QString(QWidget* parent, const QString& caption, const QString& filter)>;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // Element access by object name, for the port manager's signals.
+    void SetElementContent(QString name, QString content);
+    void GetElementContent(QString name, QString& content);
+    void SetElementEnabled(QString name, bool isEnabled);
+    void SetElementCheck(QString name, bool isChecked);
+    void GetElementIsChecked(QString name, bool& isChecked);
+    void GetComboBoxIndex(QString cmbName, int& index);
+    void SetTableWidgetItemContext(QString twName, int row, int column, QString context);
+    void SetTableWidgetItemState(QString twName, int row, int column, bool isEnabled);
+    void SetTableWidgetItemIcon(QString twName, int row, int column, QString iconPath);
+    void GetPortIsSelected(uint portIndex, bool& isSelected);
+    void SetPortSelectState(uint portIndex, int state);
+    void GetOWDASetting(RuntimeParameters& runtimeParams);
+    void SetProgressBarState(QString prbName, uint percent, quint64 xferd, const char* info);
+    void SetProgressBarVisible(QString prbName, bool isVisibled);
+    void SetPortProgressStatus(uint comportIndex, uint percent);
+    void HideEFUSEButton();
+
+    void ShowOptions();
+    void EnableLogging();
+    void DisableLogging();
+    void ClearAllLogs();
+    void OpenLogsFolder();
+    void ShowAbout();
+    void SelectFlashXmlFile();
+    void SelectAuthFile();
+    void SelectCertFile();
+    void CheckRestoredFlashXml();
+
+    PortManager& Ports();
+    // Where boxes and questions go; the window's message boxes unless a test or tool replaces them.
+    void SetOperatorPrompt(OperatorPrompt* prompt);
+    void SetFileDialog(FileDialog dialog);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+
+private:
+    QObject* FindTypedChild(const QString& name, std::initializer_list<const char*> classes, int& which) const;
+    void BuildPortTable();
+    void ConnectPortManager();
+    void ConnectControls();
+    void SelectFile(const QString& caption, const QString& filter, const QString& field, const QString& fieldName);
+    void StartLoggingAndWarn();
+
+    Ui::MainWindow* form;
+    QDialog* aboutDialog = nullptr;
+    PortManager portManager;
+    std::array<QProgressBar, PortManager::kPortCount> progressBars;
+    QTimer startupTimer;
+    MessageBoxPrompt messageBoxes;
+    OperatorPrompt* prompt = &messageBoxes;
+    FileDialog fileDialog;
+    bool loggingFailureShown = false;
+};
