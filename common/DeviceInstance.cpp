@@ -99,6 +99,12 @@ void DeviceInstance::Reset()
     Q_EMIT SigNotifyUpdateLastError(comportIndex, GetLastError());
 }
 
+void DeviceInstance::ClearStopFlags()
+{
+    stopScan = false;
+    stopOperation = false;
+}
+
 int DeviceInstance::Scan(QString& name)
 {
     char description[kDescriptionSize] = {};

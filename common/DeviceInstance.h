@@ -61,6 +61,8 @@ public:
     SessionStages GetStages() const;
 
     void Reset();
+    // Forgets an earlier stop, so the next scan of a pass is not cancelled by it.
+    void ClearStopFlags();
     int Scan(QString& name);
     void Start();
     void Stop();

@@ -2,6 +2,7 @@
 
 #include "XML/ICmdXMLGenerator.h"
 #include "XML/parser/FlashXMLParser.h"
+#include "common/IniSetting.h"
 #include "logging/Log.h"
 
 #include "quillon.h"
@@ -46,7 +47,7 @@ const StatusDisplay kStatusDisplays[] = {
 
 } // namespace
 
-PortManager::PortManager()
+PortManager::PortManager() : settingsFile(IniSetting::DefaultPath())
 {
     quillon_startup(nullptr);
     for (int i = 0; i < kPortCount; ++i) {
@@ -64,6 +65,10 @@ PortManager::~PortManager()
 {
     StopWorkersForExit();
     quillon_cleanup();
+    // Only a file that was read is written back: a manager that never loaded the settings has nothing of
+    // the operator's to keep, and a file QSettings could not read whole would lose lines.
+    if (settingsLoaded && saveSettingsAtExit && !settingsFormatError)
+        SaveCommonSetting();
 }
 
 // No worker may outlive the engine or the objects it uses: stop every session, wake paced waits and join.
@@ -107,6 +112,10 @@ void PortManager::Start(int index)
     // A running worker iterates the session's command list; nothing may change under it.
     if (!IsPortIndex(index) || portBusy[index])
         return;
+    if (scanBusy && (scanRows & (1u << index)) != 0) {
+        LOGI("PortManager::Start", "Port %d is being scanned; start refused.", index);
+        return;
+    }
     ICmdXMLGenerator generator;
     if (!IsSelected(index))
         return;
@@ -179,8 +188,12 @@ void PortManager::Stop(int index)
         return;
     stopRequested[index] = true;
     pacers[index].Wake();
-    if (!IsSelected(index))
+    if (!IsSelected(index)) {
+        // A row unticked during a scan pass still has its scan waiting; it must not wait out the time-out.
+        if (scanBusy && (scanRows & (1u << index)) != 0)
+            devices[index].Stop();
         return;
+    }
     devices[index].Stop();
     SetPortStatus(index, PortStatus::CANL);
 }
@@ -270,6 +283,9 @@ void PortManager::OnStopTimer(int comportIndex)
     if (!IsPortIndex(comportIndex))
         return;
     timers[comportIndex].Stop();
+    // The worker returns right after queuing this, so the join is immediate and orders all it wrote
+    // before the port's next start.
+    JoinWorker(comportIndex);
     portBusy[comportIndex] = false;
 }
 

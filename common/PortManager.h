@@ -17,6 +17,7 @@
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 class ICmdXMLGenerator;
 
@@ -39,6 +40,25 @@ public:
     void StopAll();
 
     static void ExecuteDownloadThread(PortManager* manager, unsigned index, bool autoPolling);
+
+    // Binding devices to the selected rows, one scan pass at a time.
+    void Scan();
+    static void ScanThread(PortManager* manager, std::vector<int> rows);
+    void SetScanState(bool scanning);
+    void SelectAllPorts(int state);
+    void OnTableCellClicked(int row, int column);
+    // True from a pass's start until its last display has been applied.
+    bool IsScanBusy() const;
+
+    // The settings file: read when the front end is built, written at exit.
+    void LoadCommonSetting();
+    void LoadEfuseSetting();
+    void SaveCommonSetting();
+    void SetSettingsFile(const QString& path);
+    QString GetSettingsFile() const;
+    // A front end that must never change the station's file switches this off.
+    void SetSaveSettingsAtExit(bool save);
+    bool IsFlashXmlRestored() const;
 
     void SetPortStatus(int index, unsigned code);
     void SetRunState(bool running);
@@ -110,6 +130,10 @@ private:
     void EmitRunState(bool running);
     void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
     void StopWorkersForExit();
+    void RestoreChannelTable();
+    QString RestoredPath(const QString& group, const QString& key, const QString& field) const;
+    void EndScanPass();
+    bool AnyPortBusy() const;
     void Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text);
     bool Ask(const QString& title, const QString& text);
 
@@ -151,4 +175,13 @@ private:
     std::array<FailurePacer, kPortCount> pacers;
     std::atomic<int64_t> failurePaceMs{1000};
     OperatorPrompt* prompt = nullptr;
+
+    QString settingsFile;
+    bool saveSettingsAtExit = true;
+    bool settingsLoaded = false;
+    bool settingsFormatError = false;
+
+    // The rows of the running scan pass, until its last display has been applied.
+    uint32_t scanRows = 0;
+    bool scanBusy = false;
 };

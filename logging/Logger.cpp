@@ -122,6 +122,16 @@ void Logger::WriteLog(const LogRecord& record, const char* format, ...)
     sink.SetCurrentLevel(level);
     sink.Write("\n", 1);
     sink.Flush();
+
+    if (!fileOpened && earlyLineCount < kEarlyLineLimit) {
+        ++earlyLineCount;
+        earlyLines.append(prefix, static_cast<int>(prefixLength));
+        earlyLines.append(record.function ? record.function : "");
+        earlyLines.append("(): ", 4);
+        earlyLines.append(message, static_cast<int>(messageLength));
+        earlyLines.append(location, static_cast<int>(locationLength));
+        earlyLines.append('\n');
+    }
 }
 
 int Logger::InitLogRoot()
@@ -183,7 +193,14 @@ LogStartResult Logger::OpenLogFile()
         FILE* file = Platform::OpenSharedForAppend(path);
         const int openError = errno;
         if (file) {
-            sink.AddOutput(std::make_unique<LogOutput>(path, LogLevel::V, file, true));
+            auto output = std::make_unique<LogOutput>(path, LogLevel::V, file, true);
+            if (!fileOpened && !earlyLines.isEmpty()) {
+                output->Write(earlyLines.constData(), static_cast<size_t>(earlyLines.size()));
+                output->Flush();
+            }
+            fileOpened = true;
+            earlyLines.clear();
+            sink.AddOutput(std::move(output));
         } else {
             result.reason = QCoreApplication::translate("Logger", "the log file %1 cannot be opened: %2")
                                 .arg(QString::fromLocal8Bit(path), qt_error_string(openError));

@@ -47,11 +47,17 @@ private:
     int MakeDumpFolder(QByteArray& folder);
 
     static constexpr int kMessageBufferSize = 5120;
+    // Lines written before the first log file exists (the settings read while the window is built) are
+    // kept, up to this many, and written at the top of that file.
+    static constexpr int kEarlyLineLimit = 500;
 
     mutable CriticalSection lock;
     LogSink sink;
     QByteArray logRoot;
     QByteArray dumpFolder;
     bool shutDown = false;
+    bool fileOpened = false;
+    QByteArray earlyLines;
+    int earlyLineCount = 0;
     char message[kMessageBufferSize];
 };

@@ -1,6 +1,7 @@
 #include "ui/MainWindow.h"
 
 #include "Utility/XmlSafeText.h"
+#include "common/IniSetting.h"
 #include "logging/Logger.h"
 #include "logging/Platform.h"
 #include "ui_MainWindow.h"
@@ -24,7 +25,8 @@ QString OpenFileDialog(QWidget* parent, const QString& caption, const QString& f
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), form(new Ui::MainWindow), fileDialog(&OpenFileDialog)
+    : QMainWindow(parent), form(new Ui::MainWindow),
+      optionDialog(new OptionDialog(this, this, IniSetting::DefaultPath())), fileDialog(&OpenFileDialog)
 {
     Q_INIT_RESOURCE(resources);
     form->setupUi(this);
@@ -35,6 +37,8 @@ MainWindow::MainWindow(QWidget* parent)
     ConnectPortManager();
     ConnectControls();
     portManager.SetOperatorPrompt(prompt);
+    portManager.LoadCommonSetting();
+    portManager.LoadEfuseSetting();
 
     form->actionEnableLogging->setChecked(true);
     form->actionDisableLogging->setChecked(false);
@@ -46,6 +50,7 @@ MainWindow::MainWindow(QWidget* parent)
 MainWindow::~MainWindow()
 {
     delete aboutDialog;
+    delete optionDialog;
     delete form;
     // The rows' progress bars are members: the table must let go of them before they are destroyed, or it
     // lays out editors that are half gone. Removing the rows releases them without deleting them.
@@ -112,8 +117,11 @@ void MainWindow::ConnectPortManager()
 void MainWindow::ConnectControls()
 {
     PortManager* ports = &portManager;
+    connect(form->btnScan, &QPushButton::clicked, ports, &PortManager::Scan);
     connect(form->btnStartAll, &QPushButton::clicked, ports, &PortManager::StartAll);
     connect(form->btnStopAll, &QPushButton::clicked, ports, &PortManager::StopAll);
+    connect(form->tableWidget, &QTableWidget::cellClicked, ports, &PortManager::OnTableCellClicked);
+    connect(form->cbSelectAllPorts, &QCheckBox::stateChanged, ports, &PortManager::SelectAllPorts);
     connect(form->cbAutoPolling, &QCheckBox::stateChanged, this,
             [this](int state) { form->lblPollingTimes->setVisible(state != 0); });
     connect(form->actionOpenLogsFolder, &QAction::triggered, this, &MainWindow::OpenLogsFolder);
@@ -130,6 +138,7 @@ void MainWindow::ConnectControls()
 }
 
 PortManager& MainWindow::Ports() { return portManager; }
+OptionDialog& MainWindow::Options() { return *optionDialog; }
 
 void MainWindow::SetOperatorPrompt(OperatorPrompt* prompt)
 {
@@ -151,10 +160,7 @@ void MainWindow::StartLoggingAndWarn()
                      .arg(QString::fromLocal8Bit(result.folder), result.reason));
 }
 
-void MainWindow::ShowOptions()
-{
-    // The options dialog arrives with the settings file; until then the entry has no effect.
-}
+void MainWindow::ShowOptions() { optionDialog->show(); }
 
 void MainWindow::EnableLogging()
 {

@@ -3,6 +3,7 @@
 #include "XML/RuntimeParameters.h"
 #include "common/PortManager.h"
 #include "ui/MessageBoxPrompt.h"
+#include "ui/OptionDialog.h"
 
 #include <QMainWindow>
 #include <QProgressBar>
@@ -59,6 +60,7 @@ public:
     void CheckRestoredFlashXml();
 
     PortManager& Ports();
+    OptionDialog& Options();
     // Where boxes and questions go; the window's message boxes unless a test or tool replaces them.
     void SetOperatorPrompt(OperatorPrompt* prompt);
     void SetFileDialog(FileDialog dialog);
@@ -76,6 +78,7 @@ private:
 
     Ui::MainWindow* form;
     QDialog* aboutDialog = nullptr;
+    OptionDialog* optionDialog;
     PortManager portManager;
     std::array<QProgressBar, PortManager::kPortCount> progressBars;
     QTimer startupTimer;

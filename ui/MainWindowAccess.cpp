@@ -145,10 +145,7 @@ void MainWindow::SetPortSelectState(uint portIndex, int state)
         item->setCheckState(state != 0 ? Qt::Checked : Qt::Unchecked);
 }
 
-void MainWindow::GetOWDASetting(RuntimeParameters&)
-{
-    // Filled by the options dialog once it exists; until then the port manager's own record stands.
-}
+void MainWindow::GetOWDASetting(RuntimeParameters& runtimeParams) { optionDialog->GetRuntimeParameters(runtimeParams); }
 
 void MainWindow::SetProgressBarState(QString prbName, uint percent, quint64, const char* info)
 {

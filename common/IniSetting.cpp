@@ -1,0 +1,66 @@
+#include "common/IniSetting.h"
+
+#include "Utility/FileUtils.h"
+
+#include <QFileInfo>
+#include <QSettings>
+
+IniSetting::IniSetting(const QString& filePath, const QString& group, const QString& key)
+    : path(filePath), group(group), key(key)
+{
+}
+
+QString IniSetting::DefaultPath() { return QString::fromLocal8Bit(FileUtils::GetAppFilePath("pxl_setting.ini")); }
+
+bool IniSetting::HasFormatError(const QString& filePath)
+{
+    if (!QFileInfo(filePath).isFile())
+        return false;
+    QSettings settings(filePath, QSettings::IniFormat);
+    return settings.status() == QSettings::FormatError;
+}
+
+QVariant IniSetting::ReadValue() const
+{
+    QSettings settings(path, QSettings::IniFormat);
+    settings.beginGroup(group);
+    const QVariant value = settings.value(key, QString());
+    settings.endGroup();
+    return value;
+}
+
+bool IniSetting::ReadBool() const
+{
+    const QString text = ReadValue().toString().trimmed().toLower();
+    return text == QLatin1String("true") || text == QLatin1String("1") || text == QLatin1String("yes") ||
+           text == QLatin1String("on");
+}
+
+int IniSetting::ReadInt() const
+{
+    bool ok = false;
+    const int value = ReadValue().toString().trimmed().toInt(&ok);
+    return ok ? value : -1;
+}
+
+QString IniSetting::ReadString() const
+{
+    // An unquoted comma makes QSettings read a list; the operator meant the text as written.
+    const QVariant value = ReadValue();
+    if (value.type() == QVariant::StringList)
+        return value.toStringList().join(QLatin1Char(','));
+    return value.toString();
+}
+
+void IniSetting::WriteValue(const QVariant& value) const
+{
+    QSettings settings(path, QSettings::IniFormat);
+    settings.beginGroup(group);
+    settings.setValue(key, value);
+    settings.endGroup();
+    settings.sync();
+}
+
+void IniSetting::WriteBool(bool value) const { WriteValue(value); }
+
+void IniSetting::WriteString(const QString& value) const { WriteValue(value); }

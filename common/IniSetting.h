@@ -1,0 +1,32 @@
+#pragma once
+
+#include <QString>
+#include <QVariant>
+
+// One key of the settings file. Every read and write opens the file anew, and every write is synced at
+// once, so a crash loses nothing already written.
+struct IniSetting
+{
+    IniSetting(const QString& filePath, const QString& group, const QString& key);
+
+    // The file beside the executable that the tool uses unless told otherwise.
+    static QString DefaultPath();
+    // True when the file exists and QSettings could not read all of it: rewriting it would drop lines.
+    static bool HasFormatError(const QString& filePath);
+
+    QVariant ReadValue() const;
+    // True only for "true", "1", "yes" and "on" in any letter case: a hand-edited "no" or "off" must never
+    // switch on something that cannot be undone.
+    bool ReadBool() const;
+    // -1 when the value is missing or not an integer.
+    int ReadInt() const;
+    QString ReadString() const;
+
+    void WriteValue(const QVariant& value) const;
+    void WriteBool(bool value) const;
+    void WriteString(const QString& value) const;
+
+    QString path;
+    QString group;
+    QString key;
+};

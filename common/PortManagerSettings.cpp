@@ -1,0 +1,169 @@
+// The settings file: what the front end shows at start-up and what the port manager keeps at exit.
+#include "common/IniSetting.h"
+#include "common/PortManager.h"
+
+#include "Utility/XmlSafeText.h"
+#include "logging/Log.h"
+
+static constexpr char kLogSource[] = "Common\\PortManager";
+
+namespace {
+
+QString ChannelKey(int channel) { return QStringLiteral("Channel-%1").arg(channel, 2, 10, QLatin1Char('0')); }
+
+} // namespace
+
+void PortManager::SetSettingsFile(const QString& path) { settingsFile = path; }
+QString PortManager::GetSettingsFile() const { return settingsFile; }
+void PortManager::SetSaveSettingsAtExit(bool save) { saveSettingsAtExit = save; }
+bool PortManager::IsFlashXmlRestored() const { return flashXmlRestored; }
+
+// A path that a command document cannot carry unchanged would name a file the operator never chose.
+QString PortManager::RestoredPath(const QString& group, const QString& key, const QString& field) const
+{
+    const QString path = IniSetting(settingsFile, group, key).ReadString();
+    const QString problem = XmlSafeText::Check(field, path);
+    if (problem.isEmpty())
+        return path;
+    LOGE("PortManager::LoadCommonSetting", "%s/%s ignored: %s", group.toUtf8().constData(), key.toUtf8().constData(),
+         problem.toUtf8().constData());
+    return QString();
+}
+
+void PortManager::LoadCommonSetting()
+{
+    settingsLoaded = true;
+    settingsFormatError = IniSetting::HasFormatError(settingsFile);
+    if (settingsFormatError) {
+        LOGE("PortManager::LoadCommonSetting",
+             "Settings file %s could not be read whole; it will not be written at exit.",
+             settingsFile.toLocal8Bit().constData());
+    }
+    flashXmlRestored = false;
+    IniSetting setting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"));
+    const bool format = setting.ReadString() == QLatin1String("FormatAllAndDownload");
+    Q_EMIT SigSetMWElementCheck(format ? QStringLiteral("rbFormatDownload") : QStringLiteral("rbFirmwareUpgrade"), true);
+
+    setting.group = QStringLiteral("RebootScene");
+    rebootScene = setting.ReadString();
+    setting.key = QStringLiteral("AutoRebootEnabled");
+    autoReboot = setting.ReadBool();
+    Q_EMIT SigSetMWElementCheck(QStringLiteral("cbAutoReboot"), autoReboot);
+
+    setting.group = QStringLiteral("DownloadSetting");
+    setting.key = QStringLiteral("AutoPollingEnabled");
+    autoPolling = setting.ReadBool();
+    Q_EMIT SigSetMWElementCheck(QStringLiteral("cbAutoPolling"), autoPolling);
+    setting.key = QStringLiteral("SelectAllComports");
+    selectAllPorts = setting.ReadBool();
+    Q_EMIT SigSetMWElementCheck(QStringLiteral("cbSelectAllPorts"), selectAllPorts);
+    for (int row = 0; row < kPortCount; ++row)
+        Q_EMIT SigSetMWPortSelectState(static_cast<uint>(row), selectAllPorts ? 1 : 0);
+
+    const QString flashXml = RestoredPath(QStringLiteral("Files"), QStringLiteral("FlashXMLFile"), tr("Flash XML"));
+    Q_EMIT SigSetMWElementContent(QStringLiteral("leFlashXmlPath"), flashXml);
+    flashXmlRestored = !flashXml.isEmpty();
+    Q_EMIT SigSetMWElementContent(QStringLiteral("leAuthFilePath"),
+                                  RestoredPath(QStringLiteral("Files"), QStringLiteral("AuthFile"), tr("Auth File")));
+    Q_EMIT SigSetMWElementContent(QStringLiteral("leCertFilePath"),
+                                  RestoredPath(QStringLiteral("Files"), QStringLiteral("CertFile"), tr("Cert File")));
+
+    scanType = IniSetting(settingsFile, QStringLiteral("ChanneltNumber"), QStringLiteral("ScanType")).ReadInt();
+    RestoreChannelTable();
+
+    setting.group = QStringLiteral("MetaSetting");
+    setting.key = QStringLiteral("ConnectType");
+    connectType = setting.ReadString();
+    setting.key = QStringLiteral("MobileLog");
+    mobileLog = setting.ReadString();
+    setting.key = QStringLiteral("ADB");
+    adb = setting.ReadString();
+}
+
+void PortManager::RestoreChannelTable()
+{
+    for (int channel = 0; channel < kPortCount; ++channel) {
+        const QString stored = IniSetting(settingsFile, QStringLiteral("ChannelInfo"), ChannelKey(channel)).ReadString();
+        QString portName;
+        QString instanceId;
+        QString portType;
+        if (!stored.isEmpty()) {
+            const int open = stored.lastIndexOf(QLatin1Char('('));
+            const int close = stored.lastIndexOf(QLatin1Char(')'));
+            portName = stored.mid(open + 1, close - open - 1);
+            instanceId = stored.section(QLatin1Char('@'), 0, 0);
+            portType = stored.contains(QStringLiteral("PreLoader")) ? QStringLiteral("PreLoader") : QStringLiteral("BROM");
+        }
+        DeviceInstance& device = devices[channel];
+        device.SetFriendlyPortName(stored);
+        device.SetInstanceId(instanceId);
+        device.SetPortName(portName);
+        device.SetPortType(portType);
+        device.SetScanType(scanType);
+        if (!portName.isEmpty()) {
+            Q_EMIT SigSetMWTableWidgetItemContext(QStringLiteral("tableWidget"), channel, 0,
+                                                  device.GetPortName() + QLatin1Char('+') + device.GetPortType());
+            Q_EMIT SigSetMWPortSelectState(static_cast<uint>(channel), 1);
+        } else {
+            Q_EMIT SigSetMWTableWidgetItemContext(QStringLiteral("tableWidget"), channel, 0, QStringLiteral("N/A"));
+        }
+    }
+}
+
+void PortManager::LoadEfuseSetting()
+{
+    IniSetting setting(settingsFile, QStringLiteral("EfuseSettings"), QStringLiteral("Enable"));
+    efuseEnable = setting.ReadBool();
+    LOGI("PortManager::LoadEfuseSetting", "BlowEfuseEnable = %d", efuseEnable ? 1 : 0);
+    setting.key = QStringLiteral("BlowAfterDownload");
+    blowAfterDownload = setting.ReadBool();
+    LOGI("PortManager::LoadEfuseSetting", "BlowAfterDownload = %d", blowAfterDownload ? 1 : 0);
+    efuseImagePath = RestoredPath(setting.group, QStringLiteral("EfuseImagePath"), tr("eFuse image"));
+    LOGI("PortManager::LoadEfuseSetting", "EfuseImagePath = %s", efuseImagePath.toLocal8Bit().constData());
+    setting.key = QStringLiteral("ReadEfuseEnable");
+    readEfuseEnable = setting.ReadBool();
+    LOGI("PortManager::LoadEfuseSetting", "ReadEfuseEnable = %d", readEfuseEnable ? 1 : 0);
+    readbackPath = RestoredPath(setting.group, QStringLiteral("ReadbackPath"), tr("eFuse read-back"));
+    LOGI("PortManager::LoadEfuseSetting", "ReadbackPath= %s", readbackPath.toLocal8Bit().constData());
+    if (!efuseEnable || blowAfterDownload)
+        Q_EMIT SigHideEFUSEButton();
+}
+
+void PortManager::SaveCommonSetting()
+{
+    bool checked = false;
+    IniSetting setting(settingsFile, QStringLiteral("DownloadSetting"), QStringLiteral("AutoPollingEnabled"));
+    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("cbAutoPolling"), checked);
+    autoPolling = checked;
+    setting.WriteBool(autoPolling);
+    checked = false;
+    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("cbSelectAllPorts"), checked);
+    selectAllPorts = checked;
+    setting.key = QStringLiteral("SelectAllComports");
+    setting.WriteBool(selectAllPorts);
+
+    checked = false;
+    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("rbFormatDownload"), checked);
+    IniSetting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"))
+        .WriteString(checked ? QStringLiteral("FormatAllAndDownload") : QStringLiteral("FirmwareUpgrade"));
+
+    checked = false;
+    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("cbAutoReboot"), checked);
+    autoReboot = checked;
+    IniSetting(settingsFile, QStringLiteral("RebootScene"), QStringLiteral("AutoRebootEnabled")).WriteBool(autoReboot);
+
+    const std::pair<const char*, const char*> files[] = {
+        {"FlashXMLFile", "leFlashXmlPath"}, {"AuthFile", "leAuthFilePath"}, {"CertFile", "leCertFilePath"}};
+    for (const auto& file : files) {
+        QString text;
+        Q_EMIT SigGetMWElementContent(QString::fromLatin1(file.second), text);
+        IniSetting(settingsFile, QStringLiteral("Files"), QString::fromLatin1(file.first)).WriteString(text);
+    }
+
+    for (int channel = 0; channel < kPortCount; ++channel) {
+        const QString name = devices[channel].GetFriendlyPortName();
+        IniSetting(settingsFile, QStringLiteral("ChannelInfo"), ChannelKey(channel)).WriteString(name);
+        LOGI("PortManager::SaveCommonSetting", "Channel %d save FriendlyPortName:%s\n", channel,
+             name.toUtf8().constData());
+    }
+}
