@@ -37,7 +37,9 @@ TestFrontEnd::TestFrontEnd(PortManager& manager)
     connect(&manager, &PortManager::SigSetMWPortSelectState, this, [this](uint portIndex, int state) {
         if (portIndex < rowSelected.size())
             rowSelected[portIndex] = state != 0;
+        history << QStringLiteral("select %1 %2").arg(portIndex).arg(state);
     });
+    connect(&manager, &PortManager::SigHideEFUSEButton, this, [this] { history << QStringLiteral("hide rbEFUSEWrite"); });
     connect(&manager, &PortManager::SigSetMWPortProgressStatus, this, [this](uint comportIndex, uint percent) {
         if (comportIndex < rowProgress.size())
             rowProgress[comportIndex] = static_cast<int>(percent);
