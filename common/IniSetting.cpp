@@ -2,6 +2,7 @@
 
 #include "Utility/FileUtils.h"
 
+#include <QFile>
 #include <QFileInfo>
 #include <QSettings>
 
@@ -16,8 +17,24 @@ bool IniSetting::HasFormatError(const QString& filePath)
 {
     if (!QFileInfo(filePath).isFile())
         return false;
-    QSettings settings(filePath, QSettings::IniFormat);
-    return settings.status() == QSettings::FormatError;
+    {
+        QSettings settings(filePath, QSettings::IniFormat);
+        if (settings.status() == QSettings::FormatError)
+            return true;
+    }
+    // QSettings passes over a line that is neither a group, a key nor a comment without a word, and a
+    // rewrite would drop it: a hand edit gone wrong must not vanish at exit.
+    QFile file(filePath);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine().trimmed();
+        if (line.isEmpty() || line.startsWith(';') || line.startsWith('#') || line.startsWith('['))
+            continue;
+        if (!line.contains('='))
+            return true;
+    }
+    return false;
 }
 
 QVariant IniSetting::ReadValue() const

@@ -11,7 +11,8 @@ struct IniSetting
 
     // The file beside the executable that the tool uses unless told otherwise.
     static QString DefaultPath();
-    // True when the file exists and QSettings could not read all of it: rewriting it would drop lines.
+    // True when the file exists and QSettings cannot read all of it (a broken group header, a line that is
+    // no key): rewriting it would drop lines.
     static bool HasFormatError(const QString& filePath);
 
     QVariant ReadValue() const;
