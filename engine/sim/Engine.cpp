@@ -13,6 +13,9 @@ namespace {
 // How long cleanup waits for calls in progress after waking them.
 constexpr std::chrono::seconds kCleanupWait{5};
 
+// Calls in progress on this thread: a cleanup made from inside one of their callbacks cannot wait for them.
+thread_local int callsOnThisThread = 0;
+
 QString ExecutableFolder()
 {
     if (QCoreApplication::instance() != nullptr)
@@ -72,8 +75,9 @@ void Engine::Retire(std::shared_ptr<Farm> old)
     if (!old)
         return;
     old->Shutdown();
+    const int own = callsOnThisThread;
     std::unique_lock<std::mutex> lock(mutex);
-    idle.wait_for(lock, kCleanupWait, [&] { return activeCalls == 0; });
+    idle.wait_for(lock, kCleanupWait, [&] { return activeCalls <= own; });
     // A call that is still running keeps its own reference; the farm goes when the last one returns.
 }
 
@@ -166,6 +170,7 @@ Engine::Call::Call(Engine& engine) : engine(engine)
     }
     farm = engine.farm;
     ++engine.activeCalls;
+    ++callsOnThisThread;
     counted = true;
 }
 
@@ -175,6 +180,7 @@ Engine::Call::~Call()
     farm.reset();
     if (!counted)
         return;
+    --callsOnThisThread;
     {
         std::lock_guard<std::mutex> lock(engine.mutex);
         --engine.activeCalls;
