@@ -86,15 +86,16 @@ Status Engine::Startup()
     std::lock_guard<std::mutex> lock(mutex);
     if (!configError.isEmpty())
         return Status::Fail(QUILLON_E_FAILED, configError);
-    if (farm)
-        return Status::Success();
-    FarmConfig config;
-    QString error;
-    if (!LoadConfig(config, error)) {
-        configError = error;
-        return Status::Fail(QUILLON_E_FAILED, error);
+    if (!farm) {
+        FarmConfig config;
+        QString error;
+        if (!LoadConfig(config, error)) {
+            configError = error;
+            return Status::Fail(QUILLON_E_FAILED, error);
+        }
+        farm = std::make_shared<Farm>(config);
     }
-    farm = std::make_shared<Farm>(config);
+    started = true;
     return Status::Success();
 }
 
@@ -103,6 +104,7 @@ Status Engine::Cleanup()
     std::shared_ptr<Farm> old;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        started = false;
         old = TakeFarmLocked();
     }
     trace.Stop();
@@ -120,13 +122,12 @@ Status Engine::Configure(const char* iniPath)
         std::lock_guard<std::mutex> lock(mutex);
         source = iniPath == nullptr ? Source::Defaults : Source::File;
         configPath = iniPath == nullptr ? QString() : QString::fromUtf8(iniPath);
-        const bool running = bool(farm);
         old = TakeFarmLocked();
         if (source == Source::File && configPath.isEmpty()) {
             error = QStringLiteral("Farm file not found: the path is empty");
         } else if (LoadConfig(config, error)) {
             configError.clear();
-            if (running)
+            if (started)
                 farm = std::make_shared<Farm>(config);
         }
         if (!error.isEmpty()) {

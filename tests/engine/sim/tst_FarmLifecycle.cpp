@@ -1,4 +1,5 @@
-// Cleaning up and reconfiguring the engine while it is in use: from inside a call's own callback.
+// Cleaning up and reconfiguring the engine while it is in use: from inside a call's own callback, and after
+// a farm file was refused.
 #include "SimTestSupport.h"
 
 #include "quillon.h"
@@ -43,6 +44,8 @@ private Q_SLOTS:
 
     void callbackEndsTheEngineWithoutWaitingForItsOwnCall_data();
     void callbackEndsTheEngineWithoutWaitingForItsOwnCall();
+    void goodFarmFileTakesEffectAfterARefusedOne_data();
+    void goodFarmFileTakesEffectAfterARefusedOne();
 };
 
 void FarmLifecycleTest::callbackEndsTheEngineWithoutWaitingForItsOwnCall_data()
@@ -84,6 +87,49 @@ void FarmLifecycleTest::callbackEndsTheEngineWithoutWaitingForItsOwnCall()
         QCOMPARE(quillon_create_session(), nullptr);
         QVERIFY2(LastError().contains(QStringLiteral("not started")), qPrintable(LastError()));
     }
+}
+
+void FarmLifecycleTest::goodFarmFileTakesEffectAfterARefusedOne_data()
+{
+    QTest::addColumn<QString>("badName");
+    QTest::addColumn<QString>("badText"); // null: the file does not exist
+    QTest::addColumn<bool>("started");
+    const QString badValue = QStringLiteral("[Farm]\nPorts=many\n");
+    QTest::newRow("bad value, engine running") << "bad_value.ini" << badValue << true;
+    QTest::newRow("missing file, engine running") << "missing.ini" << QString() << true;
+    QTest::newRow("bad value, engine cleaned up") << "bad_value.ini" << badValue << false;
+}
+
+void FarmLifecycleTest::goodFarmFileTakesEffectAfterARefusedOne()
+{
+    QFETCH(QString, badName);
+    QFETCH(QString, badText);
+    QFETCH(bool, started);
+    QVERIFY(
+        Restart(WriteFarm(QStringLiteral("one_port.ini"), QStringLiteral("[Farm]\nTimeScale=0\nPorts=1\n"))));
+    if (!started)
+        QCOMPARE(quillon_cleanup(), int(QUILLON_OK));
+    const QString bad = badText.isNull() ? QDir::current().filePath(badName) : WriteFarm(badName, badText);
+    QVERIFY(quillon_sim_configure(bad.toUtf8().constData()) != QUILLON_OK);
+    const QString refusal = LastError();
+    QVERIFY2(refusal.contains(bad), qPrintable(refusal));
+    QCOMPARE(quillon_create_session(), nullptr);
+    QCOMPARE(LastError(), refusal);
+
+    const QString good =
+        WriteFarm(QStringLiteral("two_ports.ini"), QStringLiteral("[Farm]\nTimeScale=0\nPorts=2\n"));
+    QCOMPARE(quillon_sim_configure(good.toUtf8().constData()), int(QUILLON_OK));
+    if (!started) {
+        // A good file does not start an engine that was cleaned up; quillon_startup still does.
+        QCOMPARE(quillon_create_session(), nullptr);
+        QVERIFY2(LastError().contains(QStringLiteral("not started")), qPrintable(LastError()));
+        QCOMPARE(quillon_startup(nullptr), int(QUILLON_OK));
+    }
+    QByteArray description;
+    QCOMPARE(Scan(QStringLiteral("COM://COM4"), description, 10000), int(QUILLON_OK));
+    QuillonSession* session = quillon_create_session();
+    QVERIFY2(session != nullptr, qPrintable(LastError()));
+    QCOMPARE(quillon_destroy_session(session), int(QUILLON_OK));
 }
 
 QTEST_GUILESS_MAIN(FarmLifecycleTest)
