@@ -33,11 +33,18 @@ void Session::SetError(const QByteArray& text, quint64 sequence)
     errorSequence = sequence;
 }
 
-void Session::Error(QByteArray& text, quint64& sequence) const
+void Session::NoteCaller()
+{
+    std::lock_guard<std::mutex> lock(errorMutex);
+    lastCaller = std::this_thread::get_id();
+}
+
+void Session::Error(QByteArray& text, quint64& sequence, bool& calledHere) const
 {
     std::lock_guard<std::mutex> lock(errorMutex);
     text = errorText;
     sequence = errorSequence;
+    calledHere = lastCaller == std::this_thread::get_id();
 }
 
 void Session::AddDownloaded(const DownloadedImage& image)

@@ -1,5 +1,6 @@
 // The farm under concurrent use: waiting scans that are stopped or cleaned up, sixteen sessions flashing at
 // once, and last errors that stay with their thread and session.
+#include "CallerThread.h"
 #include "SimTestSupport.h"
 
 #include "quillon.h"
@@ -43,6 +44,8 @@ private Q_SLOTS:
     void sixteenSessionsFlashAtOnceWithRightChecksums();
     void busySessionRefusesSecondCallAndDestroyStopsIt();
     void lastErrorsStayWithTheirThreads();
+    void sessionsLastErrorFollowsItsLatestCaller_data();
+    void sessionsLastErrorFollowsItsLatestCaller();
 };
 
 void FarmThreadedTest::stopQueryEndsWaitingScanWithinTwoSeconds()
@@ -193,6 +196,72 @@ void FarmThreadedTest::lastErrorsStayWithTheirThreads()
         const QString error = worker.get();
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
+}
+
+void FarmThreadedTest::sessionsLastErrorFollowsItsLatestCaller_data()
+{
+    // Steps are "<thread> <call>": the test's main thread stands for the user interface. Every connect and
+    // scan fails; expected names the step whose failure the reader must see through the session's handle.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("main's scan does not hide the worker's connect")
+        << QStringList{"worker create", "worker connect", "main scan"} << "main"
+        << "worker connect";
+    QTest::newRow("main created it, but the worker called it last")
+        << QStringList{"main create", "worker connect", "main scan"} << "main"
+        << "worker connect";
+    QTest::newRow("worker's scan right after creating it")
+        << QStringList{"worker create", "worker scan"} << "worker"
+        << "worker scan";
+    QTest::newRow("worker's scan after its own connect")
+        << QStringList{"worker create", "worker connect", "worker scan"} << "worker"
+        << "worker scan";
+    QTest::newRow("main's scan after main called it last")
+        << QStringList{"worker create", "worker connect", "main connect", "main scan"} << "main"
+        << "main scan";
+}
+
+void FarmThreadedTest::sessionsLastErrorFollowsItsLatestCaller()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, reader);
+    QFETCH(QString, expected);
+    QVERIFY(
+        Restart(WriteFarm(QStringLiteral("caller.ini"), QStringLiteral("[Farm]\nTimeScale=0\nPorts=1\n"))));
+    CallerThread worker;
+    const auto on = [&worker](const QString& thread, const std::function<void()>& work) {
+        if (thread == QLatin1String("worker"))
+            worker.Run(work);
+        else
+            work();
+    };
+    QuillonSession* session = nullptr;
+    QHash<QString, QString> failures; // step -> what its thread read as its own last error right after it
+    for (const QString& step : steps) {
+        const QString thread = step.section(QLatin1Char(' '), 0, 0);
+        const QString call = step.section(QLatin1Char(' '), 1);
+        on(thread, [&] {
+            if (call == QLatin1String("create")) {
+                session = quillon_create_session();
+                return;
+            }
+            QByteArray out;
+            const int result =
+                call == QLatin1String("scan")
+                    ? Scan(QStringLiteral("COM://COM%1").arg(thread == QLatin1String("main") ? 1001 : 1002),
+                           out, 0)
+                    : quillon_connect_device(session, QStringLiteral("no device of %1").arg(thread).toUtf8(),
+                                             "115200@", "", "", nullptr);
+            failures.insert(step, result == QUILLON_OK ? QString() : LastError());
+        });
+        QVERIFY2(session != nullptr, qPrintable(LastError()));
+    }
+    QVERIFY2(!failures.value(expected).isEmpty(), qPrintable(expected));
+    QString read;
+    on(reader, [&] { read = LastError(session); });
+    QCOMPARE(read, failures.value(expected));
+    QCOMPARE(quillon_destroy_session(session), int(QUILLON_OK));
 }
 
 QTEST_GUILESS_MAIN(FarmThreadedTest)
