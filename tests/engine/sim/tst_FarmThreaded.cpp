@@ -30,6 +30,23 @@ bool WaitForPolls(const StopFlag& flag)
     return true;
 }
 
+// Set once a download reports progress past 0%, that is once its first chunk has reached the device.
+struct DownloadUnderway
+{
+    std::atomic<bool> underway{false};
+
+    static void Progress(void* user, unsigned int percent, uint64_t, const char*)
+    {
+        if (percent > 0)
+            static_cast<DownloadUnderway*>(user)->underway = true;
+    }
+    OperationCallbacks OperationRecord()
+    {
+        return OperationCallbacks{this,    nullptr, &DownloadUnderway::Progress, nullptr, nullptr,
+                                  nullptr, nullptr};
+    }
+};
+
 } // namespace
 
 class FarmThreadedTest : public QObject
@@ -42,6 +59,7 @@ private Q_SLOTS:
     void stopQueryEndsWaitingScanWithinTwoSeconds();
     void cleanupWakesSixteenWaitingScans();
     void sixteenSessionsFlashAtOnceWithRightChecksums();
+    void cleanupEndsSixteenDownloadsInFlight();
     void busySessionRefusesSecondCallAndDestroyStopsIt();
     void lastErrorsStayWithTheirThreads();
     void sessionsLastErrorFollowsItsLatestCaller_data();
@@ -135,6 +153,50 @@ void FarmThreadedTest::sixteenSessionsFlashAtOnceWithRightChecksums()
         QCOMPARE(session.wait_for(std::chrono::seconds(120)), std::future_status::ready);
         const QString error = session.get();
         QVERIFY2(error.isEmpty(), qPrintable(error));
+    }
+}
+
+void FarmThreadedTest::cleanupEndsSixteenDownloadsInFlight()
+{
+    const SampleLoad load =
+        WriteLoad(QStringLiteral("inflight_load"), {{"system", "system.img", 2 * 1024 * 1024}});
+    // At a kilobyte a second the wait after the first chunk outlasts any test run, so every download is still
+    // in flight when the cleanup comes.
+    QVERIFY(Restart(WriteFarm(QStringLiteral("inflight.ini"),
+                              QStringLiteral("[Farm]\nTimeScale=1\nPorts=16\nArrivalMs=0\nArrivalStepMs=0\n"
+                                             "ConnectMs=0\nDaLoadMs=0\nLinkMBps=0.001\n"))));
+    std::vector<DownloadUnderway> watches(kThreads);
+    std::vector<std::future<std::pair<int, QString>>> downloads;
+    for (int i = 0; i < kThreads; ++i) {
+        downloads.push_back(std::async(std::launch::async, [&load, &watches, i] {
+            QString error;
+            QuillonSession* session = OpenDaSession(QStringLiteral("COM://COM%1").arg(3 + i), load, error);
+            if (session == nullptr)
+                return std::make_pair(int(QUILLON_E_FAILED), error);
+            const OperationCallbacks callbacks = watches[size_t(i)].OperationRecord();
+            const QByteArray flash =
+                Command(QStringLiteral("CMD:FLASH-ALL"), {{"source_file", load.scatterPath}});
+            const int result = quillon_execute_command(session, flash.constData(), &callbacks);
+            const auto outcome = std::make_pair(result, LastError(session));
+            quillon_destroy_session(session);
+            return outcome;
+        }));
+    }
+    // A failed check must not leave the downloads waiting out their link while the test returns.
+    const auto stopDownloads = qScopeGuard([] { quillon_cleanup(); });
+    for (int i = 0; i < kThreads; ++i) {
+        QTRY_VERIFY_WITH_TIMEOUT(watches[size_t(i)].underway ||
+                                     downloads[size_t(i)].wait_for(std::chrono::seconds(0)) ==
+                                         std::future_status::ready,
+                                 30000);
+    }
+    QCOMPARE(quillon_cleanup(), int(QUILLON_OK));
+    for (auto& download : downloads) {
+        QCOMPARE(download.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        const auto [result, error] = download.get();
+        QVERIFY2(result == QUILLON_E_NOT_STARTED,
+                 qPrintable(QStringLiteral("%1: %2").arg(result).arg(error)));
+        QCOMPARE(error, QStringLiteral("Engine shut down during the operation"));
     }
 }
 
