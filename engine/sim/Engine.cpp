@@ -13,6 +13,9 @@ namespace {
 // How long cleanup waits for calls in progress after waking them.
 constexpr std::chrono::seconds kCleanupWait{5};
 
+// Calls in progress on this thread: a cleanup made from inside one of their callbacks cannot wait for them.
+thread_local int callsOnThisThread = 0;
+
 QString ExecutableFolder()
 {
     if (QCoreApplication::instance() != nullptr)
@@ -72,8 +75,9 @@ void Engine::Retire(std::shared_ptr<Farm> old)
     if (!old)
         return;
     old->Shutdown();
+    const int own = callsOnThisThread;
     std::unique_lock<std::mutex> lock(mutex);
-    idle.wait_for(lock, kCleanupWait, [&] { return activeCalls == 0; });
+    idle.wait_for(lock, kCleanupWait, [&] { return activeCalls <= own; });
     // A call that is still running keeps its own reference; the farm goes when the last one returns.
 }
 
@@ -82,15 +86,16 @@ Status Engine::Startup()
     std::lock_guard<std::mutex> lock(mutex);
     if (!configError.isEmpty())
         return Status::Fail(QUILLON_E_FAILED, configError);
-    if (farm)
-        return Status::Success();
-    FarmConfig config;
-    QString error;
-    if (!LoadConfig(config, error)) {
-        configError = error;
-        return Status::Fail(QUILLON_E_FAILED, error);
+    if (!farm) {
+        FarmConfig config;
+        QString error;
+        if (!LoadConfig(config, error)) {
+            configError = error;
+            return Status::Fail(QUILLON_E_FAILED, error);
+        }
+        farm = std::make_shared<Farm>(config);
     }
-    farm = std::make_shared<Farm>(config);
+    started = true;
     return Status::Success();
 }
 
@@ -99,6 +104,7 @@ Status Engine::Cleanup()
     std::shared_ptr<Farm> old;
     {
         std::lock_guard<std::mutex> lock(mutex);
+        started = false;
         old = TakeFarmLocked();
     }
     trace.Stop();
@@ -116,13 +122,12 @@ Status Engine::Configure(const char* iniPath)
         std::lock_guard<std::mutex> lock(mutex);
         source = iniPath == nullptr ? Source::Defaults : Source::File;
         configPath = iniPath == nullptr ? QString() : QString::fromUtf8(iniPath);
-        const bool running = bool(farm);
         old = TakeFarmLocked();
         if (source == Source::File && configPath.isEmpty()) {
             error = QStringLiteral("Farm file not found: the path is empty");
         } else if (LoadConfig(config, error)) {
             configError.clear();
-            if (running)
+            if (started)
                 farm = std::make_shared<Farm>(config);
         }
         if (!error.isEmpty()) {
@@ -166,6 +171,7 @@ Engine::Call::Call(Engine& engine) : engine(engine)
     }
     farm = engine.farm;
     ++engine.activeCalls;
+    ++callsOnThisThread;
     counted = true;
 }
 
@@ -175,6 +181,7 @@ Engine::Call::~Call()
     farm.reset();
     if (!counted)
         return;
+    --callsOnThisThread;
     {
         std::lock_guard<std::mutex> lock(engine.mutex);
         --engine.activeCalls;

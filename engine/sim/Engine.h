@@ -64,6 +64,9 @@ private:
     std::mutex mutex;
     std::condition_variable idle;
     int activeCalls = 0;
+    // Started and not cleaned up since: a good farm file then takes effect at once, even after a refused one
+    // left no farm running.
+    bool started = false;
     std::shared_ptr<Farm> farm;
     QString configError;
     Source source = Source::Environment;

@@ -240,7 +240,9 @@ bool FarmConfig::Load(const QString& path, FarmConfig& out, QString& error)
         }
     }
     config.port.assign(size_t(config.ports), common);
-    static const QRegularExpression portGroup(QStringLiteral("^Port-COM([0-9]{1,4})$"));
+    // Never destroyed: a thread the caller leaves running at exit may still be configuring the farm.
+    static const QRegularExpression& portGroup =
+        *new QRegularExpression(QStringLiteral("^Port-COM([0-9]{1,4})$"));
     for (const IniGroup& group : ini.Groups()) {
         if (&group == farm)
             continue;

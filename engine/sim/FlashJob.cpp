@@ -1,19 +1,17 @@
 #include "FlashJob.h"
 
-#include "ImageMapCache.h"
 #include "LoadFormat.h"
 
 #include <QFile>
 #include <QFileInfo>
 
 #include <algorithm>
-#include <vector>
+
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#endif
 
 namespace quillonsim {
-
-namespace {
-
-} // namespace
 
 Status FlashJob::Run(const QString& scatterPath)
 {
@@ -67,7 +65,7 @@ Status FlashJob::AfterChunk(qint64 length)
     return context.CheckCancelled();
 }
 
-Status FlashJob::Receive(const uchar* data, qint64 length, bool corrupt, loadformat::LoadChecksum& sum)
+Status FlashJob::Receive(const uchar* data, qint64 length, loadformat::LoadChecksum& sum)
 {
     if (dropPercent >= 0 && (total == 0 || (done + quint64(length)) * 100 >= quint64(dropPercent) * total)) {
         Session& session = context.TheSession();
@@ -78,53 +76,47 @@ Status FlashJob::Receive(const uchar* data, qint64 length, bool corrupt, loadfor
                                 .arg(context.PortName())
                                 .arg(ProgressReporter::Percent(done, total)));
     }
-    if (corrupt && length > 0) {
-        // The device received one damaged byte, so its checksum for this image differs from the load's.
-        std::vector<uchar> copy(data, data + length);
-        copy[0] ^= 0x5a;
-        sum.Update(copy.data(), size_t(length));
-    } else {
-        sum.Update(data, size_t(length));
-    }
+    sum.Update(data, size_t(length));
     return AfterChunk(length);
 }
 
 Status FlashJob::StreamImage(const Image& image)
 {
+    // Reads, not a mapping: a file cut short under a mapping raises SIGBUS and ends the caller's process.
     QFile file(image.path);
-    if (!file.open(QIODevice::ReadOnly))
+    if (!file.open(QIODevice::ReadOnly | QIODevice::Unbuffered))
         return Status::Fail(QUILLON_E_IO,
                             QStringLiteral("Cannot read image %1: %2").arg(image.path, file.errorString()));
+    if (file.size() != image.size)
+        return Status::Fail(QUILLON_E_IO,
+                            QStringLiteral("Image %1 changed during the download").arg(image.path));
+#ifdef Q_OS_UNIX
+    posix_fadvise(file.handle(), 0, 0, POSIX_FADV_SEQUENTIAL);
+#endif
     loadformat::LoadChecksum sum;
     bool corrupt = !context.Settings().fault.corruptImage.isEmpty() &&
                    context.Settings().fault.corruptImage == image.name;
-    qint64 offset = 0;
-    std::vector<uchar> buffer;
     if (image.size == 0) {
         const uchar damaged = 0x5a;
         if (corrupt)
             sum.Update(&damaged, 1);
-        const Status status = Receive(nullptr, 0, false, sum);
+        const Status status = Receive(nullptr, 0, sum);
         if (!status.Ok())
             return status;
     }
-    const std::shared_ptr<const ImageMap> map =
-        image.size > 0 ? ImageMapCache::Acquire(image.path) : std::shared_ptr<const ImageMap>();
-    if (map != nullptr && map->Size() != image.size)
-        return Status::Fail(QUILLON_E_IO,
-                            QStringLiteral("Image %1 changed during the download").arg(image.path));
-    if (map == nullptr)
-        buffer.resize(size_t(std::min(kChunk, std::max<qint64>(image.size, 1))));
-    while (offset < image.size) {
-        // Files that cannot be mapped are read chunk by chunk instead.
+    buffer.resize(size_t(std::min(kChunk, std::max<qint64>(image.size, 1))));
+    for (qint64 offset = 0; offset < image.size;) {
         const qint64 length = std::min(kChunk, image.size - offset);
-        const uchar* data = map ? map->Data() + offset : buffer.data();
-        if (map == nullptr && file.read(reinterpret_cast<char*>(buffer.data()), length) != length)
+        if (file.read(reinterpret_cast<char*>(buffer.data()), length) != length)
             return Status::Fail(
                 QUILLON_E_IO,
                 QStringLiteral("Image %1 changed or became unreadable during the download").arg(image.path));
-        const Status status = Receive(data, length, corrupt, sum);
-        corrupt = false;
+        if (corrupt) {
+            // The device received one damaged byte, so its checksum for this image differs from the load's.
+            buffer[0] ^= 0x5a;
+            corrupt = false;
+        }
+        const Status status = Receive(buffer.data(), length, sum);
         if (!status.Ok())
             return status;
         offset += length;

@@ -8,6 +8,8 @@
 
 #include <QString>
 
+#include <vector>
+
 namespace quillonsim {
 
 class FlashJob
@@ -30,7 +32,7 @@ private:
 
     Status StreamImage(const Image& image);
     Status AfterChunk(qint64 length);
-    Status Receive(const uchar* data, qint64 length, bool corrupt, loadformat::LoadChecksum& sum);
+    Status Receive(const uchar* data, qint64 length, loadformat::LoadChecksum& sum);
 
     OperationContext& context;
     quint64 total = 0;
@@ -39,6 +41,7 @@ private:
     double bytesPerSecond = 0; // 0: as fast as the host reads
     int dropPercent = -1;
     QString stageText;
+    std::vector<uchar> buffer; // one chunk, reused for every image
 };
 
 } // namespace quillonsim

@@ -65,9 +65,11 @@ const char* LastError::TextFor(const Session* session)
         return ThreadText();
     QByteArray text;
     quint64 number = 0;
-    session->Error(text, number);
+    bool calledHere = false;
+    session->Error(text, number, calledHere);
     const ThreadRecord& record = Record();
-    if (record.handlelessSequence > number)
+    // Another thread's failure of a scan says nothing about a session this thread did not use last.
+    if (calledHere && record.handlelessSequence > number)
         return HandOut(record.handlelessText);
     return HandOut(text);
 }

@@ -18,7 +18,8 @@ public:
     static void RecordForThread(const QString& text);
 
     // For a session: its latest failure, or the thread's latest handle-less failure (such as a scan) when
-    // that came later. Without a session: the thread's latest failure of any call.
+    // that came later and this thread made the latest call on the session (its creation counts). Without a
+    // session: the thread's latest failure of any call.
     static const char* TextFor(const Session* session);
     static const char* ThreadText();
     static const char* Text(const QString& text);

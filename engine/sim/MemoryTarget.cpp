@@ -9,8 +9,9 @@ namespace quillonsim {
 
 bool MemoryTarget::Parse(const QString& text, MemoryTarget& out, QString& error)
 {
-    static const QRegularExpression shape(
-        QStringLiteral("^MEM://0x([0-9A-Fa-f]{1,16}):0x([0-9A-Fa-f]{1,16})$"));
+    // Never destroyed: a thread the caller leaves running at exit may still be running a command.
+    static const QRegularExpression& shape =
+        *new QRegularExpression(QStringLiteral("^MEM://0x([0-9A-Fa-f]{1,16}):0x([0-9A-Fa-f]{1,16})$"));
     const QRegularExpressionMatch match = shape.match(text);
     if (!match.hasMatch()) {
         error =

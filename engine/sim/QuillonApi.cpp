@@ -87,6 +87,7 @@ int OnSession(const char* function, QuillonSession* handle,
             function,
             Status::Fail(QUILLON_E_INVALID_HANDLE,
                          QStringLiteral("Invalid session handle 0x%1").arg(quintptr(handle), 0, 16)));
+    session->NoteCaller();
     Status status;
     if (!session->TryBegin()) {
         status = Status::Fail(QUILLON_E_SEQUENCE, QStringLiteral("The session is busy with another call"));

@@ -26,7 +26,8 @@ bool ScanTarget::Parse(const QByteArray& uri, ScanTarget& out, QString& error)
     out = ScanTarget();
     if (rest.isEmpty())
         return true;
-    static const QRegularExpression portName(QStringLiteral("^COM([0-9]{1,9})$"));
+    // Never destroyed: a thread the caller leaves running at exit may still be scanning.
+    static const QRegularExpression& portName = *new QRegularExpression(QStringLiteral("^COM([0-9]{1,9})$"));
     const QRegularExpressionMatch match = portName.match(rest);
     if (match.hasMatch()) {
         out.kind = Kind::Port;

@@ -4,6 +4,18 @@
 
 namespace quillonsim {
 
+namespace {
+
+// A buffer of its own: the session is read and destroyed on other threads than the one that records its
+// error, and a shared buffer's reference count would then be released partly inside Qt, out of the race
+// detector's sight.
+QByteArray PrivateCopy(const QByteArray& text)
+{
+    return QByteArray(text.constData(), text.size());
+}
+
+} // namespace
+
 Session::Session(quint64 id, std::weak_ptr<Farm> farm) : id(id), farm(std::move(farm)) {}
 
 Session::~Session()
@@ -28,16 +40,24 @@ void Session::End()
 
 void Session::SetError(const QByteArray& text, quint64 sequence)
 {
+    QByteArray copy = PrivateCopy(text);
     std::lock_guard<std::mutex> lock(errorMutex);
-    errorText = text;
+    errorText.swap(copy);
     errorSequence = sequence;
 }
 
-void Session::Error(QByteArray& text, quint64& sequence) const
+void Session::NoteCaller()
 {
     std::lock_guard<std::mutex> lock(errorMutex);
-    text = errorText;
+    lastCaller = std::this_thread::get_id();
+}
+
+void Session::Error(QByteArray& text, quint64& sequence, bool& calledHere) const
+{
+    std::lock_guard<std::mutex> lock(errorMutex);
+    text = PrivateCopy(errorText);
     sequence = errorSequence;
+    calledHere = lastCaller == std::this_thread::get_id();
 }
 
 void Session::AddDownloaded(const DownloadedImage& image)

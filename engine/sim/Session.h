@@ -11,6 +11,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 namespace quillonsim {
@@ -50,7 +51,10 @@ public:
     void Abandon() { abandoned.store(true, std::memory_order_release); }
 
     void SetError(const QByteArray& text, quint64 sequence);
-    void Error(QByteArray& text, quint64& sequence) const;
+    // The calling thread becomes the one that made the latest call on the session.
+    void NoteCaller();
+    // The latest failure, and whether the calling thread made the latest call on the session.
+    void Error(QByteArray& text, quint64& sequence, bool& calledHere) const;
 
     State state = State::Created;
     DeviceRef device;
@@ -71,6 +75,7 @@ private:
     mutable std::mutex errorMutex;
     QByteArray errorText;
     quint64 errorSequence = 0;
+    std::thread::id lastCaller = std::this_thread::get_id(); // creating the session counts as a call
 };
 
 } // namespace quillonsim

@@ -6,6 +6,11 @@
 
 #include <QtTest>
 
+#include <chrono>
+#include <condition_variable>
+#include <future>
+#include <mutex>
+
 using namespace simtest;
 
 namespace {
@@ -33,6 +38,45 @@ struct StopOnProgress
         if (percent >= 1)
             static_cast<StopOnProgress*>(user)->stop = true;
     }
+};
+
+// Holds a download at its first progress past 0% until the test has done its part, so the test acts while
+// the image is being streamed without racing the download.
+class HoldAtFirstProgress
+{
+public:
+    static void Progress(void* user, unsigned int percent, uint64_t, const char*)
+    {
+        auto* hold = static_cast<HoldAtFirstProgress*>(user);
+        if (percent == 0)
+            return;
+        std::unique_lock<std::mutex> lock(hold->mutex);
+        if (hold->reached)
+            return;
+        hold->reached = true;
+        hold->changed.notify_all();
+        hold->changed.wait_for(lock, kBound, [hold] { return hold->released; });
+    }
+    bool WaitUntilReached()
+    {
+        std::unique_lock<std::mutex> lock(mutex);
+        return changed.wait_for(lock, kBound, [this] { return reached; });
+    }
+    void Release()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            released = true;
+        }
+        changed.notify_all();
+    }
+
+private:
+    static constexpr std::chrono::seconds kBound{30};
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool reached = false;
+    bool released = false;
 };
 
 QString Hrid(QuillonSession* session)
@@ -84,6 +128,8 @@ private Q_SLOTS:
     void hangingDaLoadEndsWithTheStopQuery();
     void hangingScanEndsWithTimeoutOrStop();
     void stopDuringDownloadCancels();
+    void imageCutShortDuringDownloadFailsOnlyThatDownload_data();
+    void imageCutShortDuringDownloadFailsOnlyThatDownload();
     void refusedSessionsReturnNull();
     void authenticationFileRequired();
     void devicesPerPortLimitsArrivals();
@@ -237,6 +283,42 @@ void FarmFaultsTest::stopDuringDownloadCancels()
     QCOMPARE(Execute(session, Command("CMD:FLASH-ALL", {{"source_file", load.scatterPath}}), &callbacks),
              int(QUILLON_E_CANCELLED));
     QCOMPARE(LastError(session), QStringLiteral("Operation cancelled by user"));
+    quillon_destroy_session(session);
+}
+
+void FarmFaultsTest::imageCutShortDuringDownloadFailsOnlyThatDownload_data()
+{
+    QTest::addColumn<qint64>("keep");
+    // Copying a new load over the old one first truncates each image to nothing.
+    QTest::newRow("emptied") << qint64(0);
+    QTest::newRow("cut in half") << qint64(2 * 1024 * 1024);
+}
+
+void FarmFaultsTest::imageCutShortDuringDownloadFailsOnlyThatDownload()
+{
+    QFETCH(qint64, keep);
+    const SampleLoad cut = WriteLoad(QStringLiteral("cut_load"), {{"system", "system.img", 4 * 1024 * 1024}});
+    const QString image = QDir(cut.folder).filePath(QStringLiteral("system.img"));
+    QVERIFY(Restart(WriteFarm(QStringLiteral("cut.ini"), QStringLiteral("[Farm]\nTimeScale=0\nPorts=1\n"))));
+    QString error;
+    QuillonSession* session = OpenDaSession(QStringLiteral("COM://COM3"), cut, error);
+    QVERIFY2(session != nullptr, qPrintable(error));
+    HoldAtFirstProgress hold;
+    const OperationCallbacks callbacks{&hold,   nullptr, &HoldAtFirstProgress::Progress, nullptr, nullptr,
+                                       nullptr, nullptr};
+    const QByteArray flash = Command("CMD:FLASH-ALL", {{"source_file", cut.scatterPath}});
+    auto download = std::async(std::launch::async, [&] {
+        const int result = Execute(session, flash, &callbacks);
+        return std::make_pair(result, LastError(session));
+    });
+    const auto release = qScopeGuard([&hold] { hold.Release(); });
+    QVERIFY(hold.WaitUntilReached());
+    QVERIFY(QFile::resize(image, keep));
+    hold.Release();
+    QCOMPARE(download.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    const auto [result, text] = download.get();
+    QCOMPARE(result, int(QUILLON_E_IO));
+    QCOMPARE(text, QStringLiteral("Image %1 changed or became unreadable during the download").arg(image));
     quillon_destroy_session(session);
 }
 

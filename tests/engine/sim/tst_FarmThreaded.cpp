@@ -1,5 +1,6 @@
 // The farm under concurrent use: waiting scans that are stopped or cleaned up, sixteen sessions flashing at
 // once, and last errors that stay with their thread and session.
+#include "CallerThread.h"
 #include "SimTestSupport.h"
 
 #include "quillon.h"
@@ -29,6 +30,23 @@ bool WaitForPolls(const StopFlag& flag)
     return true;
 }
 
+// Set once a download reports progress past 0%, that is once its first chunk has reached the device.
+struct DownloadUnderway
+{
+    std::atomic<bool> underway{false};
+
+    static void Progress(void* user, unsigned int percent, uint64_t, const char*)
+    {
+        if (percent > 0)
+            static_cast<DownloadUnderway*>(user)->underway = true;
+    }
+    OperationCallbacks OperationRecord()
+    {
+        return OperationCallbacks{this,    nullptr, &DownloadUnderway::Progress, nullptr, nullptr,
+                                  nullptr, nullptr};
+    }
+};
+
 } // namespace
 
 class FarmThreadedTest : public QObject
@@ -41,8 +59,11 @@ private Q_SLOTS:
     void stopQueryEndsWaitingScanWithinTwoSeconds();
     void cleanupWakesSixteenWaitingScans();
     void sixteenSessionsFlashAtOnceWithRightChecksums();
+    void cleanupEndsSixteenDownloadsInFlight();
     void busySessionRefusesSecondCallAndDestroyStopsIt();
     void lastErrorsStayWithTheirThreads();
+    void sessionsLastErrorFollowsItsLatestCaller_data();
+    void sessionsLastErrorFollowsItsLatestCaller();
 };
 
 void FarmThreadedTest::stopQueryEndsWaitingScanWithinTwoSeconds()
@@ -135,6 +156,50 @@ void FarmThreadedTest::sixteenSessionsFlashAtOnceWithRightChecksums()
     }
 }
 
+void FarmThreadedTest::cleanupEndsSixteenDownloadsInFlight()
+{
+    const SampleLoad load =
+        WriteLoad(QStringLiteral("inflight_load"), {{"system", "system.img", 2 * 1024 * 1024}});
+    // At a kilobyte a second the wait after the first chunk outlasts any test run, so every download is still
+    // in flight when the cleanup comes.
+    QVERIFY(Restart(WriteFarm(QStringLiteral("inflight.ini"),
+                              QStringLiteral("[Farm]\nTimeScale=1\nPorts=16\nArrivalMs=0\nArrivalStepMs=0\n"
+                                             "ConnectMs=0\nDaLoadMs=0\nLinkMBps=0.001\n"))));
+    std::vector<DownloadUnderway> watches(kThreads);
+    std::vector<std::future<std::pair<int, QString>>> downloads;
+    for (int i = 0; i < kThreads; ++i) {
+        downloads.push_back(std::async(std::launch::async, [&load, &watches, i] {
+            QString error;
+            QuillonSession* session = OpenDaSession(QStringLiteral("COM://COM%1").arg(3 + i), load, error);
+            if (session == nullptr)
+                return std::make_pair(int(QUILLON_E_FAILED), error);
+            const OperationCallbacks callbacks = watches[size_t(i)].OperationRecord();
+            const QByteArray flash =
+                Command(QStringLiteral("CMD:FLASH-ALL"), {{"source_file", load.scatterPath}});
+            const int result = quillon_execute_command(session, flash.constData(), &callbacks);
+            const auto outcome = std::make_pair(result, LastError(session));
+            quillon_destroy_session(session);
+            return outcome;
+        }));
+    }
+    // A failed check must not leave the downloads waiting out their link while the test returns.
+    const auto stopDownloads = qScopeGuard([] { quillon_cleanup(); });
+    for (int i = 0; i < kThreads; ++i) {
+        QTRY_VERIFY_WITH_TIMEOUT(watches[size_t(i)].underway ||
+                                     downloads[size_t(i)].wait_for(std::chrono::seconds(0)) ==
+                                         std::future_status::ready,
+                                 30000);
+    }
+    QCOMPARE(quillon_cleanup(), int(QUILLON_OK));
+    for (auto& download : downloads) {
+        QCOMPARE(download.wait_for(std::chrono::seconds(10)), std::future_status::ready);
+        const auto [result, error] = download.get();
+        QVERIFY2(result == QUILLON_E_NOT_STARTED,
+                 qPrintable(QStringLiteral("%1: %2").arg(result).arg(error)));
+        QCOMPARE(error, QStringLiteral("Engine shut down during the operation"));
+    }
+}
+
 void FarmThreadedTest::busySessionRefusesSecondCallAndDestroyStopsIt()
 {
     QVERIFY(Restart(
@@ -193,6 +258,72 @@ void FarmThreadedTest::lastErrorsStayWithTheirThreads()
         const QString error = worker.get();
         QVERIFY2(error.isEmpty(), qPrintable(error));
     }
+}
+
+void FarmThreadedTest::sessionsLastErrorFollowsItsLatestCaller_data()
+{
+    // Steps are "<thread> <call>": the test's main thread stands for the user interface. Every connect and
+    // scan fails; expected names the step whose failure the reader must see through the session's handle.
+    QTest::addColumn<QStringList>("steps");
+    QTest::addColumn<QString>("reader");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("main's scan does not hide the worker's connect")
+        << QStringList{"worker create", "worker connect", "main scan"} << "main"
+        << "worker connect";
+    QTest::newRow("main created it, but the worker called it last")
+        << QStringList{"main create", "worker connect", "main scan"} << "main"
+        << "worker connect";
+    QTest::newRow("worker's scan right after creating it")
+        << QStringList{"worker create", "worker scan"} << "worker"
+        << "worker scan";
+    QTest::newRow("worker's scan after its own connect")
+        << QStringList{"worker create", "worker connect", "worker scan"} << "worker"
+        << "worker scan";
+    QTest::newRow("main's scan after main called it last")
+        << QStringList{"worker create", "worker connect", "main connect", "main scan"} << "main"
+        << "main scan";
+}
+
+void FarmThreadedTest::sessionsLastErrorFollowsItsLatestCaller()
+{
+    QFETCH(QStringList, steps);
+    QFETCH(QString, reader);
+    QFETCH(QString, expected);
+    QVERIFY(
+        Restart(WriteFarm(QStringLiteral("caller.ini"), QStringLiteral("[Farm]\nTimeScale=0\nPorts=1\n"))));
+    CallerThread worker;
+    const auto on = [&worker](const QString& thread, const std::function<void()>& work) {
+        if (thread == QLatin1String("worker"))
+            worker.Run(work);
+        else
+            work();
+    };
+    QuillonSession* session = nullptr;
+    QHash<QString, QString> failures; // step -> what its thread read as its own last error right after it
+    for (const QString& step : steps) {
+        const QString thread = step.section(QLatin1Char(' '), 0, 0);
+        const QString call = step.section(QLatin1Char(' '), 1);
+        on(thread, [&] {
+            if (call == QLatin1String("create")) {
+                session = quillon_create_session();
+                return;
+            }
+            QByteArray out;
+            const int result =
+                call == QLatin1String("scan")
+                    ? Scan(QStringLiteral("COM://COM%1").arg(thread == QLatin1String("main") ? 1001 : 1002),
+                           out, 0)
+                    : quillon_connect_device(session, QStringLiteral("no device of %1").arg(thread).toUtf8(),
+                                             "115200@", "", "", nullptr);
+            failures.insert(step, result == QUILLON_OK ? QString() : LastError());
+        });
+        QVERIFY2(session != nullptr, qPrintable(LastError()));
+    }
+    QVERIFY2(!failures.value(expected).isEmpty(), qPrintable(expected));
+    QString read;
+    on(reader, [&] { read = LastError(session); });
+    QCOMPARE(read, failures.value(expected));
+    QCOMPARE(quillon_destroy_session(session), int(QUILLON_OK));
 }
 
 QTEST_GUILESS_MAIN(FarmThreadedTest)
