@@ -1,6 +1,7 @@
 // Takes a picture of the real window in the middle of a 16-port run on the simulated farm, for the README
 // and for anyone who wants to see what the operator sees:
 //     pxl_window_shot --load sample-load/flash.xml --out window.png [--after-ms 2500]
+#include "Utility/FileUtils.h"
 #include "common/PortManager.h"
 #include "ui/MainWindow.h"
 
@@ -63,6 +64,8 @@ int main(int argc, char* argv[])
         return 1;
     }
     QDir::setCurrent(work.path());
+    // The station's settings file goes to the scratch folder, never beside the real tool.
+    FileUtils::SetAppDirectory(QFile::encodeName(work.path()));
 
     AlwaysYes yes;
     MainWindow window(nullptr);
@@ -73,6 +76,7 @@ int main(int argc, char* argv[])
     window.SetElementCheck(QStringLiteral("rbFormatDownload"), true);
     window.SetElementCheck(QStringLiteral("cbAutoPolling"), true);
     window.SetElementCheck(QStringLiteral("cbSelectAllPorts"), true);
+    window.Ports().SetScanType(0);
     for (int row = 0; row < PortManager::kPortCount; ++row) {
         window.Ports().Device(row).SetPortName(QStringLiteral("COM%1").arg(3 + row));
         window.Ports().Device(row).SetPortType(QStringLiteral("BROM"));
