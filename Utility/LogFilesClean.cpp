@@ -57,6 +57,7 @@ LogCleanThread::~LogCleanThread()
 {
     RequestStop();
     wait();
+    const std::lock_guard<std::mutex> passEnded(passLock);
 }
 
 void LogCleanThread::RequestStop()
@@ -77,6 +78,7 @@ bool LogCleanThread::IsKept(const QString& entryPath) const
 void LogCleanThread::run()
 {
     static constexpr char kFunction[] = "LogCleanThread::run";
+    const std::lock_guard<std::mutex> pass(passLock);
     // An empty folder name would make QDir list the working folder.
     if (folder.isEmpty()) {
         return;
@@ -112,7 +114,9 @@ LogCleanThread* StartLogClean(const QString& folder, const QString& period, cons
 {
     const QDateTime now = clock ? clock() : QDateTime::currentDateTime();
     auto* thread = new LogCleanThread(folder, CleanPeriodToHours(period, now), keepFolder, clock);
-    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
+    // Direct, so the finishing thread only posts the deletion: a queued connection would make Qt read this
+    // object's meta-object after run() has returned, past any point ThreadSanitizer can see wait() join.
+    QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater, Qt::DirectConnection);
     // Linux ignores this priority (only IdlePriority counts there); Windows honours it.
     thread->start(QThread::LowPriority);
     return thread;
