@@ -26,11 +26,18 @@ bool RemoveLink(const QString& path)
     return QFile::remove(path) || QDir().rmdir(path);
 }
 
-bool RemoveTree(const QString& path)
+// A second cleaner on the same folder may take an entry first; what is no longer there counts as removed.
+bool Gone(const QString& path)
+{
+    const QFileInfo info(path);
+    return !info.exists() && !info.isSymLink();
+}
+
+bool RemoveTree(const QString& path, const FileUtils::StopQuery& stopRequested)
 {
     const QFileInfo info(path);
     if (IsLinkOrJunction(info)) {
-        return RemoveLink(path);
+        return RemoveLink(path) || Gone(path);
     }
     if (!info.exists()) {
         return true;
@@ -38,20 +45,23 @@ bool RemoveTree(const QString& path)
     const QFileInfoList entries = QDir(path).entryInfoList(
         QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot, QDir::DirsFirst);
     for (const QFileInfo& entry : entries) {
+        if (stopRequested && stopRequested()) {
+            return false;
+        }
         const QString entryPath = entry.absoluteFilePath();
         bool removed = false;
         if (IsLinkOrJunction(entry)) {
-            removed = RemoveLink(entryPath);
+            removed = RemoveLink(entryPath) || Gone(entryPath);
         } else if (entry.isDir()) {
-            removed = RemoveTree(entryPath);
+            removed = RemoveTree(entryPath, stopRequested);
         } else {
-            removed = QFile::remove(entryPath);
+            removed = QFile::remove(entryPath) || Gone(entryPath);
         }
         if (!removed) {
             return false;
         }
     }
-    return QDir().rmdir(path);
+    return QDir().rmdir(path) || Gone(path);
 }
 
 } // namespace
@@ -91,10 +101,10 @@ int CheckDirectory(const QByteArray& path, bool create)
     return DirectoryCreationFailed;
 }
 
-bool RemoveDirectory(const QByteArray& path)
+bool RemoveDirectory(const QByteArray& path, const StopQuery& stopRequested)
 {
     // The recursion stays in QString, so names outside ASCII survive every level unchanged.
-    return RemoveTree(QString::fromUtf8(path));
+    return RemoveTree(QString::fromUtf8(path), stopRequested);
 }
 
 bool CheckFile(const QString& fileName, QString& errorMsg)

@@ -3,6 +3,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
+
 // windows.h defines RemoveDirectory as a macro; keep it from renaming the function below.
 #ifdef RemoveDirectory
 #undef RemoveDirectory
@@ -25,9 +27,13 @@ QByteArray GetAppFilePath(const char* fileName);
 
 int CheckDirectory(const QByteArray& path, bool create);
 
+// Asked before each entry of a removal; true ends it there, leaving the rest in place.
+using StopQuery = std::function<bool()>;
+
 // Removes a folder with everything inside it. A symbolic link or an NTFS junction is removed itself, never
-// what it points to. Removing a path where nothing exists succeeds.
-bool RemoveDirectory(const QByteArray& path);
+// what it points to. Removing a path where nothing exists succeeds, and so does an entry that another
+// remover takes first. A removal that stopRequested ends early returns false.
+bool RemoveDirectory(const QByteArray& path, const StopQuery& stopRequested = {});
 
 // True when the file can be read; otherwise errorMsg says why.
 bool CheckFile(const QString& fileName, QString& errorMsg);

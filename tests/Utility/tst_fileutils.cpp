@@ -3,6 +3,7 @@
 
 #include "TestFiles.h"
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -10,6 +11,9 @@
 #include <QTemporaryDir>
 
 #include <QtTest>
+
+#include <atomic>
+#include <thread>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -22,6 +26,15 @@ namespace {
 QString LogFilePath()
 {
     return QString::fromLocal8Bit(Logger::Instance().GetDumpFolder()) + "/Praxilo_TOOL.log";
+}
+
+int CountFiles(const QString& path)
+{
+    int count = 0;
+    for (QDirIterator it(path, QDir::Files, QDirIterator::Subdirectories); it.hasNext(); it.next()) {
+        ++count;
+    }
+    return count;
 }
 
 bool IsRoot()
@@ -84,6 +97,9 @@ private Q_SLOTS:
     void removeDirectoryRemovesLinksNotTheirTargets();
     void removeDirectoryOnALinkRemovesOnlyTheLink();
     void removeDirectoryStopsAtAnEntryItCannotRemove();
+    void removeDirectoryStopsWhenAsked_data();
+    void removeDirectoryStopsWhenAsked();
+    void removeDirectoryRacingAnotherRemoverSucceeds();
     void checkFileMessages_data();
     void checkFileMessages();
     void checkFileOnUnreadableFile();
@@ -273,6 +289,73 @@ void TestFileUtils::removeDirectoryStopsAtAnEntryItCannotRemove()
     chmod(QFile::encodeName(tree + "/locked").constData(), 0700);
     QVERIFY(!removed);
     QVERIFY(QFileInfo(tree + "/locked/stays.txt").isFile());
+}
+
+void TestFileUtils::removeDirectoryStopsWhenAsked_data()
+{
+    QTest::addColumn<int>("topFiles");
+    QTest::addColumn<int>("subFiles");
+    QTest::addColumn<int>("goOnAnswers");
+    QTest::addColumn<int>("filesLeft");
+
+    QTest::newRow("stop before the first entry") << 10 << 0 << 0 << 10;
+    QTest::newRow("stop after three entries") << 10 << 0 << 3 << 7;
+    QTest::newRow("stop inside a subfolder") << 0 << 10 << 4 << 7;
+    QTest::newRow("subfolder first, then stop at the top") << 5 << 4 << 5 << 5;
+    QTest::newRow("never stopped") << 10 << 4 << 1000 << 0;
+}
+
+void TestFileUtils::removeDirectoryStopsWhenAsked()
+{
+    QFETCH(int, topFiles);
+    QFETCH(int, subFiles);
+    QFETCH(int, goOnAnswers);
+    QFETCH(int, filesLeft);
+
+    const QString tree = work + "/tree";
+    QVERIFY(QDir().mkpath(tree));
+    for (int i = 0; i < topFiles; ++i) {
+        QVERIFY(WriteFile(QString("%1/f%2").arg(tree).arg(i), "data"));
+    }
+    for (int i = 0; i < subFiles; ++i) {
+        QVERIFY(WriteFile(QString("%1/sub/f%2").arg(tree).arg(i), "data"));
+    }
+    int answers = 0;
+    const bool removed =
+        FileUtils::RemoveDirectory(QFile::encodeName(tree), [&] { return ++answers > goOnAnswers; });
+
+    QCOMPARE(removed, filesLeft == 0);
+    QCOMPARE(QFileInfo::exists(tree), filesLeft > 0);
+    QCOMPARE(CountFiles(tree), filesLeft);
+}
+
+void TestFileUtils::removeDirectoryRacingAnotherRemoverSucceeds()
+{
+    for (int round = 0; round < 5; ++round) {
+        const QString tree = work + QString("/tree%1").arg(round);
+        for (int sub = 0; sub < 8; ++sub) {
+            for (int i = 0; i < 40; ++i) {
+                QVERIFY(WriteFile(QString("%1/sub%2/deeper/f%3").arg(tree).arg(sub).arg(i), "data"));
+            }
+        }
+        const QByteArray path = QFile::encodeName(tree);
+        std::atomic<int> ready{0};
+        bool results[2] = {false, false};
+        auto remover = [&](int index) {
+            ++ready;
+            while (ready.load() < 2) {
+                std::this_thread::yield();
+            }
+            results[index] = FileUtils::RemoveDirectory(path);
+        };
+        std::thread first(remover, 0);
+        std::thread second(remover, 1);
+        first.join();
+        second.join();
+        QVERIFY(results[0]);
+        QVERIFY(results[1]);
+        QVERIFY(!QFileInfo::exists(tree));
+    }
 }
 
 void TestFileUtils::checkFileMessages_data()

@@ -1,0 +1,8 @@
+#include "UiResources.h"
+
+#include <QtGlobal>
+
+void InitUiResources()
+{
+    Q_INIT_RESOURCE(resources);
+}
