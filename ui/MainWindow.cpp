@@ -4,6 +4,8 @@
 #include "common/IniSetting.h"
 #include "logging/Logger.h"
 #include "logging/Platform.h"
+#include "ui/AboutDialog.h"
+#include "ui/UiResources.h"
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
@@ -28,7 +30,7 @@ MainWindow::MainWindow(QWidget* parent)
     : QMainWindow(parent), form(new Ui::MainWindow),
       optionDialog(new OptionDialog(this, this, IniSetting::DefaultPath())), fileDialog(&OpenFileDialog)
 {
-    Q_INIT_RESOURCE(resources);
+    InitUiResources();
     form->setupUi(this);
     BuildPortTable();
     form->actionEnableLogging->setChecked(true);
@@ -176,7 +178,7 @@ void MainWindow::DisableLogging()
     Logger::Instance().StopLogging();
 }
 
-void MainWindow::ClearAllLogs() {}
+void MainWindow::ClearAllLogs() { logCleaner.ClearAllLogs(); }
 
 void MainWindow::OpenLogsFolder()
 {
@@ -185,7 +187,12 @@ void MainWindow::OpenLogsFolder()
     Platform::OpenFolderInFileBrowser(QString::fromLocal8Bit(logger.GetLogRoot()));
 }
 
-void MainWindow::ShowAbout() {}
+void MainWindow::ShowAbout()
+{
+    if (aboutDialog == nullptr)
+        aboutDialog = new AboutDialog(this);
+    aboutDialog->show();
+}
 
 void MainWindow::SelectFile(const QString& caption, const QString& filter, const QString& field,
                             const QString& fieldName)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "Utility/LogCleaner.h"
 #include "XML/RuntimeParameters.h"
 #include "common/PortManager.h"
 #include "ui/MessageBoxPrompt.h"
@@ -12,6 +13,8 @@
 
 #include <array>
 #include <functional>
+
+class AboutDialog;
 
 namespace Ui {
 class MainWindow;
@@ -77,7 +80,7 @@ private:
     void StartLoggingAndWarn();
 
     Ui::MainWindow* form;
-    QDialog* aboutDialog = nullptr;
+    AboutDialog* aboutDialog = nullptr;
     OptionDialog* optionDialog;
     PortManager portManager;
     std::array<QProgressBar, PortManager::kPortCount> progressBars;
@@ -86,4 +89,7 @@ private:
     OperatorPrompt* prompt = &messageBoxes;
     FileDialog fileDialog;
     bool loggingFailureShown = false;
+    // Declared last, so destroyed first of the members: running cleaners are stopped and joined before the
+    // port manager and the engine go.
+    LogCleaner logCleaner;
 };

@@ -3,6 +3,7 @@
 #include "PortTestSupport.h"
 
 #include "Utility/FileUtils.h"
+#include "logging/Logger.h"
 #include "ui/MainWindow.h"
 
 #include <QAction>
@@ -64,6 +65,7 @@ private Q_SLOTS:
     void bothResourcePathFormsNameOneImage();
     void autoPollingShowsThePollingLabel();
     void pickerRefusesAPathDocumentsCannotCarry();
+    void aboutShowsOneDialogAndClearingLogsSparesThisRun();
     void answeringNoKeepsTheWindowAndItsPorts();
     void runOnSixteenPortsShowsInTheTable();
     void destroyingAVisibleWindowMidRunIsSafe();
@@ -342,6 +344,26 @@ void MainWindowTest::pickerRefusesAPathDocumentsCannotCarry()
     window->SelectAuthFile();
     window->GetElementContent(QStringLiteral("leAuthFilePath"), content);
     QCOMPARE(content, QStringLiteral("/loads/ünï code/auth.auth"));
+}
+
+void MainWindowTest::aboutShowsOneDialogAndClearingLogsSparesThisRun()
+{
+    auto window = NewWindow();
+    window->ShowAbout();
+    QDialog* about = window->findChild<QDialog*>(QStringLiteral("AboutDialog"));
+    QVERIFY(about != nullptr && about->isVisible());
+    about->close();
+    window->ShowAbout();
+    QCOMPARE(window->findChildren<QDialog*>(QStringLiteral("AboutDialog")).size(), 1);
+    QVERIFY(about->isVisible());
+
+    // Every earlier run's dump folder goes; this run's, with the open log file, stays.
+    const QString root = QString::fromLocal8Bit(Logger::Instance().GetLogRoot());
+    const QString current = QString::fromLocal8Bit(Logger::Instance().GetDumpFolder());
+    QVERIFY(QDir().mkpath(root + QStringLiteral("/PXL_Dump_01-01-2020-00-00-00")));
+    window->ClearAllLogs();
+    QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(root + QStringLiteral("/PXL_Dump_01-01-2020-00-00-00")), 20000);
+    QVERIFY(QFileInfo(current + QStringLiteral("/Praxilo_TOOL.log")).isFile());
 }
 
 void MainWindowTest::answeringNoKeepsTheWindowAndItsPorts()
