@@ -89,6 +89,12 @@ SessionStages DeviceInstance::GetStages() const
     return stages;
 }
 
+QString DeviceInstance::GetFoundDescription() const
+{
+    std::lock_guard<std::mutex> guard(stateLock);
+    return foundDescription;
+}
+
 void DeviceInstance::Reset()
 {
     stopScan = false;
@@ -137,6 +143,7 @@ void DeviceInstance::Start()
     {
         std::lock_guard<std::mutex> guard(stateLock);
         stages.clear();
+        foundDescription.clear();
     }
     const OperationCallbacks operation{this, &DeviceInstance::StopOperationQuery, &DeviceInstance::OnProgress,
                                        nullptr, nullptr, nullptr, nullptr};
@@ -169,7 +176,7 @@ bool DeviceInstance::RunSession(const OperationCallbacks& operation, const ScanC
         target = instanceId;
     }
     char description[kDescriptionSize] = {};
-    BeginStage(QStringLiteral("Scan"));
+    BeginStage(QStringLiteral("scan"));
     int result = quillon_scan_device((QStringLiteral("COM://") + target).toUtf8().constData(), description,
                                      kDescriptionSize, kScanTimeoutMs, &scan);
     EndStage(result);
@@ -180,13 +187,17 @@ bool DeviceInstance::RunSession(const OperationCallbacks& operation, const ScanC
         return false;
     }
     LOGE("DeviceInstance::Start", "Scan the device with port %s done\n", port.constData());
+    {
+        std::lock_guard<std::mutex> guard(stateLock);
+        foundDescription = QString::fromUtf8(description);
+    }
 
     const QByteArray authFile = GetParameter("AUTH-FILE-PATH");
     const QByteArray certFile = GetParameter("CERT-FILE-PATH");
     LOGI("DeviceInstance::Start", "Symbolic Link: %s", description);
     LOGI("DeviceInstance::Start", "Auth File: %s", authFile.constData());
     LOGI("DeviceInstance::Start", "Cert File: %s", certFile.constData());
-    BeginStage(QStringLiteral("Connect"));
+    BeginStage(QStringLiteral("connect"));
     result = quillon_connect_device(session, description, "115200@", authFile.constData(), certFile.constData(),
                                     &operation);
     EndStage(result);
@@ -199,7 +210,7 @@ bool DeviceInstance::RunSession(const OperationCallbacks& operation, const ScanC
     const QByteArray daSetting = GetParameter("DA-MODE-SETTING");
     LOGI("DeviceInstance::Start", "Flash XML: %s", flashXml.constData());
     LOGI("DeviceInstance::Start", "DA Setting: %s", daSetting.constData());
-    BeginStage(QStringLiteral("EnterMode"));
+    BeginStage(QStringLiteral("enter-mode"));
     result = quillon_enter_mode(session, "FLASH-MODE-DA", flashXml.constData(), daSetting.constData(), &operation);
     EndStage(result);
     if (result != 0) {

@@ -59,6 +59,8 @@ public:
 
     // The stages of the last session with their times, read after Start has returned.
     SessionStages GetStages() const;
+    // The port description the last session's scan found; empty when it found none.
+    QString GetFoundDescription() const;
 
     void Reset();
     // Forgets an earlier stop, so the next scan of a pass is not cancelled by it.
@@ -102,4 +104,5 @@ private:
     std::atomic<bool> stopOperation{false};
     int32_t scanType = 0;
     SessionStages stages;
+    QString foundDescription;
 };

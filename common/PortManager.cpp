@@ -135,7 +135,7 @@ void PortManager::Start(int index)
     device.SetParameter("CERT-FILE-PATH", certFilePath.toUtf8());
     generator.SetRuntimeParameters(runtimeParams);
     device.SetParameter("DA-MODE-SETTING", generator.GetRuntimeParameterCmdString().toUtf8());
-    AddCommands(index, generator);
+    PrepareRecord(index, AddCommands(index, generator));
     LaunchWorker(index);
 }
 
@@ -311,6 +311,16 @@ void PortManager::SetMetaSetting(const QString& connectType, const QString& mobi
 }
 
 void PortManager::SetOperatorPrompt(OperatorPrompt* prompt) { this->prompt = prompt; }
+
+void PortManager::SetAttemptRecorder(AttemptRecorder* recorder) { this->recorder = recorder; }
+
+void PortManager::SetStationInfo(const QString& operatorName, const QString& workOrder)
+{
+    this->operatorName = operatorName;
+    this->workOrder = workOrder;
+}
+
+void PortManager::SetDevicesPerPort(int devices) { devicesPerPort = devices; }
 
 void PortManager::Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text)
 {

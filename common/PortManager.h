@@ -1,6 +1,7 @@
 #pragma once
 
 #include "XML/RuntimeParameters.h"
+#include "common/AttemptRecord.h"
 #include "common/DeviceInstance.h"
 #include "common/FailurePacer.h"
 #include "common/OperatorPrompt.h"
@@ -79,6 +80,13 @@ public:
     void SetRebootScene(const QString& scene);
     void SetMetaSetting(const QString& connectType, const QString& mobileLog, const QString& adb);
 
+    // Where every finished attempt goes; null keeps no records.
+    void SetAttemptRecorder(AttemptRecorder* recorder);
+    // Who and what the records name.
+    void SetStationInfo(const QString& operatorName, const QString& workOrder);
+    // With auto polling, a port ends after this many successful devices; 0 never ends it that way.
+    void SetDevicesPerPort(int devices);
+
     // The front end that answers the port manager's boxes; without one they are logged and answered No.
     void SetOperatorPrompt(OperatorPrompt* prompt);
 
@@ -117,8 +125,9 @@ private:
     static bool IsPortIndex(int index);
     void ReadWindow();
     void ResolveScatterFile();
-    void AddCommands(int index, ICmdXMLGenerator& generator);
-    void AddSceneCommands(int index, ICmdXMLGenerator& generator);
+    // Both return the scene the commands were built for, as a record names it.
+    QString AddCommands(int index, ICmdXMLGenerator& generator);
+    QString AddSceneCommands(int index, ICmdXMLGenerator& generator);
     void AddFeedbackCommand(int index, ICmdXMLGenerator& generator);
     void AddEfuseCommands(int index, ICmdXMLGenerator& generator);
     void AddReadbackCommand(int index, ICmdXMLGenerator& generator);
@@ -129,6 +138,8 @@ private:
     void ShowRow(int index, const QString& icon, const QString& text, const QString& message);
     void EmitRunState(bool running);
     void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
+    void PrepareRecord(int index, const QString& scene);
+    void RecordAttempt(unsigned index, const QDateTime& start, int poll);
     void StopWorkersForExit();
     void RestoreChannelTable();
     QString RestoredPath(const QString& group, const QString& key, const QString& field) const;
@@ -175,6 +186,13 @@ private:
     std::array<FailurePacer, kPortCount> pacers;
     std::atomic<int64_t> failurePaceMs{1000};
     OperatorPrompt* prompt = nullptr;
+
+    // What every record of a port's run shares, written by its start before the worker exists.
+    std::array<AttemptRecord, kPortCount> recordTemplates;
+    AttemptRecorder* recorder = nullptr;
+    QString operatorName;
+    QString workOrder;
+    std::atomic<int> devicesPerPort{0};
 
     QString settingsFile;
     bool saveSettingsAtExit = true;

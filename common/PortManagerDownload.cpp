@@ -1,23 +1,27 @@
 // The command list of a port's start, and the worker that runs it, once or with auto polling.
 #include "common/DownloadFeedbackCallback.h"
+#include "common/LoadDigest.h"
+#include "common/PortDescription.h"
 #include "common/PortManager.h"
 
 #include "XML/ICmdXMLGenerator.h"
 #include "logging/Log.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 
 static constexpr char kLogSource[] = "Common\\PortManager";
 
-void PortManager::AddCommands(int index, ICmdXMLGenerator& generator)
+QString PortManager::AddCommands(int index, ICmdXMLGenerator& generator)
 {
-    AddSceneCommands(index, generator);
+    const QString scene = AddSceneCommands(index, generator);
     if (autoReboot && !autoPolling)
         AddBootModeCommand(index, generator);
     devices[index].AddCommand(generator.GetRebootCmdString(autoPolling || autoReboot));
+    return scene;
 }
 
-void PortManager::AddSceneCommands(int index, ICmdXMLGenerator& generator)
+QString PortManager::AddSceneCommands(int index, ICmdXMLGenerator& generator)
 {
     bool formatDownload = false;
     bool firmwareUpgrade = false;
@@ -35,13 +39,19 @@ void PortManager::AddSceneCommands(int index, ICmdXMLGenerator& generator)
             AddEfuseCommands(index, generator);
         else
             AddReadbackCommand(index, generator);
-    } else if (firmwareUpgrade) {
+        return QStringLiteral("format-download");
+    }
+    if (firmwareUpgrade) {
         device.AddCommand(generator.GetFWCmdString(scatterFilePath));
         AddFeedbackCommand(index, generator);
         AddReadbackCommand(index, generator);
-    } else if (efuseWrite && efuseEnable) {
-        AddEfuseCommands(index, generator);
+        return QStringLiteral("firmware-upgrade");
     }
+    if (efuseWrite && efuseEnable) {
+        AddEfuseCommands(index, generator);
+        return QStringLiteral("efuse-write");
+    }
+    return QStringLiteral("none");
 }
 
 void PortManager::AddFeedbackCommand(int index, ICmdXMLGenerator& generator)
@@ -93,6 +103,57 @@ void PortManager::CountSuccess(DeviceInstance& device, int32_t& portTotal, int32
     Q_EMIT SigSetMWElementContent(QStringLiteral("lblPollingTimes"), QStringLiteral("Polling Times: %1").arg(total));
 }
 
+void PortManager::PrepareRecord(int index, const QString& scene)
+{
+    AttemptRecord& record = recordTemplates[index];
+    record = AttemptRecord();
+    record.row = index + 1;
+    record.scene = scene;
+    record.checksumLevel = runtimeParams.checksumLevel;
+    record.flashXml = flashXmlPath;
+    record.loadDigest = LoadDigest(scatterFilePath);
+    record.operatorName = operatorName;
+    record.workOrder = workOrder;
+}
+
+namespace {
+
+// The first stage that failed; a failed result callback is named after its command.
+QString FailedStage(const SessionStages& stages)
+{
+    for (const SessionStage& stage : stages) {
+        if (stage.result != 0)
+            return stage.name;
+    }
+    return stages.isEmpty() ? QStringLiteral("create-session") : stages.last().name + QStringLiteral(":callback");
+}
+
+} // namespace
+
+void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll)
+{
+    if (recorder == nullptr)
+        return;
+    const DeviceInstance& device = devices[index];
+    AttemptRecord record = recordTemplates[index];
+    record.start = start;
+    record.end = QDateTime::currentDateTimeUtc();
+    const QString found = device.GetFoundDescription();
+    const PortIdentity identity = ParsePortDescription(found);
+    record.port = found.isEmpty() || identity.portName.isEmpty() ? device.GetPortName() : identity.portName;
+    record.device = identity.instanceId;
+    record.stages = device.GetStages();
+    record.poll = poll;
+    if (!device.IsFailed()) {
+        record.result = QStringLiteral("OK");
+    } else {
+        record.result = stopRequested[index] ? QStringLiteral("CANL") : QStringLiteral("FAIL");
+        record.failedStage = FailedStage(record.stages);
+        record.error = device.GetLastError();
+    }
+    recorder->Record(record);
+}
+
 void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bool autoPolling)
 {
     const int port = static_cast<int>(index);
@@ -103,11 +164,13 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
     Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, 0, false);
     LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Start.", device.GetPortName().toUtf8().constData());
 
-    for (;;) {
+    for (int poll = 1;; ++poll) {
         device.ClearFailed();
         QElapsedTimer sessionClock;
         sessionClock.start();
+        const QDateTime start = QDateTime::currentDateTimeUtc();
         device.Start();
+        manager->RecordAttempt(index, start, poll);
         const QByteArray portName = device.GetPortName().toUtf8();
         if (device.IsFailed()) {
             LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Fail,Last Error:%s.", portName.constData(),
@@ -119,6 +182,9 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
             LOGI("PortManager::ExecuteDownloadThread",
                  "[%s]Download Success,DevicePollingTimes:%d,Total PollingTimes:%d.", portName.constData(),
                  portTotal, total);
+            const int limit = manager->devicesPerPort.load();
+            if (limit > 0 && portTotal >= limit)
+                break;
         }
         if (manager->stopRequested[index] || !autoPolling)
             break;

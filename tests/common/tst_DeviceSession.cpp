@@ -190,7 +190,7 @@ void DeviceSessionTest::sessionEndsWithTheEnginesErrorAtTheFailingStage_data()
     QTest::addColumn<QStringList>("stages");
     QTest::addColumn<QString>("failureLine");
 
-    const QStringList all = {"Scan", "Connect", "EnterMode", "CMD:ERASE-FLASH", "CMD:REBOOT"};
+    const QStringList all = {"scan", "connect", "enter-mode", "CMD:ERASE-FLASH", "CMD:REBOOT"};
     QTest::newRow("no fault") << QString() << all << QString();
     QTest::newRow("scan") << QStringLiteral("Fail=scan") << QStringList(all.mid(0, 1))
                           << QStringLiteral("Failed to scan the device with port COM://COM3@\n");
