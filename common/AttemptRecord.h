@@ -3,6 +3,7 @@
 #include "common/SessionStage.h"
 
 #include <QDateTime>
+#include <QMetaType>
 #include <QString>
 
 // What one device session on one port did, as the station keeps it for the factory.
@@ -25,6 +26,8 @@ struct AttemptRecord
     QString operatorName;
     QString workOrder;
 };
+
+Q_DECLARE_METATYPE(AttemptRecord)
 
 // Takes a port's finished attempt. Called on the port's worker thread; returns once the record is safely
 // stored (or storing it failed), so a record is never behind its device. Must be thread-safe.

@@ -60,6 +60,7 @@ public:
     // A front end that must never change the station's file switches this off.
     void SetSaveSettingsAtExit(bool save);
     bool IsFlashXmlRestored() const;
+    bool IsEfuseEnabled() const;
 
     void SetPortStatus(int index, unsigned code);
     void SetRunState(bool running);

@@ -17,6 +17,7 @@ void PortManager::SetSettingsFile(const QString& path) { settingsFile = path; }
 QString PortManager::GetSettingsFile() const { return settingsFile; }
 void PortManager::SetSaveSettingsAtExit(bool save) { saveSettingsAtExit = save; }
 bool PortManager::IsFlashXmlRestored() const { return flashXmlRestored; }
+bool PortManager::IsEfuseEnabled() const { return efuseEnable; }
 
 // A path that a command document cannot carry unchanged would name a file the operator never chose.
 QString PortManager::RestoredPath(const QString& group, const QString& key, const QString& field) const

@@ -21,6 +21,15 @@ void LogSink::AddOutput(std::unique_ptr<LogOutput> output)
     outputs.push_back(std::move(output));
 }
 
+void LogSink::SetConsoleStream(FILE* stream)
+{
+    Flush();
+    for (auto& output : outputs) {
+        if (output->IsConsole())
+            output = std::make_unique<LogOutput>(QByteArray(), output->MinimumLevel(), stream, false);
+    }
+}
+
 void LogSink::RemoveNamedOutputs()
 {
     Flush();

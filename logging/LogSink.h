@@ -30,6 +30,9 @@ public:
     void SetCurrentLevel(int level) { currentLevel = level; }
 
     void AddOutput(std::unique_ptr<LogOutput> output);
+    // Sends the console copy of each line to another stream (a headless front end keeps standard output
+    // for its own display).
+    void SetConsoleStream(FILE* stream);
     void RemoveNamedOutputs();
     void RemoveAllOutputs();
     bool HasNamedOutput() const;

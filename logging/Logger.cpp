@@ -249,6 +249,12 @@ LogStartResult Logger::StartLogging()
     return result;
 }
 
+void Logger::SetConsoleStream(FILE* stream)
+{
+    CriticalSectionSentry sentry(lock);
+    sink.SetConsoleStream(stream);
+}
+
 void Logger::StopLogging()
 {
     CloseTrace();

@@ -7,6 +7,8 @@
 
 #include <QByteArray>
 
+#include <cstdio>
+
 // The process-wide logger: one line per call, to the current run's log file and, for informational
 // and more severe lines, the bare message to standard output. Use it through the macros of Log.h.
 class Logger
@@ -31,6 +33,8 @@ public:
     // the folder, for the front end to tell the operator. Without a folder the engine's log is switched off
     // rather than into a folder that is not there.
     LogStartResult StartLogging();
+    // Where the console copy of each line goes: standard output unless told otherwise.
+    void SetConsoleStream(FILE* stream);
     void StopLogging();
 
     Logger(const Logger&) = delete;

@@ -63,10 +63,35 @@ void OpenFolderInFileBrowser(const QString& path)
     QProcess::startDetached(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)});
 }
 
+namespace {
+
+QObject* stopReceiver = nullptr;
+std::function<void()> stopCallback;
+
+BOOL WINAPI OnConsoleControl(DWORD)
+{
+    // Runs on a thread of its own: hand the request to the receiver's thread.
+    QMetaObject::invokeMethod(stopReceiver, [] { stopCallback(); }, Qt::QueuedConnection);
+    return TRUE;
+}
+
+} // namespace
+
+void DeliverStopRequests(QObject* receiver, std::function<void()> onStop)
+{
+    stopReceiver = receiver;
+    stopCallback = std::move(onStop);
+    SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
+}
+
 } // namespace Platform
 
 #else
+#include <QSocketNotifier>
+
+#include <csignal>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -138,6 +163,39 @@ QByteArray ExecutableFolder(const char*)
 void OpenFolderInFileBrowser(const QString& path)
 {
     QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+}
+
+namespace {
+
+int stopPipe[2] = {-1, -1};
+
+void OnStopSignal(int)
+{
+    // Only an async-signal-safe write here; the event loop does the rest.
+    const char byte = 1;
+    const ssize_t ignored = write(stopPipe[1], &byte, 1);
+    (void)ignored;
+}
+
+} // namespace
+
+void DeliverStopRequests(QObject* receiver, std::function<void()> onStop)
+{
+    signal(SIGPIPE, SIG_IGN);
+    if (pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0)
+        return;
+    auto* notifier = new QSocketNotifier(stopPipe[0], QSocketNotifier::Read, receiver);
+    QObject::connect(notifier, &QSocketNotifier::activated, receiver, [onStop = std::move(onStop)] {
+        char bytes[16];
+        while (read(stopPipe[0], bytes, sizeof bytes) > 0) {
+        }
+        onStop();
+    });
+    struct sigaction action {};
+    action.sa_handler = &OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    for (int number : {SIGINT, SIGTERM, SIGHUP})
+        sigaction(number, &action, nullptr);
 }
 
 } // namespace Platform

@@ -1,8 +1,11 @@
 #pragma once
 
 #include <QByteArray>
+#include <QObject>
+#include <QString>
 
 #include <cstdio>
+#include <functional>
 
 // The few operating-system services the logger and the file utilities need, in one place.
 namespace Platform {
@@ -38,5 +41,10 @@ QByteArray ExecutableFolder(const char* argv0);
 
 // Shows the folder in the desktop's file browser, detached; a failure to start it is not reported.
 void OpenFolderInFileBrowser(const QString& path);
+
+// Delivers an interrupt, a termination or a hang-up of the process (on Windows the console's control
+// events) as a call of onStop in the receiver's thread, and makes a closed pipe a write error rather than
+// the end of the process. Call once, from the receiver's thread, before its event loop runs.
+void DeliverStopRequests(QObject* receiver, std::function<void()> onStop);
 
 } // namespace Platform

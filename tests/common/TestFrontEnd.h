@@ -1,63 +1,6 @@
 #pragma once
 
-#include "XML/RuntimeParameters.h"
-#include "common/OperatorPrompt.h"
+#include "cli/HeadlessFrontEnd.h"
 
-#include <QHash>
-#include <QObject>
-#include <QPair>
-#include <QString>
-#include <QStringList>
-
-#include <array>
-
-class PortManager;
-
-// Serves the port manager's signals in the user-interface thread as the window does, by element name:
-// it keeps each element's and cell's state and an ordered history of every change it applied. "Get"
-// signals are answered from the options below and counted when they come from another thread. Boxes
-// are recorded and questions answered with askAnswer.
-class TestFrontEnd : public QObject, public OperatorPrompt
-{
-    Q_OBJECT
-
-public:
-    explicit TestFrontEnd(PortManager& manager);
-
-    void Tell(Kind kind, const QString& title, const QString& text) override;
-    bool Ask(const QString& title, const QString& text) override;
-
-    // "Critical|<title>|<text>", "Ask|<title>|<text>", in order.
-    QStringList prompts;
-    bool askAnswer = true;
-
-    // What the "get" signals answer.
-    QHash<QString, QString> contents;
-    QHash<QString, bool> checks;
-    std::array<bool, 16> rowSelected{};
-    RuntimeParameters runtimeParameters;
-
-    // State after the applied "set" signals.
-    QHash<QString, bool> enabled;
-    QString Cell(int row, int column) const;
-    QString Icon(int row, int column) const;
-    bool CellEnabled(int row, int column) const;
-    int RowProgress(int row) const;
-
-    // Every applied change, oldest first, e.g. "cell 3 1 RUN", "content lblPollingTimes Polling Times: 2".
-    QStringList history;
-    QStringList HistoryOfRow(int row) const;
-    QStringList ContentHistory(const QString& name) const;
-    bool ControlsEnabled() const;
-
-    int getsOffThread = 0;
-
-private:
-    using CellKey = QPair<int, int>;
-    void CheckThread();
-
-    QHash<CellKey, QString> cells;
-    QHash<CellKey, QString> icons;
-    QHash<CellKey, bool> cellEnabled;
-    std::array<int, 16> rowProgress{};
-};
+// The tests serve the port manager exactly as the command line does.
+using TestFrontEnd = HeadlessFrontEnd;

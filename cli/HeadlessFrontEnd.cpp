@@ -1,10 +1,10 @@
-#include "TestFrontEnd.h"
+#include "cli/HeadlessFrontEnd.h"
 
 #include "common/PortManager.h"
 
 #include <QThread>
 
-TestFrontEnd::TestFrontEnd(PortManager& manager)
+HeadlessFrontEnd::HeadlessFrontEnd(PortManager& manager)
 {
     manager.SetOperatorPrompt(this);
     connect(&manager, &PortManager::SigSetMWElementContent, this, [this](QString name, QString content) {
@@ -23,6 +23,8 @@ TestFrontEnd::TestFrontEnd(PortManager& manager)
             [this](QString, int row, int column, QString context) {
                 cells[{row, column}] = context;
                 history << QStringLiteral("cell %1 %2 %3").arg(row).arg(column).arg(context);
+                if (column == 1 || column == 7)
+                    Q_EMIT RowChanged(row);
             });
     connect(&manager, &PortManager::SigSetMWTableWidgetItemState, this,
             [this](QString, int row, int column, bool isEnabled) {
@@ -75,32 +77,34 @@ TestFrontEnd::TestFrontEnd(PortManager& manager)
         Qt::DirectConnection);
 }
 
-void TestFrontEnd::Tell(Kind kind, const QString& title, const QString& text)
+void HeadlessFrontEnd::Tell(Kind kind, const QString& title, const QString& text)
 {
     CheckThread();
     static const char* const kKinds[] = {"Information", "Warning", "Critical"};
     prompts << QStringLiteral("%1|%2|%3").arg(QLatin1String(kKinds[static_cast<int>(kind)]), title, text);
+    if (onPrompt)
+        onPrompt(kind, title, text);
 }
 
-bool TestFrontEnd::Ask(const QString& title, const QString& text)
+bool HeadlessFrontEnd::Ask(const QString& title, const QString& text)
 {
     CheckThread();
     prompts << QStringLiteral("Ask|%1|%2").arg(title, text);
     return askAnswer;
 }
 
-void TestFrontEnd::CheckThread()
+void HeadlessFrontEnd::CheckThread()
 {
     if (QThread::currentThread() != thread())
         ++getsOffThread;
 }
 
-QString TestFrontEnd::Cell(int row, int column) const { return cells.value({row, column}); }
-QString TestFrontEnd::Icon(int row, int column) const { return icons.value({row, column}); }
-bool TestFrontEnd::CellEnabled(int row, int column) const { return cellEnabled.value({row, column}, true); }
-int TestFrontEnd::RowProgress(int row) const { return rowProgress.at(static_cast<size_t>(row)); }
+QString HeadlessFrontEnd::Cell(int row, int column) const { return cells.value({row, column}); }
+QString HeadlessFrontEnd::Icon(int row, int column) const { return icons.value({row, column}); }
+bool HeadlessFrontEnd::CellEnabled(int row, int column) const { return cellEnabled.value({row, column}, true); }
+int HeadlessFrontEnd::RowProgress(int row) const { return rowProgress.at(static_cast<size_t>(row)); }
 
-QStringList TestFrontEnd::HistoryOfRow(int row) const
+QStringList HeadlessFrontEnd::HistoryOfRow(int row) const
 {
     const QString cellPrefix = QStringLiteral("cell %1 ").arg(row);
     const QString iconPrefix = QStringLiteral("icon %1 ").arg(row);
@@ -113,7 +117,7 @@ QStringList TestFrontEnd::HistoryOfRow(int row) const
     return lines;
 }
 
-QStringList TestFrontEnd::ContentHistory(const QString& name) const
+QStringList HeadlessFrontEnd::ContentHistory(const QString& name) const
 {
     const QString prefix = QStringLiteral("content %1 ").arg(name);
     QStringList values;
@@ -124,7 +128,7 @@ QStringList TestFrontEnd::ContentHistory(const QString& name) const
     return values;
 }
 
-bool TestFrontEnd::ControlsEnabled() const
+bool HeadlessFrontEnd::ControlsEnabled() const
 {
     static const char* const kControls[] = {"btnScan",           "btnStartAll",  "cbSelectAllPorts",
                                             "cbAutoPolling",     "cbAutoReboot", "rbFormatDownload",

@@ -1,0 +1,216 @@
+#include "cli/CliDisplay.h"
+
+#include "cli/HeadlessFrontEnd.h"
+#include "cli/RunSummary.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace {
+
+constexpr int kRedrawMs = 100;
+constexpr int kBarWidth = 20;
+
+QString Duration(qint64 ms)
+{
+    const qint64 seconds = ms / 1000;
+    return QStringLiteral("%1:%2").arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QJsonObject RecordObject(const AttemptRecord& record)
+{
+    QJsonArray stages;
+    for (const SessionStage& stage : record.stages)
+        stages.append(QJsonObject{{QStringLiteral("name"), stage.name}, {QStringLiteral("ms"), double(stage.endMs - stage.startMs)}});
+    return QJsonObject{{QStringLiteral("event"), QStringLiteral("record")},
+                       {QStringLiteral("row"), record.row},
+                       {QStringLiteral("port"), record.port},
+                       {QStringLiteral("device"), record.device},
+                       {QStringLiteral("result"), record.result},
+                       {QStringLiteral("failedStage"), record.failedStage},
+                       {QStringLiteral("error"), record.error},
+                       {QStringLiteral("start"), record.start.toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("end"), record.end.toString(Qt::ISODateWithMs)},
+                       {QStringLiteral("poll"), record.poll},
+                       {QStringLiteral("stages"), stages}};
+}
+
+} // namespace
+
+CliDisplay::CliDisplay(Mode mode, const HeadlessFrontEnd& frontEnd, const RunSummary& summary,
+                       const std::array<bool, 16>& rows, qint64 loadBytes, FILE* out)
+    : mode(mode), frontEnd(frontEnd), summary(summary), rows(rows), loadBytes(loadBytes), out(out)
+{
+    connect(&redraw, &QTimer::timeout, this, &CliDisplay::Redraw);
+}
+
+void CliDisplay::Begin()
+{
+    clock.start();
+    if (mode == Mode::Live) {
+        dirty = true;
+        Redraw();
+        redraw.start(kRedrawMs);
+    }
+}
+
+void CliDisplay::Emit(const QByteArray& text)
+{
+    // A reader that went away (a closed pipe) ends the display, not the run.
+    if (outputBroken)
+        return;
+    if (std::fwrite(text.constData(), 1, static_cast<size_t>(text.size()), out) != static_cast<size_t>(text.size()) ||
+        std::fflush(out) != 0) {
+        outputBroken = true;
+        std::clearerr(out);
+    }
+}
+
+void CliDisplay::OnRowChanged(int row)
+{
+    if (row < 0 || row >= 16 || !rows[static_cast<size_t>(row)])
+        return;
+    dirty = true;
+    // A status display sets the status, then the message: report once both have arrived.
+    QMetaObject::invokeMethod(this, [this, row] { ReportRow(row); }, Qt::QueuedConnection);
+}
+
+void CliDisplay::ReportRow(int row)
+{
+    RowState& state = states[static_cast<size_t>(row)];
+    const QString status = frontEnd.Cell(row, 1);
+    const QString message = frontEnd.Cell(row, 7);
+    const bool statusChanged = status != state.status;
+    state.status = status;
+    state.message = message;
+    if (!statusChanged)
+        return;
+    const QString port = frontEnd.Cell(row, 0);
+    if (mode == Mode::Lines) {
+        Emit(QStringLiteral("row %1 %2 %3 %4\n").arg(QString::number(row + 1).rightJustified(2), port, status, message).toUtf8());
+    } else if (mode == Mode::Json) {
+        const QJsonObject event{{QStringLiteral("event"), QStringLiteral("state")}, {QStringLiteral("row"), row + 1},
+                                {QStringLiteral("port"), port}, {QStringLiteral("status"), status},
+                                {QStringLiteral("message"), message}};
+        Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
+    }
+}
+
+void CliDisplay::OnProgress(uint row, uint percent)
+{
+    if (row >= 16 || !rows[row])
+        return;
+    RowState& state = states[row];
+    const qint64 now = clock.elapsed();
+    if (static_cast<int>(percent) < state.percent || state.sessionStartMs == 0)
+        state.sessionStartMs = now;
+    state.percent = static_cast<int>(percent);
+    dirty = true;
+    if (mode == Mode::Json && now - state.lastProgressEventMs >= 1000) {
+        state.lastProgressEventMs = now;
+        const QJsonObject event{{QStringLiteral("event"), QStringLiteral("progress")}, {QStringLiteral("row"), int(row) + 1},
+                                {QStringLiteral("percent"), int(percent)}, {QStringLiteral("stage"), frontEnd.Cell(int(row), 7)}};
+        Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
+    }
+}
+
+void CliDisplay::OnRecord(const AttemptRecord& record)
+{
+    dirty = true;
+    if (mode == Mode::Json)
+        Emit(QJsonDocument(RecordObject(record)).toJson(QJsonDocument::Compact) + '\n');
+    else if (mode == Mode::Lines)
+        Emit(QStringLiteral("row %1 %2 %3%4\n")
+                 .arg(QString::number(record.row).rightJustified(2), record.port, record.result,
+                      record.error.isEmpty() ? QString() : QStringLiteral(" ") + record.error)
+                 .toUtf8());
+}
+
+QString CliDisplay::LiveRow(int row) const
+{
+    const RowState& state = states[static_cast<size_t>(row)];
+    const RunSummary::Row counts = summary.Rows()[static_cast<size_t>(row)];
+    const int filled = state.percent * kBarWidth / 100;
+    const QString bar = QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('.'));
+    QString speed = QStringLiteral("     -");
+    QString eta = QStringLiteral("    -");
+    const qint64 running = clock.elapsed() - state.sessionStartMs;
+    if (loadBytes > 0 && state.percent > 0 && state.percent < 100 && running > 0) {
+        const double done = loadBytes * state.percent / 100.0;
+        const double bytesPerMs = done / running;
+        speed = QStringLiteral("%1").arg(bytesPerMs * 1000.0 / 1e6, 6, 'f', 1);
+        eta = Duration(static_cast<qint64>((loadBytes - done) / bytesPerMs)).rightJustified(5);
+    }
+    // Pieces are padded one by one and joined without arg(): a stage text may itself contain "%1".
+    return QString::number(row + 1).rightJustified(2) + QLatin1Char(' ') + frontEnd.Cell(row, 0).left(14).leftJustified(14) +
+           QLatin1Char(' ') + state.status.left(4).leftJustified(4) + QLatin1Char(' ') +
+           state.message.left(26).leftJustified(26) + QStringLiteral(" [") + bar + QStringLiteral("] ") +
+           QString::number(state.percent).rightJustified(3) + QStringLiteral("% ") +
+           frontEnd.Cell(row, 4).left(8).rightJustified(8) + QLatin1Char(' ') +
+           QString::number(counts.ok).rightJustified(3) + QLatin1Char('/') + QString::number(counts.failed).leftJustified(3) +
+           QLatin1Char(' ') + speed + QStringLiteral(" MB/s ETA ") + eta;
+}
+
+void CliDisplay::Redraw()
+{
+    if (!dirty || mode != Mode::Live)
+        return;
+    dirty = false;
+    QByteArray text;
+    if (drawnLines > 0)
+        text += "\x1b[" + QByteArray::number(drawnLines) + "F";
+    drawnLines = 0;
+    for (int row = 0; row < 16; ++row) {
+        if (!rows[static_cast<size_t>(row)])
+            continue;
+        text += "\x1b[2K" + LiveRow(row).toUtf8() + '\n';
+        ++drawnLines;
+    }
+    Emit(text);
+}
+
+void CliDisplay::End(qint64 wallMs, bool interrupted)
+{
+    redraw.stop();
+    Redraw();
+    const auto counts = summary.Rows();
+    const int ok = summary.Total(QStringLiteral("OK"));
+    const int failed = summary.Total(QStringLiteral("FAIL"));
+    const int cancelled = summary.Total(QStringLiteral("CANL"));
+    const double perHour = wallMs > 0 ? ok * 3600000.0 / wallMs : 0;
+    if (mode == Mode::Json) {
+        QJsonArray perRow;
+        for (int row = 0; row < 16; ++row) {
+            if (!rows[static_cast<size_t>(row)])
+                continue;
+            const RunSummary::Row& counted = counts[static_cast<size_t>(row)];
+            perRow.append(QJsonObject{{QStringLiteral("row"), row + 1}, {QStringLiteral("port"), counted.port},
+                                      {QStringLiteral("ok"), counted.ok}, {QStringLiteral("fail"), counted.failed},
+                                      {QStringLiteral("canl"), counted.cancelled}});
+        }
+        const QJsonObject event{{QStringLiteral("event"), QStringLiteral("summary")}, {QStringLiteral("rows"), perRow},
+                                {QStringLiteral("ok"), ok}, {QStringLiteral("fail"), failed},
+                                {QStringLiteral("canl"), cancelled}, {QStringLiteral("seconds"), wallMs / 1000.0},
+                                {QStringLiteral("devicesPerHour"), perHour}, {QStringLiteral("interrupted"), interrupted}};
+        Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
+        return;
+    }
+    QString text = QStringLiteral("\nRow  Port             OK  FAIL  CANL\n");
+    for (int row = 0; row < 16; ++row) {
+        if (!rows[static_cast<size_t>(row)])
+            continue;
+        const RunSummary::Row& counted = counts[static_cast<size_t>(row)];
+        text += QString::number(row + 1).rightJustified(3) + QStringLiteral("  ") + counted.port.leftJustified(14) +
+                QString::number(counted.ok).rightJustified(5) + QString::number(counted.failed).rightJustified(6) +
+                QString::number(counted.cancelled).rightJustified(6) + QLatin1Char('\n');
+    }
+    text += QStringLiteral("Total: %1 OK, %2 FAIL, %3 CANL in %4 s, %5 devices per hour%6\n")
+                .arg(ok)
+                .arg(failed)
+                .arg(cancelled)
+                .arg(wallMs / 1000.0, 0, 'f', 1)
+                .arg(perHour, 0, 'f', 0)
+                .arg(interrupted ? QStringLiteral(" (stopped by a signal)") : QString());
+    Emit(text.toUtf8());
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+// What the command line asked for, checked before any engine session opens.
+struct CliOptions
+{
+    QString flashXml;
+    QString settingsFile;
+    QString scene; // "format-download", "firmware-upgrade", "efuse-write" or empty for the settings' scene
+    bool autoPolling = false;
+    int devices = 0;        // 0: no per-port limit
+    int checksumLevel = -1; // -1: as the settings file's options give it
+    QString operatorName;
+    QString workOrder;
+    QString recordFolder;
+    bool json = false;
+    bool quiet = false;
+    std::array<bool, 16> rows{};
+
+    enum class Outcome
+    {
+        Run,
+        Help,
+        Error
+    };
+
+    // On Error, message holds one line naming the problem; on Help, the help text.
+    static Outcome Parse(const QStringList& arguments, CliOptions& options, QString& message);
+};

@@ -1,0 +1,206 @@
+#include "cli/CliStation.h"
+
+#include "XML/parser/FlashXMLParser.h"
+#include "common/DaOptions.h"
+#include "common/IniSetting.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextStream>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kPollMs = 50;
+constexpr qint64 kSecondStopMs = 2000;
+
+// The bytes one device receives: every image the scatter file downloads.
+qint64 LoadBytes(const QString& scatterPath)
+{
+    QFile scatter(scatterPath);
+    if (!scatter.open(QIODevice::ReadOnly))
+        return 0;
+    const QString folder = QFileInfo(scatterPath).absolutePath();
+    qint64 total = 0;
+    while (!scatter.atEnd()) {
+        const QString line = QString::fromUtf8(scatter.readLine()).section(QLatin1Char('#'), 0, 0).simplified();
+        const QString image = line.section(QLatin1Char(' '), 1, 1);
+        if (!image.isEmpty() && image != QLatin1String("NONE"))
+            total += QFileInfo(folder + QLatin1Char('/') + image).size();
+    }
+    return total;
+}
+
+} // namespace
+
+CliStation::CliStation(const CliOptions& options, AttemptRecorder* records) : options(options), summary(records)
+{
+    connect(&poller, &QTimer::timeout, this, &CliStation::Poll);
+}
+
+CliStation::~CliStation()
+{
+    // The port manager joins its workers and cleans the engine up while the front end still answers.
+    manager.reset();
+}
+
+void CliStation::Problem(const QString& text)
+{
+    std::fprintf(stderr, "praxilo-cli: %s\n", text.toLocal8Bit().constData());
+    std::fflush(stderr);
+}
+
+bool CliStation::Prepare()
+{
+    manager = std::make_unique<PortManager>();
+    frontEnd = std::make_unique<HeadlessFrontEnd>(*manager);
+    frontEnd->askAnswer = true;
+    frontEnd->onPrompt = [this](OperatorPrompt::Kind kind, const QString& title, const QString& text) {
+        Problem(QStringLiteral("%1: %2").arg(title, text));
+        // A load that failed its check cannot be used.
+        if (kind == OperatorPrompt::Kind::Critical)
+            exitCode = Unusable;
+    };
+    manager->SetSaveSettingsAtExit(false);
+    settingsFile = options.settingsFile.isEmpty() ? IniSetting::DefaultPath() : options.settingsFile;
+    manager->SetSettingsFile(settingsFile);
+    manager->SetAttemptRecorder(&summary);
+    manager->SetStationInfo(options.operatorName, options.workOrder);
+    manager->SetDevicesPerPort(options.devices);
+    manager->LoadCommonSetting();
+    manager->LoadEfuseSetting();
+    ApplyOptions();
+    if (!CheckLoad())
+        return false;
+    if (options.scene == QLatin1String("efuse-write") && !manager->IsEfuseEnabled()) {
+        Problem(QStringLiteral("--scene efuse-write: eFuse writing is not enabled in %1").arg(settingsFile));
+        return false;
+    }
+
+    CliDisplay::Mode mode = CliDisplay::Mode::Lines;
+    if (options.json)
+        mode = CliDisplay::Mode::Json;
+    else if (options.quiet)
+        mode = CliDisplay::Mode::Quiet;
+    else if (isatty(fileno(stdout)))
+        mode = CliDisplay::Mode::Live;
+    display = std::make_unique<CliDisplay>(mode, *frontEnd, summary, options.rows, loadBytes, stdout);
+    connect(frontEnd.get(), &HeadlessFrontEnd::RowChanged, display.get(), &CliDisplay::OnRowChanged);
+    connect(manager.get(), &PortManager::SigSetMWPortProgressStatus, display.get(), &CliDisplay::OnProgress);
+    connect(&summary, &RunSummary::Recorded, display.get(), &CliDisplay::OnRecord);
+    return true;
+}
+
+void CliStation::ApplyOptions()
+{
+    if (!options.flashXml.isEmpty())
+        frontEnd->contents[QStringLiteral("leFlashXmlPath")] = QFileInfo(options.flashXml).absoluteFilePath();
+    if (!options.scene.isEmpty()) {
+        frontEnd->checks[QStringLiteral("rbFormatDownload")] = options.scene == QLatin1String("format-download");
+        frontEnd->checks[QStringLiteral("rbFirmwareUpgrade")] = options.scene == QLatin1String("firmware-upgrade");
+        frontEnd->checks[QStringLiteral("rbEFUSEWrite")] = options.scene == QLatin1String("efuse-write");
+    }
+    if (options.autoPolling)
+        frontEnd->checks[QStringLiteral("cbAutoPolling")] = true;
+    for (size_t row = 0; row < options.rows.size(); ++row)
+        frontEnd->rowSelected[row] = options.rows[row];
+    RuntimeParameters parameters = DaOptions::Load(settingsFile).ToRuntimeParameters();
+    if (options.checksumLevel > 0)
+        parameters.checksumLevel = options.checksumLevel;
+    frontEnd->runtimeParameters = parameters;
+}
+
+bool CliStation::CheckLoad()
+{
+    const QString flashXml = frontEnd->contents.value(QStringLiteral("leFlashXmlPath"));
+    if (flashXml.isEmpty()) {
+        Problem(QStringLiteral("no flash XML: give --flash-xml or a settings file that names one"));
+        return false;
+    }
+    FlashXMLParser parser;
+    if (!QFileInfo(flashXml).isFile() || !parser.ParseXMLFile(flashXml)) {
+        Problem(QStringLiteral("the flash XML %1 cannot be used: %2").arg(flashXml, parser.GetErrorMsg()));
+        return false;
+    }
+    loadBytes = LoadBytes(parser.GetScatterFilePath());
+    return true;
+}
+
+void CliStation::Run()
+{
+    display->Begin();
+    wall.start();
+    // Rows the settings file did not bind get the devices that arrive first, as a scan pass binds them.
+    bool unbound = false;
+    for (size_t row = 0; row < options.rows.size(); ++row)
+        unbound = unbound || (options.rows[row] && manager->Device(int(row)).GetPortName().isEmpty());
+    if (unbound) {
+        scanning = true;
+        manager->Scan();
+    } else {
+        StartPorts();
+    }
+    poller.start(kPollMs);
+}
+
+void CliStation::StartPorts()
+{
+    started = true;
+    manager->StartAll();
+}
+
+bool CliStation::AnyPortBusy() const
+{
+    for (int row = 0; row < PortManager::kPortCount; ++row) {
+        if (manager->IsPortBusy(row))
+            return true;
+    }
+    return false;
+}
+
+void CliStation::Poll()
+{
+    if (scanning) {
+        if (manager->IsScanBusy())
+            return;
+        scanning = false;
+        if (stopping) {
+            Finish();
+            return;
+        }
+        StartPorts();
+        return;
+    }
+    if (started && !AnyPortBusy())
+        Finish();
+}
+
+void CliStation::RequestStop()
+{
+    if (stopping) {
+        // A second request soon after the first: leave once the engine is cleaned up.
+        if (sinceStop.elapsed() < kSecondStopMs) {
+            manager.reset();
+            std::fflush(stdout);
+            std::_Exit(Stopped);
+        }
+        return;
+    }
+    stopping = true;
+    sinceStop.start();
+    manager->StopAll();
+}
+
+void CliStation::Finish()
+{
+    poller.stop();
+    display->End(wall.elapsed(), stopping);
+    if (stopping)
+        exitCode = Stopped;
+    else if (exitCode == AllOk && summary.Total(QStringLiteral("FAIL")) > 0)
+        exitCode = SomeFailed;
+    QCoreApplication::exit(exitCode);
+}

@@ -1,0 +1,64 @@
+#pragma once
+
+#include "cli/CliDisplay.h"
+#include "cli/CliOptions.h"
+#include "cli/HeadlessFrontEnd.h"
+#include "cli/RunSummary.h"
+#include "common/PortManager.h"
+
+#include <QElapsedTimer>
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+
+// One headless run: the port manager served by a front end without widgets, the rows bound, the load
+// checked, every selected port started, and the summary and exit code once all have ended.
+class CliStation : public QObject
+{
+    Q_OBJECT
+
+public:
+    enum ExitCode
+    {
+        AllOk = 0,
+        SomeFailed = 1,
+        Unusable = 2,
+        Stopped = 130
+    };
+
+    CliStation(const CliOptions& options, AttemptRecorder* records);
+    ~CliStation() override;
+
+    // Prepares everything; false (after printing why) when the run cannot start, with exit code 2.
+    bool Prepare();
+    // Starts the run; the application quits with ExitCode() once it has ended.
+    void Run();
+    int ExitCode() const { return exitCode; }
+    void RequestStop();
+
+private:
+    void ApplyOptions();
+    bool CheckLoad();
+    void BindAndStart();
+    void StartPorts();
+    void Poll();
+    void Finish();
+    bool AnyPortBusy() const;
+    static void Problem(const QString& text);
+
+    CliOptions options;
+    std::unique_ptr<PortManager> manager;
+    std::unique_ptr<HeadlessFrontEnd> frontEnd;
+    RunSummary summary;
+    std::unique_ptr<CliDisplay> display;
+    QString settingsFile;
+    qint64 loadBytes = 0;
+    QTimer poller;
+    QElapsedTimer wall;
+    QElapsedTimer sinceStop;
+    bool scanning = false;
+    bool started = false;
+    bool stopping = false;
+    int exitCode = AllOk;
+};

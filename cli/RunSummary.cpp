@@ -1,0 +1,35 @@
+#include "cli/RunSummary.h"
+
+RunSummary::RunSummary(AttemptRecorder* next) : next(next) { qRegisterMetaType<AttemptRecord>("AttemptRecord"); }
+
+void RunSummary::Record(const AttemptRecord& record)
+{
+    if (next != nullptr)
+        next->Record(record);
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        Row& row = rows.at(static_cast<size_t>(record.row - 1));
+        row.port = record.port;
+        if (record.result == QLatin1String("OK"))
+            ++row.ok;
+        else if (record.result == QLatin1String("CANL"))
+            ++row.cancelled;
+        else
+            ++row.failed;
+    }
+    Q_EMIT Recorded(record);
+}
+
+std::array<RunSummary::Row, 16> RunSummary::Rows() const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return rows;
+}
+
+int RunSummary::Total(const QString& result) const
+{
+    int total = 0;
+    for (const Row& row : Rows())
+        total += result == QLatin1String("OK") ? row.ok : result == QLatin1String("CANL") ? row.cancelled : row.failed;
+    return total;
+}

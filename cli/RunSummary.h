@@ -1,0 +1,39 @@
+#pragma once
+
+#include "common/AttemptRecord.h"
+
+#include <QObject>
+
+#include <array>
+#include <mutex>
+
+// Counts every attempt of the run per row and passes it on to the station record. Record runs on the
+// ports' workers; the counts are read in the user-interface thread.
+class RunSummary : public QObject, public AttemptRecorder
+{
+    Q_OBJECT
+
+public:
+    struct Row
+    {
+        QString port;
+        int ok = 0;
+        int failed = 0;
+        int cancelled = 0;
+    };
+
+    explicit RunSummary(AttemptRecorder* next);
+
+    void Record(const AttemptRecord& record) override;
+    std::array<Row, 16> Rows() const;
+    int Total(const QString& result) const;
+
+Q_SIGNALS:
+    // Queued to the user-interface thread, after the record was passed on.
+    void Recorded(AttemptRecord record);
+
+private:
+    AttemptRecorder* next;
+    mutable std::mutex lock;
+    std::array<Row, 16> rows;
+};
