@@ -62,6 +62,13 @@ HeadlessFrontEnd::HeadlessFrontEnd(PortManager& manager)
         },
         Qt::DirectConnection);
     connect(
+        &manager, &PortManager::SigGetMWComboBoxIndex, this,
+        [this](QString cmbName, int& index) {
+            CheckThread();
+            index = comboIndexes.value(cmbName, index);
+        },
+        Qt::DirectConnection);
+    connect(
         &manager, &PortManager::SigGetMWPortIsSelected, this,
         [this](uint portIndex, bool& isSelected) {
             CheckThread();

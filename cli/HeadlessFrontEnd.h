@@ -37,6 +37,7 @@ public:
     // What the "get" signals answer.
     QHash<QString, QString> contents;
     QHash<QString, bool> checks;
+    QHash<QString, int> comboIndexes;
     std::array<bool, 16> rowSelected{};
     RuntimeParameters runtimeParameters;
 

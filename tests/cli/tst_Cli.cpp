@@ -1,0 +1,249 @@
+// The headless front end as a factory script drives it: a child process on the farm, its exit code, its
+// JSON events and its refusals of bad input, and the signals it must answer for the port manager.
+#include "PortTestSupport.h"
+#include "TestFrontEnd.h"
+
+#include "common/PortManager.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QMetaMethod>
+#include <QProcess>
+#include <QtTest>
+
+#include <csignal>
+
+using namespace PortTestSupport;
+
+namespace {
+
+struct Run
+{
+    int exitCode = -1;
+    QList<QJsonObject> events;
+    QString errors;
+
+    QList<QJsonObject> Events(const QString& kind) const
+    {
+        QList<QJsonObject> found;
+        for (const QJsonObject& event : events) {
+            if (event.value(QStringLiteral("event")).toString() == kind)
+                found << event;
+        }
+        return found;
+    }
+};
+
+// Lets the test ask whether a signal of the port manager has a receiver.
+struct InspectablePortManager : PortManager
+{
+    using QObject::isSignalConnected;
+};
+
+QString Cli() { return QCoreApplication::applicationDirPath() + QStringLiteral("/praxilo-cli"); }
+
+void Prepare(QProcess& process, const QString& farm)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QUILLON_FARM"), QDir::current().absoluteFilePath(farm));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), QDir::current().absoluteFilePath(QStringLiteral("cli-logs")));
+    process.setProcessEnvironment(environment);
+    process.setProgram(Cli());
+}
+
+QList<QJsonObject> ParseEvents(const QByteArray& output)
+{
+    QList<QJsonObject> events;
+    for (const QByteArray& line : output.split('\n')) {
+        if (!line.trimmed().isEmpty())
+            events << QJsonDocument::fromJson(line).object();
+    }
+    return events;
+}
+
+Run RunCli(const QString& farm, const QStringList& arguments, int timeoutMs = 120000)
+{
+    QProcess process;
+    Prepare(process, farm);
+    process.setArguments(arguments);
+    process.start();
+    Run run;
+    if (!process.waitForFinished(timeoutMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    run.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.events = ParseEvents(process.readAllStandardOutput());
+    run.errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return run;
+}
+
+} // namespace
+
+class CliTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    simtest::SampleLoad load;
+    simtest::SampleLoad bigLoad;
+    QString settings;
+    QStringList Base(const QString& flashXml) const;
+
+private Q_SLOTS:
+    void initTestCase();
+    void sixteenRowsThreeDevicesEach();
+    void aFailingPortEndsTheRunWithOne();
+    void badUsageIsRefusedBeforeAnySession_data();
+    void badUsageIsRefusedBeforeAnySession();
+    void interruptStopsEveryPortAndRecordsEachAttempt();
+    void everyGetSignalIsAnswered();
+};
+
+QStringList CliTest::Base(const QString& flashXml) const
+{
+    return {QStringLiteral("--flash-xml"), flashXml, QStringLiteral("--settings"), settings, QStringLiteral("--json"),
+            QStringLiteral("--scene"), QStringLiteral("format-download")};
+}
+
+void CliTest::initTestCase()
+{
+    load = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("load")));
+    bigLoad = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("bigload")), 8 * 1024 * 1024);
+    settings = QDir::current().absoluteFilePath(QStringLiteral("station.ini"));
+    QVERIFY(TestFiles::WriteFile(settings, "; the station's own file\n[DownloadSetting]\nAutoPollingEnabled=false\n"));
+    simtest::WriteFarm(QStringLiteral("three.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nDevicesPerPort=3\n"));
+    simtest::WriteFarm(QStringLiteral("connect.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\n[Port-COM4]\nFail=connect\n"));
+    simtest::WriteFarm(QStringLiteral("slow.ini"), QStringLiteral("[Farm]\nTimeScale=1\nArrivalMs=0\nArrivalStepMs=0\nConnectMs=0\n"
+                                                                  "DaLoadMs=0\nEraseMs=0\nLinkMBps=2\n"));
+}
+
+void CliTest::sixteenRowsThreeDevicesEach()
+{
+    const Run run = RunCli(QStringLiteral("three.ini"), Base(load.flashXmlPath) << QStringLiteral("--auto-polling")
+                                                                               << QStringLiteral("--devices") << QStringLiteral("3"));
+    QCOMPARE(run.exitCode, 0);
+    const QList<QJsonObject> records = run.Events(QStringLiteral("record"));
+    QCOMPARE(records.size(), 48);
+    QMap<int, int> perRow;
+    for (const QJsonObject& record : records) {
+        QCOMPARE(record.value(QStringLiteral("result")).toString(), QStringLiteral("OK"));
+        ++perRow[record.value(QStringLiteral("row")).toInt()];
+    }
+    QCOMPARE(perRow.size(), 16);
+    for (int count : perRow)
+        QCOMPARE(count, 3);
+    const QList<QJsonObject> summaries = run.Events(QStringLiteral("summary"));
+    QCOMPARE(summaries.size(), 1);
+    QCOMPARE(summaries[0].value(QStringLiteral("ok")).toInt(), 48);
+    QCOMPARE(summaries[0].value(QStringLiteral("fail")).toInt(), 0);
+    QCOMPARE(summaries[0].value(QStringLiteral("interrupted")).toBool(), false);
+}
+
+void CliTest::aFailingPortEndsTheRunWithOne()
+{
+    const Run run = RunCli(QStringLiteral("connect.ini"), Base(load.flashXmlPath) << QStringLiteral("--ports")
+                                                                                 << QStringLiteral("1-2"));
+    QCOMPARE(run.exitCode, 1);
+    const QList<QJsonObject> records = run.Events(QStringLiteral("record"));
+    QCOMPARE(records.size(), 2);
+    for (const QJsonObject& record : records) {
+        const bool second = record.value(QStringLiteral("row")).toInt() == 2;
+        QCOMPARE(record.value(QStringLiteral("result")).toString(), second ? QStringLiteral("FAIL") : QStringLiteral("OK"));
+        if (second) {
+            QCOMPARE(record.value(QStringLiteral("failedStage")).toString(), QStringLiteral("connect"));
+            QVERIFY(record.value(QStringLiteral("error")).toString().contains(QStringLiteral("COM4")));
+        }
+    }
+}
+
+void CliTest::badUsageIsRefusedBeforeAnySession_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+    const QString xml = QDir::current().absoluteFilePath(QStringLiteral("load/flash.xml"));
+    const QString ini = QDir::current().absoluteFilePath(QStringLiteral("station.ini"));
+    const QStringList base = {"--flash-xml", xml, "--settings", ini};
+    QTest::newRow("unknown option") << (base + QStringList{"--turbo"}) << "turbo";
+    QTest::newRow("row 0") << (base + QStringList{"--ports", "0"}) << "--ports";
+    QTest::newRow("row 17") << (base + QStringList{"--ports", "1,17"}) << "--ports";
+    QTest::newRow("backwards range") << (base + QStringList{"--ports", "3-1"}) << "backwards";
+    QTest::newRow("letters") << (base + QStringList{"--ports", "a"}) << "--ports";
+    QTest::newRow("no devices") << (base + QStringList{"--devices", "0"}) << "--devices";
+    QTest::newRow("checksum level") << (base + QStringList{"--checksum-level", "3"}) << "--checksum-level";
+    QTest::newRow("scene") << (base + QStringList{"--scene", "erase"}) << "--scene";
+    QTest::newRow("missing flash xml") << QStringList{"--flash-xml", xml + "-gone", "--settings", ini} << "no such file";
+    QTest::newRow("missing settings") << QStringList{"--flash-xml", xml, "--settings", ini + "-gone"} << "--settings";
+    QTest::newRow("control character") << QStringList{"--flash-xml", "/loads/a\x01" "b.xml", "--settings", ini} << "U+0001";
+    QTest::newRow("efuse not enabled") << (base + QStringList{"--scene", "efuse-write"}) << "eFuse";
+    QTest::newRow("unresolvable flash xml") << QStringList{"--flash-xml", ini, "--settings", ini} << "cannot be used";
+}
+
+void CliTest::badUsageIsRefusedBeforeAnySession()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    const QByteArray before = TestFiles::ReadFile(settings);
+    const Run run = RunCli(QStringLiteral("three.ini"), arguments);
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
+    QVERIFY(run.Events(QStringLiteral("record")).isEmpty());
+    QCOMPARE(TestFiles::ReadFile(settings), before);
+}
+
+void CliTest::interruptStopsEveryPortAndRecordsEachAttempt()
+{
+    QProcess process;
+    Prepare(process, QStringLiteral("slow.ini"));
+    process.setArguments(Base(bigLoad.flashXmlPath) << QStringLiteral("--auto-polling"));
+    process.start();
+    QVERIFY(process.waitForStarted());
+    QByteArray output;
+    QElapsedTimer waited;
+    waited.start();
+    while (!output.contains("Downloading") && waited.elapsed() < 60000 && process.state() == QProcess::Running) {
+        process.waitForReadyRead(200);
+        output += process.readAllStandardOutput();
+    }
+    QVERIFY2(output.contains("Downloading"), output.constData());
+    QElapsedTimer stopping;
+    stopping.start();
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    QVERIFY(process.waitForFinished(10000));
+    QVERIFY2(stopping.elapsed() < 2000, qPrintable(QString::number(stopping.elapsed())));
+    QCOMPARE(process.exitCode(), 130);
+    output += process.readAllStandardOutput();
+    Run run;
+    run.events = ParseEvents(output);
+    const QList<QJsonObject> records = run.Events(QStringLiteral("record"));
+    QCOMPARE(records.size(), 16);
+    QSet<int> rows;
+    for (const QJsonObject& record : records) {
+        rows.insert(record.value(QStringLiteral("row")).toInt());
+        QCOMPARE(record.value(QStringLiteral("result")).toString(), QStringLiteral("CANL"));
+    }
+    QCOMPARE(rows.size(), 16);
+    QCOMPARE(run.Events(QStringLiteral("summary")).size(), 1);
+}
+
+void CliTest::everyGetSignalIsAnswered()
+{
+    InspectablePortManager manager;
+    TestFrontEnd frontEnd(manager);
+    const QMetaObject& meta = PortManager::staticMetaObject;
+    int gets = 0;
+    for (int i = meta.methodOffset(); i < meta.methodCount(); ++i) {
+        const QMetaMethod method = meta.method(i);
+        if (method.methodType() != QMetaMethod::Signal || !method.name().startsWith("SigGet"))
+            continue;
+        ++gets;
+        QVERIFY2(manager.isSignalConnected(method), method.methodSignature().constData());
+    }
+    QCOMPARE(gets, 5);
+}
+
+QTEST_GUILESS_MAIN(CliTest)
+#include "tst_Cli.moc"
