@@ -2,10 +2,19 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QString>
+
+namespace {
+
+// How often a writer looks again at a file lock another writer holds.
+constexpr int kLockRetryMs = 5;
+
+} // namespace
 
 #ifdef Q_OS_WIN
 #include <io.h>
@@ -84,14 +93,122 @@ void DeliverStopRequests(QObject* receiver, std::function<void()> onStop)
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 }
 
+namespace {
+
+QString LastErrorText()
+{
+    wchar_t* text = nullptr;
+    const DWORD code = GetLastError();
+    const DWORD length = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                            FORMAT_MESSAGE_IGNORE_INSERTS,
+                                        nullptr, code, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    const QString message = length > 0 ? QString::fromWCharArray(text, static_cast<int>(length)).trimmed()
+                                       : QStringLiteral("system error %1").arg(code);
+    LocalFree(text);
+    return message;
+}
+
+HANDLE AsHandle(FileHandle file)
+{
+    return reinterpret_cast<HANDLE>(file);
+}
+
+} // namespace
+
+FileHandle OpenForAppend(const QString& path, QString& error)
+{
+    // Append data alone makes every write land at the end, whoever else appends; LockFileEx needs read
+    // or write access besides.
+    const HANDLE handle = CreateFileW(
+        reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+        FILE_APPEND_DATA | GENERIC_READ | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        error = LastErrorText();
+        return kNoFile;
+    }
+    return reinterpret_cast<FileHandle>(handle);
+}
+
+void CloseFile(FileHandle file)
+{
+    CloseHandle(AsHandle(file));
+}
+
+bool LockFile(FileHandle file, int timeoutMs, QString& error)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        OVERLAPPED whole{};
+        if (LockFileEx(AsHandle(file), LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD,
+                       MAXDWORD, &whole)) {
+            return true;
+        }
+        if (GetLastError() != ERROR_LOCK_VIOLATION) {
+            error = LastErrorText();
+            return false;
+        }
+        if (clock.elapsed() >= timeoutMs) {
+            error = QStringLiteral("another writer held the file's lock for %1 ms").arg(timeoutMs);
+            return false;
+        }
+        Sleep(kLockRetryMs);
+    }
+}
+
+void UnlockFile(FileHandle file)
+{
+    OVERLAPPED whole{};
+    UnlockFileEx(AsHandle(file), 0, MAXDWORD, MAXDWORD, &whole);
+}
+
+int64_t FileSize(FileHandle file)
+{
+    LARGE_INTEGER size;
+    return GetFileSizeEx(AsHandle(file), &size) ? static_cast<int64_t>(size.QuadPart) : -1;
+}
+
+bool AppendToFile(FileHandle file, const QByteArray& bytes, QString& error)
+{
+    DWORD written = 0;
+    if (!WriteFile(AsHandle(file), bytes.constData(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+        error = LastErrorText();
+        return false;
+    }
+    if (written != static_cast<DWORD>(bytes.size())) {
+        error = QStringLiteral("only %1 of %2 bytes were written").arg(written).arg(bytes.size());
+        return false;
+    }
+    return true;
+}
+
+bool SyncFile(FileHandle file, QString& error)
+{
+    if (!FlushFileBuffers(AsHandle(file))) {
+        error = LastErrorText();
+        return false;
+    }
+    return true;
+}
+
+bool SyncFolder(const QString&, QString&)
+{
+    // NTFS makes a new directory entry durable with the file's own flush.
+    return true;
+}
+
 } // namespace Platform
 
 #else
 #include <QSocketNotifier>
 
+#include <cerrno>
 #include <csignal>
+#include <cstring>
 #include <ctime>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -196,6 +313,103 @@ void DeliverStopRequests(QObject* receiver, std::function<void()> onStop)
     sigemptyset(&action.sa_mask);
     for (int number : {SIGINT, SIGTERM, SIGHUP})
         sigaction(number, &action, nullptr);
+}
+
+namespace {
+
+QString ErrnoText(int code)
+{
+    return QString::fromLocal8Bit(strerror(code));
+}
+
+} // namespace
+
+FileHandle OpenForAppend(const QString& path, QString& error)
+{
+    const int fd = open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = ErrnoText(errno);
+        return kNoFile;
+    }
+    return fd;
+}
+
+void CloseFile(FileHandle file)
+{
+    close(static_cast<int>(file));
+}
+
+bool LockFile(FileHandle file, int timeoutMs, QString& error)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        // flock, unlike fcntl locks, also separates two opens of one file inside the same process.
+        if (flock(static_cast<int>(file), LOCK_EX | LOCK_NB) == 0) {
+            return true;
+        }
+        if (errno != EWOULDBLOCK && errno != EINTR) {
+            error = ErrnoText(errno);
+            return false;
+        }
+        if (clock.elapsed() >= timeoutMs) {
+            error = QStringLiteral("another writer held the file's lock for %1 ms").arg(timeoutMs);
+            return false;
+        }
+        usleep(kLockRetryMs * 1000);
+    }
+}
+
+void UnlockFile(FileHandle file)
+{
+    flock(static_cast<int>(file), LOCK_UN);
+}
+
+int64_t FileSize(FileHandle file)
+{
+    struct stat info;
+    return fstat(static_cast<int>(file), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+bool AppendToFile(FileHandle file, const QByteArray& bytes, QString& error)
+{
+    ssize_t written = 0;
+    do {
+        written = write(static_cast<int>(file), bytes.constData(), static_cast<size_t>(bytes.size()));
+    } while (written < 0 && errno == EINTR);
+    if (written < 0) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    if (written != bytes.size()) {
+        error = QStringLiteral("only %1 of %2 bytes were written").arg(written).arg(bytes.size());
+        return false;
+    }
+    return true;
+}
+
+bool SyncFile(FileHandle file, QString& error)
+{
+    if (fsync(static_cast<int>(file)) != 0) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    return true;
+}
+
+bool SyncFolder(const QString& path, QString& error)
+{
+    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    const bool synced = fsync(fd) == 0;
+    if (!synced) {
+        error = ErrnoText(errno);
+    }
+    close(fd);
+    return synced;
 }
 
 } // namespace Platform

@@ -4,6 +4,7 @@
 #include <QObject>
 #include <QString>
 
+#include <cstdint>
 #include <cstdio>
 #include <functional>
 
@@ -46,5 +47,26 @@ void OpenFolderInFileBrowser(const QString& path);
 // events) as a call of onStop in the receiver's thread, and makes a closed pipe a write error rather than
 // the end of the process. Call once, from the receiver's thread, before its event loop runs.
 void DeliverStopRequests(QObject* receiver, std::function<void()> onStop);
+
+// A file opened for appending records: a descriptor on POSIX systems, a HANDLE on Windows.
+using FileHandle = intptr_t;
+constexpr FileHandle kNoFile = -1;
+
+// Opens path for appending, creating it when missing, while other processes may append to it too; every
+// write lands at the end of the file. kNoFile on failure, with the reason in error.
+FileHandle OpenForAppend(const QString& path, QString& error);
+void CloseFile(FileHandle file);
+// Takes the file's advisory exclusive lock, which other processes and other opens of the same file in
+// this process respect, waiting at most timeoutMs; false on timeout or failure, with the reason in error.
+bool LockFile(FileHandle file, int timeoutMs, QString& error);
+void UnlockFile(FileHandle file);
+// The file's size in bytes, or -1 when it cannot be read.
+int64_t FileSize(FileHandle file);
+// Appends bytes in one write call; a short write is a failure.
+bool AppendToFile(FileHandle file, const QByteArray& bytes, QString& error);
+// Returns once what was written to the file has reached the disk.
+bool SyncFile(FileHandle file, QString& error);
+// Makes a new entry in the folder durable; a no-op where the system has no such step.
+bool SyncFolder(const QString& path, QString& error);
 
 } // namespace Platform
