@@ -1,0 +1,91 @@
+#include "InstanceLock.h"
+
+#include "logging/Logger.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+// A holder writes its lock file within microseconds of making it; one still unreadable after this long was
+// left half-written by a crash or a power cut.
+constexpr qint64 kUnreadableStaleMs = 5000;
+
+} // namespace
+
+QString InstanceLock::DefaultPath()
+{
+    Logger& logger = Logger::Instance();
+    if (logger.GetLogRoot().isEmpty())
+        logger.InitLogRoot();
+    return QDir::fromNativeSeparators(QString::fromLocal8Bit(logger.GetLogRoot())) +
+           QStringLiteral("/PXL_Instance.lock");
+}
+
+InstanceLock::InstanceLock(const QString& path) : path(path), file(path)
+{
+    // A live holder is never stale, however old its lock; only a dead one's lock is taken over.
+    file.setStaleLockTime(0);
+}
+
+bool InstanceLock::TryLock(QString& holder)
+{
+    if (file.isLocked())
+        return true;
+    QDir().mkpath(QFileInfo(path).absolutePath());
+    if (file.tryLock(0))
+        return true;
+    if (file.error() == QLockFile::LockFailedError && IsUnreadableLeftover() && file.removeStaleLockFile() &&
+        file.tryLock(0)) {
+        return true;
+    }
+    switch (file.error()) {
+    case QLockFile::LockFailedError:
+        holder = Holder();
+        break;
+    case QLockFile::PermissionError:
+        holder = QStringLiteral("nobody: the lock file %1 cannot be created (permission denied)")
+                     .arg(QDir::toNativeSeparators(path));
+        break;
+    default:
+        holder =
+            QStringLiteral("nobody: the lock file %1 cannot be created").arg(QDir::toNativeSeparators(path));
+        break;
+    }
+    return false;
+}
+
+void InstanceLock::Unlock()
+{
+    file.unlock();
+}
+
+bool InstanceLock::IsLocked() const
+{
+    return file.isLocked();
+}
+
+bool InstanceLock::IsUnreadableLeftover() const
+{
+    qint64 pid = 0;
+    if (file.getLockInfo(&pid, nullptr, nullptr))
+        return false;
+    const QFileInfo info(path);
+    return info.exists() &&
+           info.lastModified().toUTC().msecsTo(QDateTime::currentDateTimeUtc()) > kUnreadableStaleMs;
+}
+
+QString InstanceLock::Holder() const
+{
+    qint64 pid = 0;
+    QString host;
+    QString application;
+    if (!file.getLockInfo(&pid, &host, &application)) {
+        return QStringLiteral("another copy of the tool (its lock file %1 cannot be read)")
+            .arg(QDir::toNativeSeparators(path));
+    }
+    if (application.isEmpty())
+        application = QStringLiteral("unnamed");
+    return QStringLiteral("process %1 (%2) on host %3").arg(QString::number(pid), application, host);
+}
