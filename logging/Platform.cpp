@@ -117,12 +117,11 @@ HANDLE AsHandle(FileHandle file)
 
 FileHandle OpenForAppend(const QString& path, QString& error)
 {
-    // Append data alone makes every write land at the end, whoever else appends; LockFileEx needs read
-    // or write access besides.
-    const HANDLE handle = CreateFileW(
-        reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-        FILE_APPEND_DATA | GENERIC_READ | SYNCHRONIZE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-        nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // FlushFileBuffers needs write access, which append-only access lacks; AppendToFile writes at the end.
+    const HANDLE handle =
+        CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
+                    GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = LastErrorText();
         return kNoFile;
@@ -172,7 +171,11 @@ int64_t FileSize(FileHandle file)
 bool AppendToFile(FileHandle file, const QByteArray& bytes, QString& error)
 {
     DWORD written = 0;
-    if (!WriteFile(AsHandle(file), bytes.constData(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+    // An offset of all ones writes at the end of the file, as append-only access would.
+    OVERLAPPED atEnd{};
+    atEnd.Offset = MAXDWORD;
+    atEnd.OffsetHigh = MAXDWORD;
+    if (!WriteFile(AsHandle(file), bytes.constData(), static_cast<DWORD>(bytes.size()), &written, &atEnd)) {
         error = LastErrorText();
         return false;
     }
