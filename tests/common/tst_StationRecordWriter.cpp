@@ -8,6 +8,7 @@
 #include "Utility/BuildInfo.h"
 #include "common/StationRecordFormat.h"
 #include "common/StationRecordWriter.h"
+#include "logging/Platform.h"
 
 #include <QDir>
 #include <QJsonArray>
@@ -169,6 +170,7 @@ private Q_SLOTS:
     void twoProcessesStartingADayWriteOneHeader();
     void anUnwritableFolderIsReportedAndRecordReturns_data();
     void anUnwritableFolderIsReportedAndRecordReturns();
+    void aFileLockHeldElsewhereFailsTheRecordInTime();
     void writingResumesWhenTheFolderTakesFilesAgain();
     void checkFolderMakesAMissingFolderAndLeavesNothingBehind();
     void theDefaultFolderIsStationInTheLogRoot();
@@ -405,6 +407,37 @@ void StationRecordWriterTest::anUnwritableFolderIsReportedAndRecordReturns()
     QCOMPARE(CountLines(capture, {"not written"}), 1);
     // The format that could be written keeps the records.
     QCOMPARE(ReadJsonLines(TestFiles::ReadFile(JsonPath(target, today))).objects.size(), jsonLines);
+}
+
+void StationRecordWriterTest::aFileLockHeldElsewhereFailsTheRecordInTime()
+{
+    // Another writer that hangs while it holds the CSV's lock, as a stuck process would.
+    QString error;
+    const Platform::FileHandle held = Platform::OpenForAppend(CsvPath(folder, kDay), error);
+    QVERIFY2(held != Platform::kNoFile, qPrintable(error));
+    QVERIFY2(Platform::LockFile(held, 0, error), qPrintable(error));
+
+    const ParserTestSupport::LogCapture capture;
+    {
+        StationRecordWriter writer(folder, 200);
+        std::future<void> recorded =
+            std::async(std::launch::async, [&writer] { writer.Record(MakeRecord("held", Noon(kDay))); });
+        const bool returned = recorded.wait_for(std::chrono::seconds(60)) == std::future_status::ready;
+        Platform::UnlockFile(held);
+        Platform::CloseFile(held);
+        QVERIFY2(returned, "Record() waited for the lock without end");
+        QCOMPARE(writer.Failed(), int64_t(1));
+        QCOMPARE(CountLines(capture,
+                            {"not written", "cannot lock", QDir::toNativeSeparators(CsvPath(folder, kDay))}),
+                 1);
+
+        writer.Record(MakeRecord("after", Noon(kDay)));
+        QCOMPARE(writer.Written(), int64_t(1));
+    }
+    const Day day = ReadDay(folder, kDay);
+    QVERIFY2(day.problem.isEmpty(), qPrintable(day.problem));
+    QCOMPARE(day.csvDevices, QStringList{"after"});
+    QCOMPARE(day.jsonDevices, (QStringList{"held", "after"}));
 }
 
 void StationRecordWriterTest::writingResumesWhenTheFolderTakesFilesAgain()
