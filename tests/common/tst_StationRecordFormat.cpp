@@ -1,5 +1,5 @@
 // The station record's two line formats: every field survives both, in the documented order, with UTC
-// times to the millisecond and stage durations in order; the day a record belongs to is its UTC end's.
+// times to the millisecond and stage durations in order.
 #include "StationRecordFiles.h"
 
 #include "common/StationRecordFormat.h"
@@ -61,8 +61,6 @@ private Q_SLOTS:
     void timesAreUtcWithMilliseconds();
     void stagesKeepTheirOrderAndDurations();
     void numbersStayNumbers();
-    void theDayIsTheUtcDayOfTheEnd_data();
-    void theDayIsTheUtcDayOfTheEnd();
 };
 
 void StationRecordFormatTest::fieldsComeInTheDocumentedOrder()
@@ -247,37 +245,6 @@ void StationRecordFormatTest::numbersStayNumbers()
         QCOMPARE(json.value(it.key()).toInt(), it.value());
         QCOMPARE(csv.value(it.key()), QString::number(it.value()));
     }
-}
-
-void StationRecordFormatTest::theDayIsTheUtcDayOfTheEnd_data()
-{
-    QTest::addColumn<QDateTime>("start");
-    QTest::addColumn<QDateTime>("end");
-    QTest::addColumn<QDate>("day");
-
-    const QDate d12(2023, 4, 12);
-    const QDate d13(2023, 4, 13);
-    QTest::newRow("last millisecond of the day") << QDateTime(d12, QTime(23, 59, 0), Qt::UTC)
-                                                 << QDateTime(d12, QTime(23, 59, 59, 999), Qt::UTC) << d12;
-    QTest::newRow("started yesterday, ended today")
-        << QDateTime(d12, QTime(23, 59, 59), Qt::UTC) << QDateTime(d13, QTime(0, 0, 0, 0), Qt::UTC) << d13;
-    QTest::newRow("local after midnight is UTC before")
-        << QDateTime(d13, QTime(0, 10), Qt::OffsetFromUTC, 7200)
-        << QDateTime(d13, QTime(0, 30), Qt::OffsetFromUTC, 7200) << d12;
-    QTest::newRow("no end: the start's day") << QDateTime(d13, QTime(1, 0), Qt::UTC) << QDateTime() << d13;
-}
-
-void StationRecordFormatTest::theDayIsTheUtcDayOfTheEnd()
-{
-    QFETCH(QDateTime, start);
-    QFETCH(QDateTime, end);
-    QFETCH(QDate, day);
-
-    AttemptRecord record;
-    record.start = start;
-    record.end = end;
-    QCOMPARE(RecordDay(record), day);
-    QCOMPARE(DayFileBase(day), QStringLiteral("station-") + day.toString(Qt::ISODate));
 }
 
 QTEST_GUILESS_MAIN(StationRecordFormatTest)

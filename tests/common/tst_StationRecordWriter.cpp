@@ -168,11 +168,10 @@ private Q_SLOTS:
     void theDayRollsOverAtUtcMidnight();
     void twoWritersStartingADayWriteOneHeader();
     void twoProcessesStartingADayWriteOneHeader();
-    void anUnwritableFolderIsReportedAndRecordReturns_data();
-    void anUnwritableFolderIsReportedAndRecordReturns();
+    void theFolderIsCheckedAndRecordAlwaysReturns_data();
+    void theFolderIsCheckedAndRecordAlwaysReturns();
     void aFileLockHeldElsewhereFailsTheRecordInTime();
     void writingResumesWhenTheFolderTakesFilesAgain();
-    void checkFolderMakesAMissingFolderAndLeavesNothingBehind();
     void theDefaultFolderIsStationInTheLogRoot();
 };
 
@@ -268,12 +267,17 @@ void StationRecordWriterTest::theDayRollsOverAtUtcMidnight()
         {"midnight", QDateTime(next, QTime(0, 0, 0, 0), Qt::UTC), next},
         {"east-after-midnight", QDateTime(next, QTime(0, 30), Qt::OffsetFromUTC, 7200), kDay},
         {"late-next", QDateTime(next, QTime(23, 0), Qt::UTC), next},
+        {"no-end", QDateTime(), kDay},
     };
     StationRecordWriter writer(folder);
     QStringList first;
     QStringList second;
     for (const Case& c : cases) {
-        writer.Record(MakeRecord(c.tag, c.end));
+        AttemptRecord record = MakeRecord(c.tag, c.end);
+        // Without an end, the start decides.
+        if (!c.end.isValid())
+            record.start = QDateTime(kDay, QTime(23, 59, 59), Qt::UTC);
+        writer.Record(record);
         (c.day == kDay ? first : second) << c.tag;
     }
     QCOMPARE(writer.Written(), int64_t(cases.size()));
@@ -353,31 +357,36 @@ void StationRecordWriterTest::twoProcessesStartingADayWriteOneHeader()
     }
 }
 
-void StationRecordWriterTest::anUnwritableFolderIsReportedAndRecordReturns_data()
+void StationRecordWriterTest::theFolderIsCheckedAndRecordAlwaysReturns_data()
 {
     QTest::addColumn<QString>("relative");
     QTest::addColumn<QString>("blocker");   // a plain file made first
     QTest::addColumn<QString>("dayFolder"); // a folder made where today's CSV would go
     QTest::addColumn<int>("jsonLines");
+    QTest::addColumn<int>("csvLines");
 
+    QTest::newRow("a missing folder is made") << "a/b/Station"
+                                              << ""
+                                              << "" << 3 << 3;
     // Files and folders in the way block root too, unlike permissions.
     QTest::newRow("the folder is a plain file") << "station"
                                                 << "station"
-                                                << "" << 0;
+                                                << "" << 0 << 0;
     QTest::newRow("the folder is under a plain file") << "plain/station"
                                                       << "plain"
-                                                      << "" << 0;
+                                                      << "" << 0 << 0;
     QTest::newRow("today's CSV is a folder") << "station"
                                              << ""
-                                             << "station/csv" << 3;
+                                             << "station/csv" << 3 << 0;
 }
 
-void StationRecordWriterTest::anUnwritableFolderIsReportedAndRecordReturns()
+void StationRecordWriterTest::theFolderIsCheckedAndRecordAlwaysReturns()
 {
     QFETCH(QString, relative);
     QFETCH(QString, blocker);
     QFETCH(QString, dayFolder);
     QFETCH(int, jsonLines);
+    QFETCH(int, csvLines);
 
     const QString target = folder + '/' + relative;
     const QDate today = QDateTime::currentDateTimeUtc().date();
@@ -388,25 +397,35 @@ void StationRecordWriterTest::anUnwritableFolderIsReportedAndRecordReturns()
         blocked = CsvPath(target, today);
         QVERIFY(QDir().mkpath(blocked));
     }
+    const bool writable = blocker.isEmpty() && dayFolder.isEmpty();
 
     const QString reason = StationRecordWriter::CheckFolder(target);
-    QVERIFY2(reason.contains(QDir::toNativeSeparators(blocked)), qPrintable(reason));
+    if (writable) {
+        QCOMPARE(reason, QString());
+        // The check's own file is gone again.
+        QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 QStringList());
+    } else {
+        QVERIFY2(reason.contains(QDir::toNativeSeparators(blocked)), qPrintable(reason));
+    }
 
     const ParserTestSupport::LogCapture capture;
     StationRecordWriter writer(target);
     std::future<void> recorded = std::async(std::launch::async, [&writer, today] {
         for (int i = 0; i < 3; ++i)
-            writer.Record(MakeRecord(QStringLiteral("lost-%1").arg(i), Noon(today, i)));
+            writer.Record(MakeRecord(QStringLiteral("r-%1").arg(i), Noon(today, i)));
     });
     QVERIFY2(recorded.wait_for(std::chrono::seconds(60)) == std::future_status::ready,
              "Record() did not return");
-    QCOMPARE(writer.Failed(), int64_t(3));
-    QCOMPARE(writer.Written(), int64_t(0));
+    QCOMPARE(writer.Written(), int64_t(writable ? 3 : 0));
+    QCOMPARE(writer.Failed(), int64_t(writable ? 0 : 3));
     // One line for the series of three, naming what is in the way.
-    QCOMPARE(CountLines(capture, {"not written", QDir::toNativeSeparators(blocked)}), 1);
-    QCOMPARE(CountLines(capture, {"not written"}), 1);
+    QCOMPARE(CountLines(capture, {"not written", QDir::toNativeSeparators(blocked)}), writable ? 0 : 1);
+    QCOMPARE(CountLines(capture, {"not written"}), writable ? 0 : 1);
     // The format that could be written keeps the records.
     QCOMPARE(ReadJsonLines(TestFiles::ReadFile(JsonPath(target, today))).objects.size(), jsonLines);
+    const CsvTable csv = ReadCsv(TestFiles::ReadFile(CsvPath(target, today)));
+    QCOMPARE(csv.rows.size(), csvLines > 0 ? csvLines + 1 : 0);
 }
 
 void StationRecordWriterTest::aFileLockHeldElsewhereFailsTheRecordInTime()
@@ -463,15 +482,6 @@ void StationRecordWriterTest::writingResumesWhenTheFolderTakesFilesAgain()
     QVERIFY(TestFiles::WriteFile(target, "in the way"));
     writer.Record(MakeRecord("lost-again", Noon(kDay)));
     QCOMPARE(CountLines(capture, {"not written"}), 2);
-}
-
-void StationRecordWriterTest::checkFolderMakesAMissingFolderAndLeavesNothingBehind()
-{
-    const QString target = folder + "/a/b/Station";
-    QCOMPARE(StationRecordWriter::CheckFolder(target), QString());
-    QVERIFY(QFileInfo(target).isDir());
-    QCOMPARE(QDir(target).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot), QStringList());
-    QVERIFY(!StationRecordWriter::CheckFolder(QString()).isEmpty());
 }
 
 void StationRecordWriterTest::theDefaultFolderIsStationInTheLogRoot()
