@@ -19,7 +19,8 @@ public:
     InstanceLock& operator=(const InstanceLock&) = delete;
 
     // True when this object holds the lock on return, also when it held it already. Otherwise holder names
-    // the copy that holds it ("process 4711 (pxl_cli) on host st-07") or says why the lock cannot be taken.
+    // the copy that holds it ("process 4711 (praxilo-cli) on host st-07") or says why the lock cannot be
+    // taken.
     bool TryLock(QString& holder);
     void Unlock();
     bool IsLocked() const;
