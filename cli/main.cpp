@@ -1,4 +1,6 @@
 #include "Utility/FileUtils.h"
+#include "Utility/InstanceLock.h"
+#include "common/StationRecordWriter.h"
 #include "cli/CliOptions.h"
 #include "cli/CliStation.h"
 #include "logging/Logger.h"
@@ -29,13 +31,29 @@ int main(int argc, char* argv[])
         break;
     }
 
+    InstanceLock instance;
+    QString holder;
+    if (!instance.TryLock(holder)) {
+        std::fprintf(stderr, "praxilo-cli: another copy of the tool is running: %s\n", holder.toLocal8Bit().constData());
+        return CliStation::Unusable;
+    }
+    const QString recordFolder = options.recordFolder.isEmpty() ? StationRecordWriter::DefaultFolder() : options.recordFolder;
+    const QString recordProblem = StationRecordWriter::CheckFolder(recordFolder);
+    if (!recordProblem.isEmpty()) {
+        std::fprintf(stderr, "praxilo-cli: the station record cannot be written to %s: %s\n",
+                     recordFolder.toLocal8Bit().constData(), recordProblem.toLocal8Bit().constData());
+        return CliStation::Unusable;
+    }
+
     const LogStartResult logging = Logger::Instance().StartLogging();
     if (!logging.Ok()) {
         std::fprintf(stderr, "praxilo-cli: this run is not logged (%s: %s)\n", logging.folder.constData(),
                      logging.reason.toLocal8Bit().constData());
     }
 
-    CliStation station(options, nullptr);
+    // Declared before the station, so it outlives the ports' workers that hand it their records.
+    StationRecordWriter records(recordFolder);
+    CliStation station(options, &records);
     if (!station.Prepare())
         return CliStation::Unusable;
     Platform::DeliverStopRequests(&app, [&station] { station.RequestStop(); });

@@ -39,12 +39,14 @@ MainWindow::MainWindow(QWidget* parent)
     ConnectPortManager();
     ConnectControls();
     portManager.SetOperatorPrompt(prompt);
+    portManager.SetAttemptRecorder(&records);
     portManager.LoadCommonSetting();
     portManager.LoadEfuseSetting();
 
     form->actionEnableLogging->setChecked(true);
     form->actionDisableLogging->setChecked(false);
     StartLoggingAndWarn();
+    CheckRecordFolder();
     SetElementEnabled(QStringLiteral("btnCertFilePath"), false);
     startupTimer.start(500);
 }
@@ -160,6 +162,16 @@ void MainWindow::StartLoggingAndWarn()
     prompt->Tell(OperatorPrompt::Kind::Warning, tr("Logging"),
                  tr("This run is not logged.\nFolder: %1\nReason: %2")
                      .arg(QString::fromLocal8Bit(result.folder), result.reason));
+}
+
+// The station goes on without its record, but the operator must know that results are not being kept.
+void MainWindow::CheckRecordFolder()
+{
+    const QString problem = StationRecordWriter::CheckFolder(records.Folder());
+    if (problem.isEmpty())
+        return;
+    prompt->Tell(OperatorPrompt::Kind::Warning, tr("Station record"),
+                 tr("Results of this run are not recorded.\nFolder: %1\nReason: %2").arg(records.Folder(), problem));
 }
 
 void MainWindow::ShowOptions() { optionDialog->show(); }

@@ -3,6 +3,7 @@
 #include "Utility/LogCleaner.h"
 #include "XML/RuntimeParameters.h"
 #include "common/PortManager.h"
+#include "common/StationRecordWriter.h"
 #include "ui/MessageBoxPrompt.h"
 #include "ui/OptionDialog.h"
 
@@ -78,9 +79,12 @@ private:
     void ConnectControls();
     void SelectFile(const QString& caption, const QString& filter, const QString& field, const QString& fieldName);
     void StartLoggingAndWarn();
+    void CheckRecordFolder();
 
     Ui::MainWindow* form;
     AboutDialog* aboutDialog = nullptr;
+    // Before the port manager, so it outlives the ports' workers that hand it their records.
+    StationRecordWriter records;
     OptionDialog* optionDialog;
     PortManager portManager;
     std::array<QProgressBar, PortManager::kPortCount> progressBars;

@@ -1,9 +1,11 @@
 #include "Utility/FileUtils.h"
+#include "Utility/InstanceLock.h"
 #include "logging/Platform.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
 #include <QFont>
+#include <QMessageBox>
 
 int main(int argc, char* argv[])
 {
@@ -11,6 +13,13 @@ int main(int argc, char* argv[])
     // Set before anything asks for a path beside the executable, the settings file among them.
     FileUtils::SetAppDirectory(Platform::ExecutableFolder(argv[0]));
     QApplication::setFont(QFont(QStringLiteral("Arial"), 9));
+    InstanceLock instance;
+    QString holder;
+    if (!instance.TryLock(holder)) {
+        QMessageBox::critical(nullptr, QObject::tr("Kestrane Praxilo V6"),
+                              QObject::tr("Another copy of the tool is running: %1").arg(holder));
+        return 1;
+    }
     MainWindow window(nullptr);
     window.show();
     return app.exec();

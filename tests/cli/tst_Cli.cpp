@@ -11,6 +11,7 @@
 #include <QJsonObject>
 #include <QMetaMethod>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QtTest>
 
 #include <csignal>
@@ -100,6 +101,7 @@ private Q_SLOTS:
     void badUsageIsRefusedBeforeAnySession_data();
     void badUsageIsRefusedBeforeAnySession();
     void interruptStopsEveryPortAndRecordsEachAttempt();
+    void aSecondCopyIsRefused();
     void everyGetSignalIsAnswered();
 };
 
@@ -121,11 +123,31 @@ void CliTest::initTestCase()
                                                                   "DaLoadMs=0\nEraseMs=0\nLinkMBps=2\n"));
 }
 
+// The day's files of a record folder, one line per record (the CSV also has its header).
+QStringList RecordLines(const QString& folder, const QString& suffix)
+{
+    QStringList lines;
+    for (const QFileInfo& file : QDir(folder).entryInfoList({QStringLiteral("station-*.") + suffix}, QDir::Files)) {
+        QFile records(file.absoluteFilePath());
+        if (records.open(QIODevice::ReadOnly))
+            lines += QString::fromUtf8(records.readAll()).split(QRegularExpression(QStringLiteral("\\r?\\n")), Qt::SkipEmptyParts);
+    }
+    return lines;
+}
+
 void CliTest::sixteenRowsThreeDevicesEach()
 {
+    const QString folder = QDir::current().absoluteFilePath(QStringLiteral("records-three"));
+    QDir(folder).removeRecursively();
     const Run run = RunCli(QStringLiteral("three.ini"), Base(load.flashXmlPath) << QStringLiteral("--auto-polling")
-                                                                               << QStringLiteral("--devices") << QStringLiteral("3"));
+                                                                               << QStringLiteral("--devices") << QStringLiteral("3")
+                                                                               << QStringLiteral("--record") << folder);
     QCOMPARE(run.exitCode, 0);
+    const QStringList json = RecordLines(folder, QStringLiteral("jsonl"));
+    QCOMPARE(json.size(), 48);
+    for (const QString& line : json)
+        QCOMPARE(QJsonDocument::fromJson(line.toUtf8()).object().value(QStringLiteral("result")).toString(), QStringLiteral("OK"));
+    QCOMPARE(RecordLines(folder, QStringLiteral("csv")).size(), 49);
     const QList<QJsonObject> records = run.Events(QStringLiteral("record"));
     QCOMPARE(records.size(), 48);
     QMap<int, int> perRow;
@@ -180,6 +202,7 @@ void CliTest::badUsageIsRefusedBeforeAnySession_data()
     QTest::newRow("control character") << QStringList{"--flash-xml", "/loads/a\x01" "b.xml", "--settings", ini} << "U+0001";
     QTest::newRow("efuse not enabled") << (base + QStringList{"--scene", "efuse-write"}) << "eFuse";
     QTest::newRow("unresolvable flash xml") << QStringList{"--flash-xml", ini, "--settings", ini} << "cannot be used";
+    QTest::newRow("record folder is a file") << (base + QStringList{"--record", ini}) << "station record";
 }
 
 void CliTest::badUsageIsRefusedBeforeAnySession()
@@ -196,9 +219,11 @@ void CliTest::badUsageIsRefusedBeforeAnySession()
 
 void CliTest::interruptStopsEveryPortAndRecordsEachAttempt()
 {
+    const QString folder = QDir::current().absoluteFilePath(QStringLiteral("records-interrupted"));
+    QDir(folder).removeRecursively();
     QProcess process;
     Prepare(process, QStringLiteral("slow.ini"));
-    process.setArguments(Base(bigLoad.flashXmlPath) << QStringLiteral("--auto-polling"));
+    process.setArguments(Base(bigLoad.flashXmlPath) << QStringLiteral("--auto-polling") << QStringLiteral("--record") << folder);
     process.start();
     QVERIFY(process.waitForStarted());
     QByteArray output;
@@ -227,6 +252,33 @@ void CliTest::interruptStopsEveryPortAndRecordsEachAttempt()
     }
     QCOMPARE(rows.size(), 16);
     QCOMPARE(run.Events(QStringLiteral("summary")).size(), 1);
+    const QStringList lines = RecordLines(folder, QStringLiteral("jsonl"));
+    QCOMPARE(lines.size(), 16);
+    for (const QString& line : lines)
+        QVERIFY2(!QJsonDocument::fromJson(line.toUtf8()).isNull(), qPrintable(line));
+}
+
+void CliTest::aSecondCopyIsRefused()
+{
+    QProcess first;
+    Prepare(first, QStringLiteral("slow.ini"));
+    first.setArguments(Base(bigLoad.flashXmlPath) << QStringLiteral("--auto-polling") << QStringLiteral("--ports") << QStringLiteral("1"));
+    first.start();
+    QVERIFY(first.waitForStarted());
+    QByteArray output;
+    QElapsedTimer waited;
+    waited.start();
+    while (!output.contains("\"state\"") && waited.elapsed() < 30000 && first.state() == QProcess::Running) {
+        first.waitForReadyRead(200);
+        output += first.readAllStandardOutput();
+    }
+    QVERIFY2(first.state() == QProcess::Running, first.readAllStandardError().constData());
+    const Run second = RunCli(QStringLiteral("slow.ini"), Base(load.flashXmlPath));
+    ::kill(static_cast<pid_t>(first.processId()), SIGINT);
+    QVERIFY(first.waitForFinished(10000));
+    QCOMPARE(second.exitCode, 2);
+    QVERIFY2(second.errors.contains(QStringLiteral("another copy of the tool is running")), qPrintable(second.errors));
+    QVERIFY(second.errors.contains(QString::number(first.processId())));
 }
 
 void CliTest::everyGetSignalIsAnswered()
