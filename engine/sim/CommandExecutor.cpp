@@ -57,9 +57,8 @@ Status CommandExecutor::Execute(const CommandDocument& command)
         settings.fault.failCommand == name)
         return Status::Fail(QUILLON_E_DEVICE,
                             QStringLiteral("Device on %1 failed %2").arg(context.PortName(), name));
-    QString error;
-    if (!SlaGate::Permits(settings, session, name, error))
-        return Status::Fail(QUILLON_E_AUTH, error);
+    if (const Status refused = SlaGate::Permits(context, name); !refused.Ok())
+        return refused;
     if (name == N::kEraseFlash)
         return EraseFlash(command);
     if (name == N::kFlashAll)
@@ -265,11 +264,9 @@ Status CommandExecutor::SetFlashPolicy(const CommandDocument& command)
     MemoryTarget memory;
     if (const Status invalid = RequiredMemory(command, QStringLiteral("source_file"), memory); !invalid.Ok())
         return invalid;
-    QString error;
-    Session& session = context.TheSession();
-    if (!SlaGate::AcceptsResponse(session, memory.Read(), error))
-        return Status::Fail(QUILLON_E_AUTH, error);
-    session.policyAccepted = true;
+    if (const Status refused = SlaGate::AcceptsResponse(context, memory.Read()); !refused.Ok())
+        return refused;
+    context.TheSession().policyAccepted = true;
     return Status::Success();
 }
 

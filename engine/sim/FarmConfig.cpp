@@ -14,6 +14,8 @@ namespace {
 
 constexpr int kMaxPorts = 100; // port indices are written with two digits in the description
 constexpr double kMaxMs = 1.0e9;
+constexpr int kMaxSlaKeyLength = 1024;
+constexpr int kMaxSlaType = 2147483647;
 
 class KeyReader
 {
@@ -169,6 +171,21 @@ bool ApplyPortKey(const KeyReader& reader, PortSettings& port, QString& error)
         port.slaEnabled = choice;
         return true;
     }
+    if (key == QLatin1String("BromSla")) {
+        if (!reader.Choice(QStringLiteral("Enabled"), QStringLiteral("Disabled"), choice, error))
+            return false;
+        port.bromSla = choice;
+        return true;
+    }
+    if (key == QLatin1String("SlaKey")) {
+        const QString& value = reader.Entry().value;
+        if (value.isEmpty() || value.size() > kMaxSlaKeyLength)
+            return reader.Fail(QStringLiteral("a key of 1 to %1 characters").arg(kMaxSlaKeyLength), error);
+        port.slaKey = value.toUtf8();
+        return true;
+    }
+    if (key == QLatin1String("SlaType"))
+        return reader.Integer(-kMaxSlaType, kMaxSlaType, port.slaType, error);
     if (key == QLatin1String("AuthRequired"))
         return reader.Flag(port.authRequired, error);
     if (key == QLatin1String("Absent"))

@@ -2,6 +2,9 @@
 // show. Read strictly from an INI file, so that a typo fails loudly instead of simulating something else.
 #pragma once
 
+#include "SlaDigest.h"
+
+#include <QByteArray>
 #include <QString>
 
 #include <vector>
@@ -53,6 +56,9 @@ struct PortSettings
     double eraseMs = 800;
     double efuseMs = 200;
     bool slaEnabled = false;
+    bool bromSla = false;
+    QByteArray slaKey = sladigest::DefaultKey();
+    int slaType = sladigest::kDefaultType;
     bool authRequired = false;
     // Real milliseconds the engine waits for a device that does not answer; not a device delay, so not
     // scaled.

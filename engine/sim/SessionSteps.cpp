@@ -3,6 +3,7 @@
 #include "CommandDocument.h"
 #include "CommandNames.h"
 #include "OperationContext.h"
+#include "SlaGate.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -60,6 +61,8 @@ Status SessionSteps::ConnectClaimed(Farm& farm, Session& session, const QString&
     const Status status = context.Step(settings.connectMs, QStringLiteral("Connecting"));
     if (!status.Ok())
         return status;
+    if (const Status refused = SlaGate::AuthenticateConnect(context, callbacks); !refused.Ok())
+        return refused;
     if (settings.fault.Fails(Stage::Connect, session.device.deviceNumber))
         return Status::Fail(QUILLON_E_DEVICE,
                             QStringLiteral("Device on %1 failed the handshake").arg(context.PortName()));
