@@ -37,13 +37,13 @@ int Answer(const char* function, std::vector<uint8_t>& storage, void* user, cons
     const QByteArray data = challenge == nullptr || challengeLength > kMaxChallengeBytes
                                 ? QByteArray()
                                 : QByteArray(reinterpret_cast<const char*>(challenge), int(challengeLength));
-    SlaRecord::Append(config.record, function,
-                      "user=" + Flag(user) + " length=" + QByteArray::number(challengeLength) +
-                          " data=" + data.toHex());
-    if (!config.Ok()) {
-        SlaRecord::Append(config.record, function, "error=" + config.error.toUtf8());
+    QByteArray details =
+        "user=" + Flag(user) + " length=" + QByteArray::number(challengeLength) + " data=" + data.toHex();
+    if (!config.Ok())
+        details += " error=" + config.error.toUtf8();
+    SlaRecord::Append(config.record, function, details);
+    if (!config.Ok())
         return -1;
-    }
     if (challenge == nullptr || challengeLength == 0 || challengeLength > kMaxChallengeBytes ||
         response == nullptr || responseLength == nullptr)
         return -1;
