@@ -73,6 +73,11 @@ void SetAppDirectory(const QByteArray& dir)
     appDirectory = dir;
 }
 
+QByteArray GetAppDirectory()
+{
+    return appDirectory;
+}
+
 QByteArray GetAppFilePath(const char* fileName)
 {
     return appDirectory + Platform::PathSeparator() + fileName;

@@ -23,6 +23,8 @@ enum CheckDirectoryResult : int
 
 // Set once by main, before any other thread starts.
 void SetAppDirectory(const QByteArray& dir);
+// Empty until SetAppDirectory has been called.
+QByteArray GetAppDirectory();
 QByteArray GetAppFilePath(const char* fileName);
 
 int CheckDirectory(const QByteArray& path, bool create);

@@ -2,6 +2,7 @@
 
 #include "XML/ICmdXMLGenerator.h"
 #include "common/PortDescription.h"
+#include "common/SlaLibrary.h"
 #include "logging/Log.h"
 
 #include <QDateTime>
@@ -145,8 +146,19 @@ void DeviceInstance::Start()
         stages.clear();
         foundDescription.clear();
     }
-    const OperationCallbacks operation{this, &DeviceInstance::StopOperationQuery, &DeviceInstance::OnProgress,
-                                       nullptr, nullptr, nullptr, nullptr};
+    const auto slaChallenge = SlaLibrary::Resolve<SLA_Challenge_Fn>("SLA_Challenge");
+    if (slaChallenge != nullptr)
+        LOGE("DeviceInstance::Start", "Found SLA_Challenge!");
+    const auto slaChallengeEnd = SlaLibrary::Resolve<SLA_Challenge_END_Fn>("SLA_Challenge_END");
+    if (slaChallengeEnd != nullptr)
+        LOGE("DeviceInstance::Start", "Found SLA_Challenge_END!");
+    const OperationCallbacks operation{this,
+                                       &DeviceInstance::StopOperationQuery,
+                                       &DeviceInstance::OnProgress,
+                                       slaChallenge,
+                                       slaChallengeEnd,
+                                       nullptr,
+                                       nullptr};
     const ScanCallbacks scan{this, &DeviceInstance::StopScanQuery};
     stopOperation = false;
 
@@ -217,7 +229,9 @@ bool DeviceInstance::RunSession(const OperationCallbacks& operation, const ScanC
         LOGE("DeviceInstance::Start", "Failed to enter DA mode\n");
         return false;
     }
-    // Authentication runs here once the device's DA SLA challenge can be answered.
+    BeginStage(QStringLiteral("authentication"));
+    DASlaFlow();
+    EndStage(0);
     return ExecuteCommands(operation);
 }
 

@@ -85,6 +85,8 @@ private:
     void BeginStage(const QString& name);
     void EndStage(int result);
     void PrepareCommand(const CommandEntry& entry) const;
+    // Answers the device's DA SLA challenge when it has one; never fails the session by itself.
+    void DASlaFlow();
 
     std::atomic<int32_t> status{PortStatus::UND};
     mutable std::mutex stateLock; // guards lastError and stages, which the user-interface thread reads

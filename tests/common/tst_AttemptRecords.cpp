@@ -118,8 +118,8 @@ void AttemptRecordsTest::successAndFailureAreRecorded()
     QStringList stages;
     for (const SessionStage& stage : ok.stages)
         stages << stage.name;
-    QCOMPARE(stages, (QStringList{"scan", "connect", "enter-mode", "CMD:ERASE-FLASH", "CMD:FLASH-ALL",
-                                  "CMD:GET-DOWNLOADED-IMAGE-FEEDBACK", "CMD:REBOOT"}));
+    QCOMPARE(stages, (QStringList{"scan", "connect", "enter-mode", "authentication", "CMD:ERASE-FLASH",
+                                  "CMD:FLASH-ALL", "CMD:GET-DOWNLOADED-IMAGE-FEEDBACK", "CMD:REBOOT"}));
 
     const AttemptRecord& failed = records[1];
     QCOMPARE(failed.result, QStringLiteral("FAIL"));

@@ -190,7 +190,8 @@ void DeviceSessionTest::sessionEndsWithTheEnginesErrorAtTheFailingStage_data()
     QTest::addColumn<QStringList>("stages");
     QTest::addColumn<QString>("failureLine");
 
-    const QStringList all = {"scan", "connect", "enter-mode", "CMD:ERASE-FLASH", "CMD:REBOOT"};
+    const QStringList all = {"scan",           "connect",         "enter-mode",
+                             "authentication", "CMD:ERASE-FLASH", "CMD:REBOOT"};
     QTest::newRow("no fault") << QString() << all << QString();
     QTest::newRow("scan") << QStringLiteral("Fail=scan") << QStringList(all.mid(0, 1))
                           << QStringLiteral("Failed to scan the device with port COM://COM3@\n");
@@ -198,7 +199,7 @@ void DeviceSessionTest::sessionEndsWithTheEnginesErrorAtTheFailingStage_data()
                              << QStringLiteral("Failed to connect the device\n");
     QTest::newRow("enter mode") << QStringLiteral("Fail=enter") << QStringList(all.mid(0, 3))
                                 << QStringLiteral("Failed to enter DA mode\n");
-    QTest::newRow("command") << QStringLiteral("Fail=command:CMD:ERASE-FLASH") << QStringList(all.mid(0, 4))
+    QTest::newRow("command") << QStringLiteral("Fail=command:CMD:ERASE-FLASH") << QStringList(all.mid(0, 5))
                              << QStringLiteral("Failed to execute the command\n");
 }
 
