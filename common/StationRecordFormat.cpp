@@ -8,6 +8,12 @@
 
 namespace StationRecordFormat {
 
+qint64 StageMs(const SessionStage& stage, const AttemptRecord& record)
+{
+    const qint64 end = stage.endMs > 0 ? stage.endMs : record.end.toMSecsSinceEpoch();
+    return end > stage.startMs ? end - stage.startMs : 0;
+}
+
 namespace {
 
 struct Field
@@ -15,13 +21,6 @@ struct Field
     QJsonValue value;
     QString text; // the CSV form, when it is not the value's own text
 };
-
-// A stage that never ended ran until its attempt did.
-qint64 StageMs(const SessionStage& stage, const AttemptRecord& record)
-{
-    const qint64 end = stage.endMs > 0 ? stage.endMs : record.end.toMSecsSinceEpoch();
-    return end > stage.startMs ? end - stage.startMs : 0;
-}
 
 // Qt's JSON writer escapes a lone value only inside a document, so the value goes through a one-element
 // array.

@@ -28,6 +28,9 @@ QByteArray JsonLine(const StationIdentity& identity, const AttemptRecord& record
 QByteArray CsvHeader();
 QByteArray CsvLine(const StationIdentity& identity, const AttemptRecord& record);
 
+// A stage's milliseconds; a stage that never ended ran until its attempt did.
+qint64 StageMs(const SessionStage& stage, const AttemptRecord& record);
+
 // UTC, ISO 8601 with milliseconds and "Z"; empty for an invalid time.
 QString Timestamp(const QDateTime& time);
 

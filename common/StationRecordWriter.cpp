@@ -2,6 +2,7 @@
 
 #include "Utility/BuildInfo.h"
 #include "common/LockedAppend.h"
+#include "common/StationDatabase.h"
 #include "logging/Log.h"
 #include "logging/Platform.h"
 
@@ -96,6 +97,8 @@ void StationRecordWriter::Record(const AttemptRecord& record)
 
 void StationRecordWriter::Run()
 {
+    // Opened, used and closed on this thread alone, as a database connection requires.
+    StationDatabase database(folder, identity);
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
         queued.wait(guard, [this] { return stopping || !jobs.empty(); });
@@ -107,6 +110,8 @@ void StationRecordWriter::Run()
         QString error;
         const bool ok = Write(*job->record, error);
         Count(ok, error, *job->record);
+        // After the files, so that a database in trouble never costs the record its files.
+        CountDatabase(database.Insert(*job->record, error), error, *job->record);
         guard.lock();
         job->done = true;
         finished.notify_all();
@@ -148,4 +153,21 @@ void StationRecordWriter::Count(bool ok, const QString& error, const AttemptReco
              record.port.toUtf8().constData(), error.toUtf8().constData());
     }
     ++failed;
+}
+
+void StationRecordWriter::CountDatabase(bool ok, const QString& error, const AttemptRecord& record)
+{
+    if (ok) {
+        if (databaseFailuresInSeries > 0) {
+            LOGI("StationRecordWriter::CountDatabase", "Station database written again after %lld failed records.",
+                 static_cast<long long>(databaseFailuresInSeries));
+        }
+        databaseFailuresInSeries = 0;
+        return;
+    }
+    if (databaseFailuresInSeries++ == 0) {
+        LOGE("StationRecordWriter::CountDatabase", "Station database record of row %d (%s) not written: %s",
+             record.row, record.port.toUtf8().constData(), error.toUtf8().constData());
+    }
+    ++databaseFailed;
 }

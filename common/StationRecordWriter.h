@@ -13,7 +13,7 @@
 #include <thread>
 
 // The station record: every attempt of every port, appended to one JSON Lines and one CSV file per UTC day
-// in a folder, by one thread of its own, for the window and the headless front end alike. The window and a
+// in a folder and inserted into the folder's SQLite database (StationDatabase), by one thread of its own, for the window and the headless front end alike. The window and a
 // command-line run may append to the same day's files at once; each file's advisory lock keeps their lines
 // whole and the CSV header single.
 class StationRecordWriter : public AttemptRecorder
@@ -38,13 +38,15 @@ public:
     // The build's version text and commit id, "W2316.00.000 (3f2a9c1)".
     static QString ToolVersion();
 
-    // Returns once the record is in both of its day's files and synced to disk, or writing it failed; a
-    // failure is counted, and the first of a series is logged at level E. Thread-safe.
+    // Returns once the record is in both of its day's files and synced to disk, and in the database, or
+    // writing it failed; a failure is counted, and the first of a series is logged at level E. Thread-safe.
     void Record(const AttemptRecord& record) override;
 
     QString Folder() const { return folder; }
     int64_t Written() const { return written.load(); }
     int64_t Failed() const { return failed.load(); }
+    // Records the files took but the database did not.
+    int64_t DatabaseFailed() const { return databaseFailed.load(); }
 
 private:
     struct Job
@@ -56,6 +58,7 @@ private:
     void Run();
     bool Write(const AttemptRecord& record, QString& error) const;
     void Count(bool ok, const QString& error, const AttemptRecord& record);
+    void CountDatabase(bool ok, const QString& error, const AttemptRecord& record);
 
     const QString folder;
     const int lockTimeoutMs;
@@ -69,7 +72,9 @@ private:
 
     std::atomic<int64_t> written{0};
     std::atomic<int64_t> failed{0};
-    int64_t failuresInSeries = 0; // writer thread only
+    std::atomic<int64_t> databaseFailed{0};
+    int64_t failuresInSeries = 0;         // writer thread only
+    int64_t databaseFailuresInSeries = 0; // writer thread only
 
     // Last, so that everything the thread uses exists before it starts.
     std::thread thread;
