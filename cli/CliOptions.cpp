@@ -13,7 +13,8 @@ const char kDescription[] =
     "Examples:\n"
     "  praxilo-cli --flash-xml load/flash.xml --scene format-download\n"
     "  praxilo-cli --flash-xml load/flash.xml --ports 1-4,9 --auto-polling --devices 3 --json\n"
-    "  praxilo-cli --settings station.ini --operator Ana --work-order WO-17 --record /data/records\n\n"
+    "  praxilo-cli --settings station.ini --operator Ana --work-order WO-17 --record /data/records\n"
+    "  praxilo-cli report --since 2024-03-01 --json    (figures from the station database; report --help)\n\n"
     "Exit codes: 0 every attempt OK; 1 an attempt failed; 2 bad usage, a load that cannot be used, eFuse\n"
     "writing not enabled for --scene efuse-write, or a record folder that cannot be written; 130 stopped by\n"
     "a signal.";

@@ -3,6 +3,7 @@
 #include "common/StationRecordWriter.h"
 #include "cli/CliOptions.h"
 #include "cli/CliStation.h"
+#include "cli/ReportCommand.h"
 #include "logging/Logger.h"
 #include "logging/Platform.h"
 
@@ -18,9 +19,13 @@ int main(int argc, char* argv[])
     // Standard output is the display's; the log's console copy goes to standard error.
     Logger::Instance().SetConsoleStream(stderr);
 
+    const QStringList arguments = QCoreApplication::arguments();
+    if (arguments.size() >= 2 && arguments.at(1) == QStringLiteral("report"))
+        return ReportCommand::Run(arguments, stdout, stderr);
+
     CliOptions options;
     QString message;
-    switch (CliOptions::Parse(QCoreApplication::arguments(), options, message)) {
+    switch (CliOptions::Parse(arguments, options, message)) {
     case CliOptions::Outcome::Help:
         std::printf("%s", message.toLocal8Bit().constData());
         return 0;

@@ -7,6 +7,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaMethod>
@@ -82,6 +83,32 @@ Run RunCli(const QString& farm, const QStringList& arguments, int timeoutMs = 12
     return run;
 }
 
+// A run whose standard output is one document, not a line per event.
+struct Output
+{
+    int exitCode = -1;
+    QByteArray out;
+    QString errors;
+};
+
+Output RunCliRaw(const QStringList& arguments)
+{
+    QProcess process;
+    Prepare(process, QStringLiteral("three.ini"));
+    process.setArguments(arguments);
+    process.start();
+    Output output;
+    if (!process.waitForFinished(120000)) {
+        process.kill();
+        process.waitForFinished();
+        return output;
+    }
+    output.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    output.out = process.readAllStandardOutput();
+    output.errors = QString::fromLocal8Bit(process.readAllStandardError());
+    return output;
+}
+
 } // namespace
 
 class CliTest : public QObject
@@ -103,6 +130,9 @@ private Q_SLOTS:
     void interruptStopsEveryPortAndRecordsEachAttempt();
     void aSecondCopyIsRefused();
     void everyGetSignalIsAnswered();
+    void theReportCountsWhatTheRunRecorded();
+    void theReportRefusesBadUsage_data();
+    void theReportRefusesBadUsage();
 };
 
 QStringList CliTest::Base(const QString& flashXml) const
@@ -296,6 +326,59 @@ void CliTest::everyGetSignalIsAnswered()
         QVERIFY2(manager.isSignalConnected(method), method.methodSignature().constData());
     }
     QCOMPARE(gets, 5);
+}
+
+void CliTest::theReportCountsWhatTheRunRecorded()
+{
+    const QString folder = QDir::current().absoluteFilePath(QStringLiteral("records-report"));
+    QDir(folder).removeRecursively();
+    const Run run = RunCli(QStringLiteral("connect.ini"), Base(load.flashXmlPath) << QStringLiteral("--ports") << QStringLiteral("1-2")
+                                                                                 << QStringLiteral("--record") << folder);
+    QCOMPARE(run.exitCode, 1);
+    const Output report = RunCliRaw({QStringLiteral("report"), QStringLiteral("--record"), folder, QStringLiteral("--json")});
+    QVERIFY2(report.exitCode == 0, qPrintable(report.errors));
+    const QJsonObject document = QJsonDocument::fromJson(report.out).object();
+    const QJsonObject station = document.value(QStringLiteral("station")).toObject();
+    QCOMPARE(station.value(QStringLiteral("attempts")).toInt(), 2);
+    QCOMPARE(station.value(QStringLiteral("ok")).toInt(), 1);
+    QCOMPARE(station.value(QStringLiteral("fail")).toInt(), 1);
+    QStringList rows;
+    for (const QJsonValue& row : document.value(QStringLiteral("rows")).toArray())
+        rows << row.toObject().value(QStringLiteral("key")).toString() + '=' + QString::number(row.toObject().value(QStringLiteral("ok")).toInt());
+    QCOMPARE(rows, (QStringList{"1=1", "2=0"}));
+    const QJsonArray failed = document.value(QStringLiteral("failedStages")).toArray();
+    QCOMPARE(failed.size(), 1);
+    QCOMPARE(failed[0].toObject().value(QStringLiteral("key")).toString(), QStringLiteral("connect"));
+    QVERIFY(failed[0].toObject().value(QStringLiteral("errors")).toArray()[0].toObject().value(QStringLiteral("error")).toString().contains(QStringLiteral("COM4")));
+
+    const Output text = RunCliRaw({QStringLiteral("report"), QStringLiteral("--record"), folder});
+    QCOMPARE(text.exitCode, 0);
+    QVERIFY2(text.out.contains("Station      2 attempts, 1 OK, 1 FAIL, 0 CANL, yield 50.0 %"), text.out.constData());
+}
+
+void CliTest::theReportRefusesBadUsage_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("message");
+
+    const QString empty = QDir::current().absoluteFilePath(QStringLiteral("no-records"));
+    QTest::newRow("no database") << QStringList{"--record", empty} << "no station database";
+    QTest::newRow("a time that is not one") << QStringList{"--since", "last week"} << "--since";
+    QTest::newRow("an end before the start") << QStringList{"--since", "2024-03-02", "--until", "2024-03-01 12:00"} << "--until";
+    QTest::newRow("a digest that is not one") << QStringList{"--load", "flash.xml"} << "--load";
+    QTest::newRow("a stray argument") << QStringList{"rows"} << "unexpected argument";
+}
+
+void CliTest::theReportRefusesBadUsage()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, message);
+    QDir().mkpath(QDir::current().absoluteFilePath(QStringLiteral("no-records")));
+    const Output output = RunCliRaw(QStringList{QStringLiteral("report")} + arguments);
+    QCOMPARE(output.exitCode, 2);
+    QVERIFY2(output.errors.startsWith(QStringLiteral("praxilo-cli report: ")) && output.errors.contains(message),
+             qPrintable(output.errors));
+    QVERIFY(output.out.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(CliTest)

@@ -1,0 +1,68 @@
+#include "cli/ReportCommand.h"
+
+#include "cli/ReportOptions.h"
+#include "cli/ReportPrinter.h"
+#include "common/StationDatabase.h"
+#include "common/StationRecordWriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+
+namespace {
+
+constexpr int kPrinted = 0;
+constexpr int kUnusable = 2;
+
+int Fail(FILE* err, const QString& message)
+{
+    std::fprintf(err, "praxilo-cli report: %s\n", message.toLocal8Bit().constData());
+    return kUnusable;
+}
+
+} // namespace
+
+int ReportCommand::Run(const QStringList& arguments, FILE* out, FILE* err)
+{
+    ReportOptions options;
+    QString message;
+    switch (ReportOptions::Parse(arguments, options, message)) {
+    case ReportOptions::Outcome::Help:
+        std::fprintf(out, "%s", message.toLocal8Bit().constData());
+        return kPrinted;
+    case ReportOptions::Outcome::Error:
+        return Fail(err, message);
+    case ReportOptions::Outcome::Run:
+        break;
+    }
+    const QString folder =
+        options.recordFolder.isEmpty() ? StationRecordWriter::DefaultFolder() : options.recordFolder;
+    const QString path = StationDatabase::Path(folder);
+    if (!QFileInfo(path).isFile())
+        return Fail(err, QStringLiteral("no station database at %1").arg(QDir::toNativeSeparators(path)));
+
+    const QString connection = QStringLiteral("station-report");
+    int code = kPrinted;
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
+        database.setDatabaseName(path);
+        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
+        StationReport::Report report;
+        QString error;
+        if (!database.open()) {
+            code = Fail(err, QStringLiteral("cannot open %1: %2")
+                                 .arg(QDir::toNativeSeparators(path), database.lastError().text()));
+        } else if (!StationReport::Compute(database, options.filter, report, error)) {
+            code = Fail(err, QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(path), error));
+        } else {
+            const QByteArray text = options.json ? ReportPrinter::Json(report, options.filter)
+                                                 : ReportPrinter::Text(report, options.filter);
+            std::fwrite(text.constData(), 1, size_t(text.size()), out);
+            std::fflush(out);
+        }
+        database.close();
+    }
+    QSqlDatabase::removeDatabase(connection);
+    return code;
+}

@@ -1,0 +1,144 @@
+#include "cli/ReportPrinter.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QStringList>
+
+using namespace StationReport;
+
+namespace ReportPrinter {
+
+namespace {
+
+QString LocalTime(qint64 ms)
+{
+    return ms < 0 ? QStringLiteral("-")
+                  : QDateTime::fromMSecsSinceEpoch(ms).toLocalTime().toString(
+                        QStringLiteral("yyyy-MM-dd HH:mm:ss"));
+}
+
+QString Percent(double fraction)
+{
+    return QString::number(fraction * 100, 'f', 1) + QStringLiteral(" %");
+}
+
+QString GroupLine(const QString& label, const Group& group)
+{
+    return QStringLiteral("%1 %2 attempts, %3 OK, %4 FAIL, %5 CANL, yield %6, %7 devices per hour over %8 "
+                          "active hours\n")
+        .arg(label, -12)
+        .arg(group.attempts)
+        .arg(group.ok)
+        .arg(group.fail)
+        .arg(group.canl)
+        .arg(Percent(group.yield))
+        .arg(group.devicesPerHour, 0, 'f', 1)
+        .arg(group.activeHours);
+}
+
+QString Details(const Group& group)
+{
+    QString text;
+    if (!group.stages.isEmpty()) {
+        QStringList stages;
+        for (const StageFigure& stage : group.stages)
+            stages << QStringLiteral("%1 %2/%3").arg(stage.stage).arg(stage.medianMs).arg(stage.slowestMs);
+        text += QStringLiteral("    stages, median/slowest ms: ") + stages.join(QStringLiteral(", ")) + '\n';
+    }
+    for (const auto& error : group.errors) {
+        // An error text may span lines; the report keeps one line per error.
+        QString oneLine = error.first;
+        oneLine.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
+        text += QStringLiteral("    %1x %2\n").arg(error.second).arg(oneLine);
+    }
+    return text;
+}
+
+QString Section(const QString& title, const QString& label, const QVector<Group>& groups)
+{
+    if (groups.isEmpty())
+        return QString();
+    QString text = QStringLiteral("\n%1\n").arg(title);
+    for (const Group& group : groups)
+        text += GroupLine(label.arg(group.key.isEmpty() ? QStringLiteral("(none)") : group.key), group) +
+                Details(group);
+    return text;
+}
+
+QJsonObject GroupObject(const Group& group)
+{
+    QJsonArray stages;
+    for (const StageFigure& stage : group.stages) {
+        stages.append(QJsonObject{{QStringLiteral("stage"), stage.stage},
+                                  {QStringLiteral("medianMs"), double(stage.medianMs)},
+                                  {QStringLiteral("slowestMs"), double(stage.slowestMs)}});
+    }
+    QJsonArray errors;
+    for (const auto& error : group.errors)
+        errors.append(QJsonObject{{QStringLiteral("error"), error.first},
+                                  {QStringLiteral("count"), double(error.second)}});
+    QJsonObject object{{QStringLiteral("key"), group.key},
+                       {QStringLiteral("attempts"), double(group.attempts)},
+                       {QStringLiteral("ok"), double(group.ok)},
+                       {QStringLiteral("fail"), double(group.fail)},
+                       {QStringLiteral("canl"), double(group.canl)},
+                       {QStringLiteral("yield"), group.yield},
+                       {QStringLiteral("stages"), stages},
+                       {QStringLiteral("errors"), errors},
+                       {QStringLiteral("activeHours"), double(group.activeHours)},
+                       {QStringLiteral("devicesPerHour"), group.devicesPerHour}};
+    if (!group.hint.isEmpty())
+        object.insert(QStringLiteral("hint"), group.hint);
+    return object;
+}
+
+QJsonArray GroupArray(const QVector<Group>& groups)
+{
+    QJsonArray array;
+    for (const Group& group : groups)
+        array.append(GroupObject(group));
+    return array;
+}
+
+} // namespace
+
+QByteArray Text(const Report& report, const Filter& filter)
+{
+    QString text =
+        QStringLiteral("Station report, attempts started from %1 until %2 (local time)%3\n")
+            .arg(filter.sinceMs < 0 ? QStringLiteral("the first record") : LocalTime(filter.sinceMs),
+                 filter.untilMs < 0 ? QStringLiteral("the last") : LocalTime(filter.untilMs),
+                 filter.load.isEmpty() ? QString() : QStringLiteral(", load ") + filter.load);
+    text += GroupLine(QStringLiteral("Station"), report.station) + Details(report.station);
+    text += Section(QStringLiteral("Per row"), QStringLiteral("row %1"), report.rows);
+    text += Section(QStringLiteral("Per port"), QStringLiteral("%1"), report.ports);
+    text += Section(QStringLiteral("Per load"), QStringLiteral("%1"), report.loads);
+    text += Section(QStringLiteral("Per failed stage"), QStringLiteral("%1"), report.failedStages);
+    QString hints;
+    for (const Group& row : report.rows) {
+        if (!row.hint.isEmpty())
+            hints += QStringLiteral("Row %1 fails %2 of its attempts: %3\n")
+                         .arg(row.key, Percent(row.failureRate), row.hint);
+    }
+    if (!hints.isEmpty())
+        text += QStringLiteral("\n") + hints;
+    return text.toUtf8();
+}
+
+QByteArray Json(const Report& report, const Filter& filter)
+{
+    QJsonObject object{
+        {QStringLiteral("since"), filter.sinceMs < 0 ? QJsonValue() : QJsonValue(LocalTime(filter.sinceMs))},
+        {QStringLiteral("until"), filter.untilMs < 0 ? QJsonValue() : QJsonValue(LocalTime(filter.untilMs))},
+        {QStringLiteral("load"), filter.load.isEmpty() ? QJsonValue() : QJsonValue(filter.load)},
+        {QStringLiteral("station"), GroupObject(report.station)},
+        {QStringLiteral("rows"), GroupArray(report.rows)},
+        {QStringLiteral("ports"), GroupArray(report.ports)},
+        {QStringLiteral("loads"), GroupArray(report.loads)},
+        {QStringLiteral("failedStages"), GroupArray(report.failedStages)}};
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+} // namespace ReportPrinter

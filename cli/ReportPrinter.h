@@ -1,0 +1,13 @@
+#pragma once
+
+#include "cli/StationReport.h"
+
+#include <QByteArray>
+
+// The report as the operator reads it, or as one JSON document for a factory's own tools.
+namespace ReportPrinter {
+
+QByteArray Text(const StationReport::Report& report, const StationReport::Filter& filter);
+QByteArray Json(const StationReport::Report& report, const StationReport::Filter& filter);
+
+} // namespace ReportPrinter

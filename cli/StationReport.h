@@ -1,0 +1,66 @@
+#pragma once
+
+#include <QPair>
+#include <QString>
+#include <QStringList>
+#include <QVector>
+
+class QSqlDatabase;
+
+// The station's figures over its database: per row, per port, per load and per failed stage.
+namespace StationReport {
+
+struct Filter
+{
+    qint64 sinceMs = -1; // UTC, inclusive; -1 for no bound
+    qint64 untilMs = -1; // UTC, exclusive; -1 for no bound
+    QString load;        // load digest; empty for every load
+};
+
+struct StageFigure
+{
+    QString stage;
+    qint64 medianMs = 0; // the lower median
+    qint64 slowestMs = 0;
+};
+
+struct Group
+{
+    QString key; // "7", "COM9", a load digest or a stage name
+    qint64 attempts = 0;
+    qint64 ok = 0;
+    qint64 fail = 0;
+    qint64 canl = 0;
+    double yield = 0;                       // OK per attempt, 0 to 1
+    double failureRate = 0;                 // FAIL per attempt, 0 to 1
+    QVector<StageFigure> stages;            // in order of first appearance
+    QVector<QPair<QString, qint64>> errors; // the most frequent first, at most kTopErrors
+    qint64 activeHours = 0;                 // clock hours (UTC) with at least one attempt
+    double devicesPerHour = 0;              // OK devices per active hour
+    QString hint;                           // rows only: why the row stands out, empty when it does not
+};
+
+struct Report
+{
+    Group station;
+    QVector<Group> rows;
+    QVector<Group> ports;
+    QVector<Group> loads;
+    QVector<Group> failedStages; // failed attempts only
+};
+
+constexpr int kTopErrors = 3;
+// A row stands out from at least this many attempts on...
+constexpr qint64 kOutlierMinAttempts = 20;
+// ...with a failure rate above this many times the median row's...
+constexpr double kOutlierFactor = 3.0;
+// ...and above the median row's plus this much.
+constexpr double kOutlierMargin = 0.10;
+
+// Reads the attempts the filter selects; false with the reason in error.
+bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QString& error);
+
+// Sets the hint of every row whose failure rate stands out from the station's median row.
+void FlagOutliers(QVector<Group>& rows);
+
+} // namespace StationReport
