@@ -96,11 +96,21 @@ bool StationDatabase::Insert(const AttemptRecord& record, QString& error)
 {
     if (!insertAttempt && !Open(error))
         return false;
+    const QSqlError failure = Write(record);
+    if (!failure.isValid())
+        return true;
+    error = ErrorText(failure);
+    // A file damaged while open is moved aside by the next record's opening.
+    if (IsBroken(failure))
+        Close();
+    return false;
+}
+
+QSqlError StationDatabase::Write(const AttemptRecord& record)
+{
     QSqlDatabase database = QSqlDatabase::database(connectionName, false);
-    if (!database.transaction()) {
-        error = ErrorText(database.lastError());
-        return false;
-    }
+    if (!database.transaction())
+        return database.lastError();
     QSqlQuery& attempt = *insertAttempt;
     const QVariantList values{
         TimeMs(record),       record.end.isValid() ? QVariant(record.end.toMSecsSinceEpoch()) : QVariant(),
@@ -126,17 +136,14 @@ bool StationDatabase::Insert(const AttemptRecord& record, QString& error)
         insertStage->bindValue(2, StationRecordFormat::StageMs(record.stages[i], record));
         ok = insertStage->exec();
     }
-    if (!ok) {
-        error = ErrorText(attempt.lastError().isValid() ? attempt.lastError() : insertStage->lastError());
+    QSqlError failure;
+    if (!ok)
+        failure = attempt.lastError().isValid() ? attempt.lastError() : insertStage->lastError();
+    else if (!database.commit())
+        failure = database.lastError();
+    if (failure.isValid())
         database.rollback();
-        return false;
-    }
-    if (!database.commit()) {
-        error = ErrorText(database.lastError());
-        database.rollback();
-        return false;
-    }
-    return true;
+    return failure;
 }
 
 bool StationDatabase::Open(QString& error)

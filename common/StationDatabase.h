@@ -39,6 +39,7 @@ public:
 
 private:
     bool Open(QString& error);
+    QSqlError Write(const AttemptRecord& record);
     bool OpenOnce(QString& error, bool& broken);
     QSqlError Prepare(QSqlDatabase& database);
     bool MoveAside(QString& error);
