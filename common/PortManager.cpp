@@ -8,6 +8,7 @@
 #include "quillon.h"
 
 #include <QFileInfo>
+#include <QThread>
 
 #include <system_error>
 
@@ -101,7 +102,9 @@ void PortManager::StartAll()
     {
         std::lock_guard<std::mutex> guard(displayLock);
         totalPollingTimes = 0;
-        Q_EMIT SigSetMWElementContent(QStringLiteral("lblPollingTimes"), QStringLiteral("Polling Times: %1").arg(0));
+        Show([this] {
+            Q_EMIT SigSetMWElementContent(QStringLiteral("lblPollingTimes"), QStringLiteral("Polling Times: %1").arg(0));
+        });
     }
     for (int index = 0; index < kPortCount; ++index)
         Start(index);
@@ -212,35 +215,52 @@ void PortManager::ShowRow(int index, const QString& icon, const QString& text, c
     Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, MessageColumn, message);
 }
 
+// Displays that follow a change of the mask or the total are queued in the order of the changes, also
+// when the change is made in the user-interface thread: a direct display there would overtake a worker's
+// earlier one still in the queue (the controls enabled by a port that ended before the next row started).
+// Called with displayLock held.
+void PortManager::Show(std::function<void()> display)
+{
+    if (QThread::currentThread() == thread())
+        QMetaObject::invokeMethod(this, std::move(display), Qt::QueuedConnection);
+    else
+        display();
+}
+
 void PortManager::SetPortStatus(int index, unsigned code)
 {
     if (!IsPortIndex(index))
         return;
     std::lock_guard<std::mutex> guard(displayLock);
-    if (code > PortStatus::CANL) {
-        ShowRow(index, QString(), QString(), QString());
-    } else {
+    if (code <= PortStatus::CANL) {
         const uint32_t bit = 1u << index;
         const bool active = code == PortStatus::INIT || code == PortStatus::RUN;
         runningPortMask = active ? (runningPortMask | bit) : (runningPortMask & ~bit);
-        if (code == PortStatus::RUN) {
-            Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, LastErrorColumn, QStringLiteral("No Error"));
-            Q_EMIT SigSetMWTableWidgetItemState(kTable, index, StartColumn, false);
-        } else if (code >= PortStatus::OK) {
-            Q_EMIT SigSetMWTableWidgetItemState(kTable, index, StartColumn, true);
-        }
-        const StatusDisplay& display = kStatusDisplays[code];
-        ShowRow(index, QString::fromLatin1(display.icon), QString::fromLatin1(display.text),
-                QString::fromLatin1(display.message));
     }
-    if (runningPortMask == 0)
-        EmitRunState(false);
+    const bool controlsFree = runningPortMask == 0;
+    Show([this, index, code, controlsFree] {
+        if (code > PortStatus::CANL) {
+            ShowRow(index, QString(), QString(), QString());
+        } else {
+            if (code == PortStatus::RUN) {
+                Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, LastErrorColumn, QStringLiteral("No Error"));
+                Q_EMIT SigSetMWTableWidgetItemState(kTable, index, StartColumn, false);
+            } else if (code >= PortStatus::OK) {
+                Q_EMIT SigSetMWTableWidgetItemState(kTable, index, StartColumn, true);
+            }
+            const StatusDisplay& display = kStatusDisplays[code];
+            ShowRow(index, QString::fromLatin1(display.icon), QString::fromLatin1(display.text),
+                    QString::fromLatin1(display.message));
+        }
+        if (controlsFree)
+            EmitRunState(false);
+    });
 }
 
 void PortManager::SetRunState(bool running)
 {
     std::lock_guard<std::mutex> guard(displayLock);
-    EmitRunState(running);
+    Show([this, running] { EmitRunState(running); });
 }
 
 void PortManager::EmitRunState(bool running)

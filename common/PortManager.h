@@ -14,6 +14,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -138,6 +139,7 @@ private:
     bool IsSelected(int index);
     void ShowRow(int index, const QString& icon, const QString& text, const QString& message);
     void EmitRunState(bool running);
+    void Show(std::function<void()> display);
     void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
     void PrepareRecord(int index, const QString& scene);
     void RecordAttempt(unsigned index, const QDateTime& start, int poll);

@@ -100,7 +100,10 @@ void PortManager::CountSuccess(DeviceInstance& device, int32_t& portTotal, int32
     std::lock_guard<std::mutex> guard(displayLock);
     total = ++totalPollingTimes;
     portTotal = device.CountSuccess();
-    Q_EMIT SigSetMWElementContent(QStringLiteral("lblPollingTimes"), QStringLiteral("Polling Times: %1").arg(total));
+    const int32_t shown = total;
+    Show([this, shown] {
+        Q_EMIT SigSetMWElementContent(QStringLiteral("lblPollingTimes"), QStringLiteral("Polling Times: %1").arg(shown));
+    });
 }
 
 void PortManager::PrepareRecord(int index, const QString& scene)

@@ -272,10 +272,13 @@ void PortManagerTest::stopEndsTheWorkerPromptly()
     }
 
     station.manager->Stop(0);
-    // The cancellation shows at once, before the worker has wound down.
-    QCOMPARE(station.frontEnd.Cell(0, 1), QStringLiteral("CANL"));
-    QCOMPARE(station.frontEnd.Cell(0, 7), QStringLiteral("User Cancel"));
     QTRY_VERIFY_WITH_TIMEOUT(!station.manager->IsPortBusy(0), 2000);
+    // The cancellation showed first, then the status the cancelled session left.
+    const QStringList row = station.frontEnd.HistoryOfRow(0);
+    const int cancelled = row.lastIndexOf(QStringLiteral("cell 0 1 CANL"));
+    QVERIFY(cancelled >= 0);
+    QCOMPARE(row.value(cancelled + 1), QStringLiteral("cell 0 7 User Cancel"));
+    QVERIFY(row.lastIndexOf(QStringLiteral("cell 0 1 FAIL")) > cancelled);
 
     const QString lastError = station.manager->Device(0).GetLastError();
     QVERIFY(!lastError.isEmpty());
@@ -293,6 +296,7 @@ void PortManagerTest::stopAllWhileNothingRunsCancelsTheSelectedRows()
     Station station;
     station.Select({1, 9});
     station.manager->StopAll();
+    QTRY_VERIFY_WITH_TIMEOUT(station.frontEnd.ControlsEnabled() && station.frontEnd.enabled.size() == 11, 5000);
     for (int row = 0; row < PortManager::kPortCount; ++row) {
         const bool selected = row == 1 || row == 9;
         QCOMPARE(station.frontEnd.Cell(row, 1), selected ? QStringLiteral("CANL") : QString());
