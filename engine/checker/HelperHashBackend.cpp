@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -66,7 +67,7 @@ bool HelperHashBackend::Start(const std::vector<ImageJob>& toHash, unsigned thre
     hashedOfJob.assign(toHash.size(), 0);
     reported.assign(toHash.size(), false);
 
-    std::vector<QByteArray> words{helperPath, QByteArray::number(threads)};
+    std::vector<QByteArray> words{helperPath, QByteArray::number(std::min(threads, kHelperMaxThreads))};
     for (const ImageJob& job : toHash) {
         words.push_back(QByteArray::number(qulonglong(job.size)));
         words.push_back(job.localPath);
@@ -85,6 +86,10 @@ bool HelperHashBackend::Start(const std::vector<ImageJob>& toHash, unsigned thre
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_adddup2(&actions, ends[1], STDOUT_FILENO);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+#if defined(__GLIBC__) && __GLIBC_PREREQ(2, 34)
+    // Whatever the tool has open (ports, logs, locks) stays out of the helper.
+    posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
+#endif
     posix_spawnattr_t attributes;
     posix_spawnattr_init(&attributes);
     // The tool's blocked or ignored signals are none of the helper's business.

@@ -9,6 +9,7 @@ namespace quillcheck {
 // The helper's command line: quillcheck_hasher <threads> <size> <path> [<size> <path> ...]; the job number
 // in every record is the position of its pair, counted from 0.
 inline constexpr const char* kHelperName = "quillcheck_hasher";
+inline constexpr unsigned kHelperMaxThreads = 64;
 
 enum class HelperRecordKind : uint32_t
 {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <numeric>
 #include <thread>
@@ -13,13 +14,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#ifndef MADV_POPULATE_READ
-#define MADV_POPULATE_READ 22
-#endif
-
 namespace quillcheck {
 
 namespace {
+
+constexpr std::chrono::milliseconds kProgressInterval{10};
 
 // The mapping each thread is reading, for the bus error handler, which may read only lock-free atomics.
 struct BusRange
@@ -81,8 +80,6 @@ MappedHasher::MappedHasher(std::vector<HelperJob> toHash, unsigned threadCount)
     std::iota(order.begin(), order.end(), 0u);
     std::stable_sort(order.begin(), order.end(),
                      [this](uint32_t a, uint32_t b) { return jobs[a].size > jobs[b].size; });
-    for (unsigned i = 0; i < threads; ++i)
-        slots.push_back(std::make_unique<Slot>());
 }
 
 int MappedHasher::Run()
@@ -108,7 +105,6 @@ void MappedHasher::Work(unsigned slot)
         if (!HashJob(slot, index))
             _exit(kHelperFailed);
     }
-    HelpLargest(slot);
 }
 
 bool MappedHasher::HashJob(unsigned slot, uint32_t index)
@@ -158,82 +154,21 @@ uint64_t MappedHasher::HashMapping(unsigned slot, uint32_t index, const char* ba
     range.job.store(index, std::memory_order_relaxed);
     range.end.store(reinterpret_cast<uintptr_t>(base) + size, std::memory_order_relaxed);
     range.begin.store(reinterpret_cast<uintptr_t>(base), std::memory_order_release);
-    Slot* published = Publish(slot, base, size);
 
     loadformat::Xxh3Stream stream;
+    auto reported = std::chrono::steady_clock::now();
     for (uint64_t offset = 0; offset < size; offset += kChunk) {
         const uint64_t length = std::min(kChunk, size - offset);
         stream.Update(base + offset, size_t(length));
-        published->hashedTo.store(offset + length, std::memory_order_relaxed);
-        WriteRecord(HelperRecordKind::Progress, index, offset + length);
+        // Every record wakes the checker's thread, which then competes with the hashing for a core.
+        const auto now = std::chrono::steady_clock::now();
+        if (now - reported >= kProgressInterval) {
+            WriteRecord(HelperRecordKind::Progress, index, offset + length);
+            reported = now;
+        }
     }
-    Withdraw(*published);
     range.begin.store(0, std::memory_order_release);
     return stream.Digest();
-}
-
-MappedHasher::Slot* MappedHasher::Publish(unsigned slot, const char* base, uint64_t size)
-{
-    Slot& published = *slots[slot];
-    std::lock_guard<std::mutex> lock(published.mutex);
-    published.base = base;
-    published.size = size;
-    published.hashedTo.store(0, std::memory_order_relaxed);
-    published.active = base != nullptr;
-    return &published;
-}
-
-// The mapping may go only when no idle thread is still prefaulting it.
-void MappedHasher::Withdraw(Slot& slot)
-{
-    std::unique_lock<std::mutex> lock(slot.mutex);
-    slot.active = false;
-    slot.helpersLeft.wait(lock, [&slot] { return slot.helpers == 0; });
-}
-
-void MappedHasher::HelpLargest(unsigned self)
-{
-    Slot* chosen = nullptr;
-    uint64_t largestLeft = 0;
-    for (unsigned i = 0; i < threads; ++i) {
-        if (i == self)
-            continue;
-        Slot& slot = *slots[i];
-        std::lock_guard<std::mutex> lock(slot.mutex);
-        const uint64_t left = slot.active ? slot.size - slot.hashedTo.load(std::memory_order_relaxed) : 0;
-        if (left > largestLeft) {
-            largestLeft = left;
-            chosen = &slot;
-        }
-    }
-    if (chosen == nullptr)
-        return;
-    const char* base = nullptr;
-    uint64_t size = 0;
-    {
-        std::lock_guard<std::mutex> lock(chosen->mutex);
-        if (!chosen->active)
-            return;
-        ++chosen->helpers;
-        base = chosen->base;
-        size = chosen->size;
-    }
-    // Prefaulting a range past a shrunken file's end fails with an error, not a signal.
-    uint64_t offset = chosen->hashedTo.load(std::memory_order_relaxed) & ~(kChunk - 1);
-    while (offset < size) {
-        {
-            std::lock_guard<std::mutex> lock(chosen->mutex);
-            if (!chosen->active)
-                break;
-        }
-        const uint64_t length = std::min(kChunk, size - offset);
-        if (::madvise(const_cast<char*>(base) + offset, size_t(length), MADV_POPULATE_READ) != 0)
-            break;
-        offset += length;
-    }
-    std::lock_guard<std::mutex> lock(chosen->mutex);
-    --chosen->helpers;
-    chosen->helpersLeft.notify_all();
 }
 
 } // namespace quillcheck

@@ -1,15 +1,12 @@
 // The hashing helper's work: whole images, the largest first, one thread each, read through read-only
-// mappings so that no byte is copied. A thread left without an image of its own prefaults the pages of the
-// largest image still being hashed, so a load with one big image does not wait on one thread's faults.
+// mappings so that no byte is copied.
 #pragma once
 
 #include "HelperProtocol.h"
 
 #include <atomic>
-#include <condition_variable>
+#include <cstddef>
 #include <cstdint>
-#include <memory>
-#include <mutex>
 #include <vector>
 
 namespace quillcheck {
@@ -23,7 +20,7 @@ struct HelperJob
 class MappedHasher
 {
 public:
-    static constexpr unsigned kMaxThreads = 64;
+    static constexpr unsigned kMaxThreads = kHelperMaxThreads;
     static constexpr uint64_t kChunk = 8 * 1024 * 1024;
 
     MappedHasher(std::vector<HelperJob> jobs, unsigned threads);
@@ -34,30 +31,14 @@ public:
     int Run();
 
 private:
-    // The mapping one thread is hashing, which idle threads may prefault while it lives.
-    struct Slot
-    {
-        std::mutex mutex;
-        std::condition_variable helpersLeft;
-        const char* base = nullptr;
-        uint64_t size = 0;
-        bool active = false;
-        int helpers = 0;
-        std::atomic<uint64_t> hashedTo{0};
-    };
-
     void Work(unsigned slot);
     bool HashJob(unsigned slot, uint32_t index);
     uint64_t HashMapping(unsigned slot, uint32_t index, const char* base, uint64_t size);
-    void HelpLargest(unsigned self);
-    Slot* Publish(unsigned slot, const char* base, uint64_t size);
-    void Withdraw(Slot& slot);
 
     std::vector<HelperJob> jobs;
     std::vector<uint32_t> order;
     unsigned threads;
     std::atomic<size_t> next{0};
-    std::vector<std::unique_ptr<Slot>> slots;
 };
 
 // Writes one record whole; a closed pipe means the checker has gone, and the helper with it.
