@@ -37,20 +37,21 @@ unsigned Threads()
 
 CheckStatus Verify(const char* scatterPath, const CheckerCallbacks& callbacks)
 {
-    std::unique_ptr<HashBackend> backend;
+    std::vector<std::unique_ptr<HashBackend>> backends;
     const int mode = hashing.load();
     if (mode != QUILLCHECK_HASHING_READ) {
         const QByteArray helper = HelperHashBackend::FindHelper();
         if (!helper.isEmpty())
-            backend = std::make_unique<HelperHashBackend>(helper);
+            backends.push_back(std::make_unique<HelperHashBackend>(helper));
         else if (mode == QUILLCHECK_HASHING_MAP)
             return CheckStatus::Fail(
                 QUILLON_E_FAILED, QStringLiteral("The hashing helper %1 is not installed beside the checker")
                                       .arg(QLatin1String(kHelperName)));
     }
-    if (!backend)
-        backend = std::make_unique<ReadHashBackend>();
-    ImageCheck check(callbacks, std::move(backend), Threads());
+    // Reads are slower but need nothing beyond this process.
+    if (mode != QUILLCHECK_HASHING_MAP)
+        backends.push_back(std::make_unique<ReadHashBackend>());
+    ImageCheck check(callbacks, std::move(backends), Threads());
     return check.Run(scatterPath);
 }
 

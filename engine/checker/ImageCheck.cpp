@@ -3,6 +3,8 @@
 #include "LoadFormat.h"
 #include "LoadPlan.h"
 
+#include <QStringList>
+
 namespace quillcheck {
 
 namespace {
@@ -11,9 +13,9 @@ const QString kCancelled = QStringLiteral("Operation cancelled by user");
 
 } // namespace
 
-ImageCheck::ImageCheck(const CheckerCallbacks& callbacks, std::unique_ptr<HashBackend> backend,
+ImageCheck::ImageCheck(const CheckerCallbacks& callbacks, std::vector<std::unique_ptr<HashBackend>> backends,
                        unsigned threads)
-    : callbacks(callbacks), backend(std::move(backend)), threads(threads),
+    : callbacks(callbacks), backends(std::move(backends)), threads(threads),
       progress(callbacks.progress, callbacks.user)
 {
 }
@@ -46,6 +48,19 @@ CheckStatus ImageCheck::Judge(const std::vector<ImageJob>& jobs, const HashOutco
     return CheckStatus::Success();
 }
 
+HashBackend* ImageCheck::StartBackend(const std::vector<ImageJob>& jobs, QString& error)
+{
+    QStringList reasons;
+    for (const std::unique_ptr<HashBackend>& backend : backends) {
+        QString reason;
+        if (backend->Start(jobs, threads, reason))
+            return backend.get();
+        reasons << reason;
+    }
+    error = reasons.join(QStringLiteral("; "));
+    return nullptr;
+}
+
 CheckStatus ImageCheck::HashAll(const std::vector<ImageJob>& jobs)
 {
     uint64_t total = 0;
@@ -56,7 +71,8 @@ CheckStatus ImageCheck::HashAll(const std::vector<ImageJob>& jobs)
         return CheckStatus::Fail(QUILLON_E_CANCELLED, kCancelled);
 
     QString error;
-    if (!backend->Start(jobs, threads, error))
+    HashBackend* const backend = StartBackend(jobs, error);
+    if (backend == nullptr)
         return CheckStatus::Fail(QUILLON_E_FAILED, error);
 
     size_t verified = 0;

@@ -18,17 +18,20 @@ public:
     // How often the stop query is asked while the images are hashed.
     static constexpr std::chrono::milliseconds kPollInterval{20};
 
-    ImageCheck(const CheckerCallbacks& callbacks, std::unique_ptr<HashBackend> backend, unsigned threads);
+    // The first backend that starts does the hashing; a later one stands in for one that cannot start.
+    ImageCheck(const CheckerCallbacks& callbacks, std::vector<std::unique_ptr<HashBackend>> backends,
+               unsigned threads);
 
     CheckStatus Run(const char* scatterPath);
 
 private:
     CheckStatus HashAll(const std::vector<ImageJob>& jobs);
+    HashBackend* StartBackend(const std::vector<ImageJob>& jobs, QString& error);
     CheckStatus Judge(const std::vector<ImageJob>& jobs, const HashOutcome& outcome) const;
     bool StopRequested() const;
 
     CheckerCallbacks callbacks;
-    std::unique_ptr<HashBackend> backend;
+    std::vector<std::unique_ptr<HashBackend>> backends;
     unsigned threads;
     ProgressThinner progress;
 };
