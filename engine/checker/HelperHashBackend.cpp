@@ -156,6 +156,9 @@ void HelperHashBackend::Consume(std::vector<HashOutcome>& outcomes)
             }
             break;
         case HelperRecordKind::Hashed: {
+            // Progress records are rate-limited, so the last one may fall short of the image's end.
+            bytesDone += (*jobs)[record.job].size - hashedOfJob[record.job];
+            hashedOfJob[record.job] = (*jobs)[record.job].size;
             HashOutcome outcome;
             outcome.job = record.job;
             outcome.ok = true;

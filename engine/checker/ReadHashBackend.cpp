@@ -1,6 +1,7 @@
 #include "ReadHashBackend.h"
 
 #include "ImageReader.h"
+#include "quillon.h"
 
 #include <algorithm>
 #include <numeric>
@@ -50,12 +51,18 @@ void ReadHashBackend::Work()
         const size_t index = order[slot];
         current.store(int(index), std::memory_order_relaxed);
         HashOutcome outcome = reader.Hash((*jobs)[index], index, stop, bytesDone);
-        // The first failure decides the check; the other workers need not finish their images.
-        if (!outcome.ok)
+        // An image given up because the check is ending has nothing to say.
+        if (outcome.code == QUILLON_E_CANCELLED)
+            break;
+        const bool failed = !outcome.ok;
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            arrived.push_back(std::move(outcome));
+            changed.notify_all();
+        }
+        // The first failure decides the check, and is queued before any other worker can see the stop.
+        if (failed)
             stop.store(true, std::memory_order_relaxed);
-        std::lock_guard<std::mutex> lock(mutex);
-        arrived.push_back(std::move(outcome));
-        changed.notify_all();
     }
     std::lock_guard<std::mutex> lock(mutex);
     --running;
