@@ -39,17 +39,20 @@ CheckStatus Verify(const char* scatterPath, const CheckerCallbacks& callbacks)
 {
     std::vector<std::unique_ptr<HashBackend>> backends;
     const int mode = hashing.load();
+    const bool helperOnly = mode == QUILLCHECK_HASHING_HELPER || mode == QUILLCHECK_HASHING_HELPER_MAP;
     if (mode != QUILLCHECK_HASHING_READ) {
         const QByteArray helper = HelperHashBackend::FindHelper();
+        const HelperMethod method =
+            mode == QUILLCHECK_HASHING_HELPER_MAP ? HelperMethod::Map : HelperMethod::Choose;
         if (!helper.isEmpty())
-            backends.push_back(std::make_unique<HelperHashBackend>(helper));
-        else if (mode == QUILLCHECK_HASHING_MAP)
+            backends.push_back(std::make_unique<HelperHashBackend>(helper, method));
+        else if (helperOnly)
             return CheckStatus::Fail(
                 QUILLON_E_FAILED, QStringLiteral("The hashing helper %1 is not installed beside the checker")
                                       .arg(QLatin1String(kHelperName)));
     }
     // Reads are slower but need nothing beyond this process.
-    if (mode != QUILLCHECK_HASHING_MAP)
+    if (!helperOnly)
         backends.push_back(std::make_unique<ReadHashBackend>());
     ImageCheck check(callbacks, std::move(backends), Threads());
     return check.Run(scatterPath);
@@ -84,7 +87,7 @@ QUILLON_API const char* quillon_images_checker_last_error_msg(void)
 
 QUILLON_API int quillcheck_sim_configure(int mode, unsigned int threads)
 {
-    if (mode != QUILLCHECK_HASHING_AUTO && mode != QUILLCHECK_HASHING_READ && mode != QUILLCHECK_HASHING_MAP)
+    if (mode < QUILLCHECK_HASHING_AUTO || mode > QUILLCHECK_HASHING_HELPER_MAP)
         return QUILLON_E_INVALID_ARGUMENT;
     hashing.store(mode);
     threadSetting.store(threads);

@@ -42,7 +42,10 @@ QString Ending(int status)
 
 } // namespace
 
-HelperHashBackend::HelperHashBackend(const QByteArray& helperPath) : helperPath(helperPath) {}
+HelperHashBackend::HelperHashBackend(const QByteArray& helperPath, HelperMethod method)
+    : helperPath(helperPath), method(method)
+{
+}
 
 HelperHashBackend::~HelperHashBackend()
 {
@@ -67,7 +70,8 @@ bool HelperHashBackend::Start(const std::vector<ImageJob>& toHash, unsigned thre
     hashedOfJob.assign(toHash.size(), 0);
     reported.assign(toHash.size(), false);
 
-    std::vector<QByteArray> words{helperPath, QByteArray::number(std::min(threads, kHelperMaxThreads))};
+    std::vector<QByteArray> words{helperPath, QByteArray::number(std::min(threads, kHelperMaxThreads)),
+                                  QByteArray(1, char(method))};
     for (const ImageJob& job : toHash) {
         words.push_back(QByteArray::number(qulonglong(job.size)));
         words.push_back(job.localPath);
@@ -195,6 +199,9 @@ HashOutcome HelperHashBackend::Translate(uint32_t job, uint64_t value) const
         break;
     case HelperFailure::MapFailed:
         outcome.reason = QStringLiteral("Image %1 cannot be mapped: %2").arg(image.path, ErrorText(detail));
+        break;
+    case HelperFailure::ReadFailed:
+        outcome.reason = QStringLiteral("Image %1 cannot be read: %2").arg(image.path, ErrorText(detail));
         break;
     case HelperFailure::CutShort:
         outcome.code = QUILLON_E_IMAGE_CHANGED;

@@ -1,9 +1,10 @@
-// Hashes in a helper process that maps the images instead of copying them, the fastest way to read a load
-// that is in the page cache. A file cut short meanwhile ends the helper with a failure record, never the
-// tool.
+// Hashes in a helper process, which may map the images instead of copying them: the fastest way to read a
+// load that the page cache holds in large pieces. A file cut short meanwhile ends the helper with a failure
+// record, never the tool.
 #pragma once
 
 #include "HashBackend.h"
+#include "HelperProtocol.h"
 
 #include <QByteArray>
 
@@ -14,7 +15,7 @@ namespace quillcheck {
 class HelperHashBackend : public HashBackend
 {
 public:
-    explicit HelperHashBackend(const QByteArray& helperPath);
+    HelperHashBackend(const QByteArray& helperPath, HelperMethod method);
     ~HelperHashBackend() override;
     HelperHashBackend(const HelperHashBackend&) = delete;
     HelperHashBackend& operator=(const HelperHashBackend&) = delete;
@@ -35,6 +36,7 @@ private:
     int Reap();
 
     QByteArray helperPath;
+    HelperMethod method;
     const std::vector<ImageJob>* jobs = nullptr;
     pid_t pid = -1;
     int fd = -1;

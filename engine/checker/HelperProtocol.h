@@ -6,9 +6,17 @@
 
 namespace quillcheck {
 
-// The helper's command line: quillcheck_hasher <threads> <size> <path> [<size> <path> ...]; the job number
-// in every record is the position of its pair, counted from 0.
+// The helper's command line: quillcheck_hasher <threads> <method> <size> <path> [<size> <path> ...]; the job
+// number in every record is the position of its pair, counted from 0.
 inline constexpr const char* kHelperName = "quillcheck_hasher";
+
+// How the helper reads each chunk, as its command line names it.
+enum class HelperMethod : char
+{
+    Choose = 'c', // mapping or reads, as the file's timings favour
+    Map = 'm',
+    Read = 'r'
+};
 inline constexpr unsigned kHelperMaxThreads = 64;
 
 enum class HelperRecordKind : uint32_t
@@ -24,8 +32,9 @@ enum class HelperFailure : uint32_t
     OpenFailed = 1,
     NotRegular = 2,
     MapFailed = 3,
-    CutShort = 4,   // reading the mapping ran past the end of the file
-    SizeChanged = 5 // the file's size after hashing is not the size it was measured at
+    CutShort = 4,    // the file ended before the size it was measured at
+    SizeChanged = 5, // the file's size after hashing is not the size it was measured at
+    ReadFailed = 6
 };
 
 struct HelperRecord

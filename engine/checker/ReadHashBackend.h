@@ -1,5 +1,5 @@
 // Hashes in this process on worker threads, each taking whole images, the largest first, and reading them
-// in blocks. Used when the mapping helper is not there, and measured against it.
+// in blocks. Used when the hashing helper is not there or cannot start, and measured against it.
 #pragma once
 
 #include "HashBackend.h"

@@ -13,12 +13,16 @@ extern "C" {
 
 enum QuillcheckHashing
 {
-    /* The mapping helper when it is installed beside the library, reads otherwise. */
+    /* The hashing helper when it is installed beside the library and starts, reads in this process otherwise.
+     */
     QUILLCHECK_HASHING_AUTO = 0,
     /* Reads in blocks on worker threads of the calling process. */
     QUILLCHECK_HASHING_READ = 1,
-    /* The mapping helper only; a check fails when it is not there. */
-    QUILLCHECK_HASHING_MAP = 2
+    /* The hashing helper, mapping or reading each chunk as the file's timings favour; a check fails when the
+     * helper is not there. */
+    QUILLCHECK_HASHING_HELPER = 2,
+    /* The hashing helper, mapping every chunk. */
+    QUILLCHECK_HASHING_HELPER_MAP = 3
 };
 
 /* Applies to every later verification of the process. threads 0 means one per core. */

@@ -1,6 +1,7 @@
-// The checker's hashing helper: maps the images it is given and reports their hashes. It runs in a process of
-// its own because reading a mapping of a file that shrinks raises a bus error, which must never end the tool.
-#include "MappedHasher.h"
+// The checker's hashing helper: hashes the images it is given and reports their hashes. It runs in a process
+// of its own because it reads through mappings, and reading a mapping of a file that shrinks raises a bus
+// error, which must never end the tool.
+#include "HelperHasher.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -31,6 +32,17 @@ bool ParseNumber(const char* text, uint64_t& value)
     return true;
 }
 
+bool ParseMethod(const char* text, HelperMethod& method)
+{
+    for (const HelperMethod known : {HelperMethod::Choose, HelperMethod::Map, HelperMethod::Read}) {
+        if (text[0] == char(known) && text[1] == '\0') {
+            method = known;
+            return true;
+        }
+    }
+    return false;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
@@ -40,19 +52,20 @@ int main(int argc, char* argv[])
     prctl(PR_SET_PDEATHSIG, SIGKILL);
 #endif
     uint64_t threads = 0;
-    if (argc < 4 || argc % 2 != 0 || !ParseNumber(argv[1], threads) || threads == 0 ||
-        threads > MappedHasher::kMaxThreads)
+    HelperMethod method = HelperMethod::Choose;
+    if (argc < 5 || argc % 2 != 1 || !ParseNumber(argv[1], threads) || threads == 0 ||
+        threads > HelperHasher::kMaxThreads || !ParseMethod(argv[2], method))
         return kHelperUsage;
     std::vector<HelperJob> jobs;
-    for (int i = 2; i + 1 < argc; i += 2) {
+    for (int i = 3; i + 1 < argc; i += 2) {
         HelperJob job;
         if (!ParseNumber(argv[i], job.size) || argv[i + 1][0] == '\0')
             return kHelperUsage;
         job.path = argv[i + 1];
         jobs.push_back(job);
     }
-    if (!MappedHasher::InstallBusErrorHandler())
+    if (!HelperHasher::InstallBusErrorHandler())
         return kHelperFailed;
-    MappedHasher hasher(std::move(jobs), unsigned(threads));
+    HelperHasher hasher(std::move(jobs), unsigned(threads), method);
     return hasher.Run();
 }

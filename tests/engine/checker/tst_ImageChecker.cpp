@@ -1,5 +1,5 @@
 // The image checker against loads written here: what it refuses before hashing, what it finds while hashing,
-// with reads and with the mapping helper, and how it calls back to its caller.
+// with reads and with the hashing helper, and how it calls back to its caller.
 #include "LoadFormat.h"
 #include "TestFiles.h"
 #include "quillcheck_sim.h"
@@ -132,7 +132,9 @@ struct HashingMode
     int first;
     const char* second;
 };
-const HashingMode kModes[] = {{QUILLCHECK_HASHING_READ, "reads"}, {QUILLCHECK_HASHING_MAP, "mapping"}};
+const HashingMode kModes[] = {{QUILLCHECK_HASHING_READ, "reads"},
+                              {QUILLCHECK_HASHING_HELPER, "helper"},
+                              {QUILLCHECK_HASHING_HELPER_MAP, "helper mapping"}};
 
 } // namespace
 
@@ -349,7 +351,8 @@ void ImageCheckerTest::loadRefusedBeforeHashing()
     const Load load = WriteLoad(Folder(QStringLiteral("refused")),
                                 {{QStringLiteral("boot.img"), 5000}, {QStringLiteral("system.img"), 70000}});
     change(load);
-    for (int hashing : {QUILLCHECK_HASHING_READ, QUILLCHECK_HASHING_MAP}) {
+    for (const HashingMode& mode : kModes) {
+        const int hashing = mode.first;
         QCOMPARE(quillcheck_sim_configure(hashing, 2), int(QUILLON_OK));
         Caller caller;
         QCOMPARE(Verify(load.scatterPath, caller), code);
@@ -402,15 +405,20 @@ void ImageCheckerTest::imageChangedAfterItWasMeasuredFailsWithoutEndingTheProces
         QFile file(load.Image(QStringLiteral("system.img")));
         file.resize(file.size() / 2);
     };
+    const LoadChange cutAfterFirstChunk = [](const Load& load) {
+        QFile(load.Image(QStringLiteral("system.img"))).resize(8 * 1024 * 1024 + 4096);
+    };
     const LoadChange removed = [](const Load& load) {
         QFile::remove(load.Image(QStringLiteral("system.img")));
     };
     for (const HashingMode& mode : kModes) {
         for (unsigned threads : {1u, 2u}) {
-            // Cut to half leaves whole pages of the mapping past the end; one byte less stays in the last
-            // page.
+            // The helper maps a file's first chunk and may read its second; a cut by whole pages leaves
+            // mapped pages past the end, one byte less stays within the last page.
             QTest::addRow("%s, %u threads, cut to half", mode.second, threads)
                 << int(mode.first) << threads << cutToHalf << int(QUILLON_E_IMAGE_CHANGED);
+            QTest::addRow("%s, %u threads, cut after its first 8 MiB", mode.second, threads)
+                << int(mode.first) << threads << cutAfterFirstChunk << int(QUILLON_E_IMAGE_CHANGED);
             QTest::addRow("%s, %u threads, one byte shorter", mode.second, threads)
                 << int(mode.first) << threads << LoadChange(resize(-1)) << int(QUILLON_E_IMAGE_CHANGED);
             QTest::addRow("%s, %u threads, one byte longer", mode.second, threads)
@@ -431,8 +439,8 @@ void ImageCheckerTest::imageChangedAfterItWasMeasuredFailsWithoutEndingTheProces
     QFETCH(int, code);
     QCOMPARE(quillcheck_sim_configure(hashing, threads), int(QUILLON_OK));
     const Load load =
-        WriteLoad(Folder(QStringLiteral("changed")),
-                  {{QStringLiteral("boot.img"), 300000}, {QStringLiteral("system.img"), 1024 * 1024 + 123}});
+        WriteLoad(Folder(QStringLiteral("changed")), {{QStringLiteral("boot.img"), 300000},
+                                                      {QStringLiteral("system.img"), 9 * 1024 * 1024 + 123}});
     Caller caller;
     caller.atFirstProgress = [&change, &load] { change(load); };
     QCOMPARE(Verify(load.scatterPath, caller), code);
@@ -454,8 +462,8 @@ void ImageCheckerTest::unreadableImageFails()
 void ImageCheckerTest::stopQueryEndsTheCheckBeforeItHashes_data()
 {
     AddHashingColumns();
-    QTest::newRow("reads") << int(QUILLCHECK_HASHING_READ) << 2u;
-    QTest::newRow("mapping") << int(QUILLCHECK_HASHING_MAP) << 2u;
+    for (const HashingMode& mode : kModes)
+        QTest::newRow(mode.second) << mode.first << 2u;
 }
 
 void ImageCheckerTest::stopQueryEndsTheCheckBeforeItHashes()

@@ -1,4 +1,4 @@
-#include "MappedHasher.h"
+#include "HelperHasher.h"
 
 #include "Xxh3Stream.h"
 
@@ -27,7 +27,7 @@ struct BusRange
     std::atomic<uintptr_t> end{0};
     std::atomic<uint32_t> job{0};
 };
-BusRange busRanges[MappedHasher::kMaxThreads];
+BusRange busRanges[HelperHasher::kMaxThreads];
 
 extern "C" void OnBusError(int, siginfo_t* info, void*)
 {
@@ -64,7 +64,7 @@ void WriteRecord(HelperRecordKind kind, uint32_t job, uint64_t value)
     }
 }
 
-bool MappedHasher::InstallBusErrorHandler()
+bool HelperHasher::InstallBusErrorHandler()
 {
     struct sigaction action = {};
     action.sa_sigaction = &OnBusError;
@@ -73,28 +73,30 @@ bool MappedHasher::InstallBusErrorHandler()
     return sigaction(SIGBUS, &action, nullptr) == 0;
 }
 
-MappedHasher::MappedHasher(std::vector<HelperJob> toHash, unsigned threadCount)
+HelperHasher::HelperHasher(std::vector<HelperJob> toHash, unsigned threadCount, HelperMethod method)
     : jobs(std::move(toHash)), order(jobs.size()),
-      threads(std::max(1u, std::min<unsigned>({threadCount, kMaxThreads, unsigned(jobs.size())})))
+      threads(std::max(1u, std::min<unsigned>({threadCount, kMaxThreads, unsigned(jobs.size())}))),
+      method(method)
 {
     std::iota(order.begin(), order.end(), 0u);
     std::stable_sort(order.begin(), order.end(),
                      [this](uint32_t a, uint32_t b) { return jobs[a].size > jobs[b].size; });
 }
 
-int MappedHasher::Run()
+int HelperHasher::Run()
 {
     std::vector<std::thread> workers;
     for (unsigned slot = 1; slot < threads; ++slot)
-        workers.emplace_back(&MappedHasher::Work, this, slot);
+        workers.emplace_back(&HelperHasher::Work, this, slot);
     Work(0);
     for (std::thread& worker : workers)
         worker.join();
     return kHelperDone;
 }
 
-void MappedHasher::Work(unsigned slot)
+void HelperHasher::Work(unsigned slot)
 {
+    std::vector<char> block(kReadBlock);
     for (;;) {
         const size_t taken = next.fetch_add(1, std::memory_order_relaxed);
         if (taken >= order.size())
@@ -102,12 +104,12 @@ void MappedHasher::Work(unsigned slot)
         const uint32_t index = order[taken];
         WriteRecord(HelperRecordKind::Started, index, 0);
         // The checker decides on the first failure, so the helper need not go on.
-        if (!HashJob(slot, index))
+        if (!HashJob(slot, index, block))
             _exit(kHelperFailed);
     }
 }
 
-bool MappedHasher::HashJob(unsigned slot, uint32_t index)
+bool HelperHasher::HashJob(unsigned slot, uint32_t index, std::vector<char>& block)
 {
     const HelperJob& job = jobs[index];
     // Non-blocking, because a file replaced by a named pipe since it was measured would wait for a writer.
@@ -122,21 +124,11 @@ bool MappedHasher::HashJob(unsigned slot, uint32_t index)
         Fail(index, HelperFailure::NotRegular, 0);
         return false;
     }
-    // The measured size is mapped even when the file is shorter now: the bus error handler reports that.
-    const char* base = nullptr;
-    if (job.size > 0) {
-        void* mapped = ::mmap(nullptr, job.size, PROT_READ, MAP_SHARED, fd, 0);
-        if (mapped == MAP_FAILED) {
-            const int error = errno;
-            ::close(fd);
-            Fail(index, HelperFailure::MapFailed, uint32_t(error));
-            return false;
-        }
-        base = static_cast<const char*>(mapped);
+    uint64_t hash = 0;
+    if (!HashChunks(slot, index, fd, block, hash)) {
+        ::close(fd);
+        return false;
     }
-    const uint64_t hash = HashMapping(slot, index, base, job.size);
-    if (base != nullptr)
-        ::munmap(const_cast<char*>(base), job.size);
     // A file that shrank within its last page reads as zeros there rather than raising a bus error.
     const bool sameSize = ::fstat(fd, &info) == 0 && uint64_t(info.st_size) == job.size;
     ::close(fd);
@@ -148,27 +140,76 @@ bool MappedHasher::HashJob(unsigned slot, uint32_t index)
     return true;
 }
 
-uint64_t MappedHasher::HashMapping(unsigned slot, uint32_t index, const char* base, uint64_t size)
+bool HelperHasher::HashChunks(unsigned slot, uint32_t index, int fd, std::vector<char>& block, uint64_t& hash)
 {
-    BusRange& range = busRanges[slot];
-    range.job.store(index, std::memory_order_relaxed);
-    range.end.store(reinterpret_cast<uintptr_t>(base) + size, std::memory_order_relaxed);
-    range.begin.store(reinterpret_cast<uintptr_t>(base), std::memory_order_release);
-
+    const uint64_t size = jobs[index].size;
     loadformat::Xxh3Stream stream;
+    MethodChooser chooser = method == HelperMethod::Choose ? MethodChooser()
+                            : method == HelperMethod::Map  ? MethodChooser(MethodChooser::Method::Map)
+                                                           : MethodChooser(MethodChooser::Method::Read);
     auto reported = std::chrono::steady_clock::now();
     for (uint64_t offset = 0; offset < size; offset += kChunk) {
         const uint64_t length = std::min(kChunk, size - offset);
-        stream.Update(base + offset, size_t(length));
-        // Every record wakes the checker's thread, which then competes with the hashing for a core.
+        const MethodChooser::Method method = chooser.Next();
+        const auto started = std::chrono::steady_clock::now();
+        const bool hashed = method == MethodChooser::Method::Map
+                                ? ByMapping(slot, index, fd, offset, length, stream)
+                                : ByReading(index, fd, offset, length, block, stream);
+        if (!hashed)
+            return false;
         const auto now = std::chrono::steady_clock::now();
+        if (length == kChunk)
+            chooser.Record(method, length, now - started);
+        // Every record wakes the checker's thread, which then competes with the hashing for a core.
         if (now - reported >= kProgressInterval) {
             WriteRecord(HelperRecordKind::Progress, index, offset + length);
             reported = now;
         }
     }
+    hash = stream.Digest();
+    return true;
+}
+
+// The measured size is mapped even when the file is shorter now: the bus error handler reports that.
+bool HelperHasher::ByMapping(unsigned slot, uint32_t index, int fd, uint64_t offset, uint64_t length,
+                             loadformat::Xxh3Stream& stream)
+{
+    void* mapped = ::mmap(nullptr, length, PROT_READ, MAP_SHARED, fd, off_t(offset));
+    if (mapped == MAP_FAILED) {
+        Fail(index, HelperFailure::MapFailed, uint32_t(errno));
+        return false;
+    }
+    BusRange& range = busRanges[slot];
+    range.job.store(index, std::memory_order_relaxed);
+    range.end.store(reinterpret_cast<uintptr_t>(mapped) + length, std::memory_order_relaxed);
+    range.begin.store(reinterpret_cast<uintptr_t>(mapped), std::memory_order_release);
+    stream.Update(mapped, size_t(length));
     range.begin.store(0, std::memory_order_release);
-    return stream.Digest();
+    ::munmap(mapped, length);
+    return true;
+}
+
+bool HelperHasher::ByReading(uint32_t index, int fd, uint64_t offset, uint64_t length,
+                             std::vector<char>& block, loadformat::Xxh3Stream& stream)
+{
+    const uint64_t end = offset + length;
+    while (offset < end) {
+        const ssize_t got =
+            ::pread(fd, block.data(), size_t(std::min<uint64_t>(block.size(), end - offset)), off_t(offset));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            Fail(index, HelperFailure::ReadFailed, uint32_t(errno));
+            return false;
+        }
+        if (got == 0) {
+            Fail(index, HelperFailure::CutShort, 0);
+            return false;
+        }
+        stream.Update(block.data(), size_t(got));
+        offset += uint64_t(got);
+    }
+    return true;
 }
 
 } // namespace quillcheck

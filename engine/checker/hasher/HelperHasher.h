@@ -1,13 +1,18 @@
-// The hashing helper's work: whole images, the largest first, one thread each, read through read-only
-// mappings so that no byte is copied.
+// The hashing helper's work: whole images, the largest first, one thread each, each image in chunks read
+// through a mapping or through reads, whichever the file's own timings favour.
 #pragma once
 
 #include "HelperProtocol.h"
+#include "MethodChooser.h"
 
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
+
+namespace loadformat {
+class Xxh3Stream;
+}
 
 namespace quillcheck {
 
@@ -17,13 +22,14 @@ struct HelperJob
     uint64_t size = 0; // as the checker measured it
 };
 
-class MappedHasher
+class HelperHasher
 {
 public:
     static constexpr unsigned kMaxThreads = kHelperMaxThreads;
     static constexpr uint64_t kChunk = 8 * 1024 * 1024;
+    static constexpr size_t kReadBlock = 256 * 1024;
 
-    MappedHasher(std::vector<HelperJob> jobs, unsigned threads);
+    HelperHasher(std::vector<HelperJob> jobs, unsigned threads, HelperMethod method);
 
     // Installs the handler that turns a read past a shrunken file's end into a failure record.
     static bool InstallBusErrorHandler();
@@ -32,12 +38,17 @@ public:
 
 private:
     void Work(unsigned slot);
-    bool HashJob(unsigned slot, uint32_t index);
-    uint64_t HashMapping(unsigned slot, uint32_t index, const char* base, uint64_t size);
+    bool HashJob(unsigned slot, uint32_t index, std::vector<char>& block);
+    bool HashChunks(unsigned slot, uint32_t index, int fd, std::vector<char>& block, uint64_t& hash);
+    bool ByMapping(unsigned slot, uint32_t index, int fd, uint64_t offset, uint64_t length,
+                   loadformat::Xxh3Stream& stream);
+    bool ByReading(uint32_t index, int fd, uint64_t offset, uint64_t length, std::vector<char>& block,
+                   loadformat::Xxh3Stream& stream);
 
     std::vector<HelperJob> jobs;
     std::vector<uint32_t> order;
     unsigned threads;
+    HelperMethod method;
     std::atomic<size_t> next{0};
 };
 
