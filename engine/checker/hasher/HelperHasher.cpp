@@ -159,7 +159,7 @@ bool HelperHasher::HashChunks(unsigned slot, uint32_t index, int fd, std::vector
             return false;
         const auto now = std::chrono::steady_clock::now();
         if (length == kChunk)
-            chooser.Record(method, length, now - started);
+            chooser.Record(method, now - started);
         // Every record wakes the checker's thread, which then competes with the hashing for a core.
         if (now - reported >= kProgressInterval) {
             WriteRecord(HelperRecordKind::Progress, index, offset + length);

@@ -1,31 +1,32 @@
 #include "MethodChooser.h"
 
+#include <algorithm>
+
 namespace quillcheck {
+
+int64_t MethodChooser::Timings::Cost() const
+{
+    const size_t known = std::min(count, recent.size());
+    return *std::min_element(recent.begin(), recent.begin() + std::max<size_t>(known, 1));
+}
 
 MethodChooser::Method MethodChooser::Next() const
 {
     if (fixed)
         return only;
-    if (costPerByte[0] == 0)
-        return Method::Map;
-    if (costPerByte[1] == 0)
-        return Method::Read;
-    const Method cheaper = costPerByte[0] <= costPerByte[1] ? Method::Map : Method::Read;
+    if (chunk < kTrialChunks)
+        return chunk % 2 == 0 ? Method::Map : Method::Read;
+    const Method cheaper = timings[0].Cost() <= timings[1].Cost() ? Method::Map : Method::Read;
     const Method dearer = cheaper == Method::Map ? Method::Read : Method::Map;
     return chunk % kRetryEvery == 0 ? dearer : cheaper;
 }
 
-void MethodChooser::Record(Method method, uint64_t bytes, std::chrono::nanoseconds took)
+void MethodChooser::Record(Method method, std::chrono::nanoseconds took)
 {
+    Timings& timing = timings[size_t(method)];
+    timing.recent[timing.count % timing.recent.size()] = took.count();
+    ++timing.count;
     ++chunk;
-    if (bytes == 0)
-        return;
-    const double sample = double(took.count()) / double(bytes);
-    double& cost = costPerByte[int(method)];
-    // Half the old estimate and half the new: one disturbed chunk does not decide the rest of the file.
-    cost = cost == 0 ? sample : (cost + sample) / 2;
-    if (cost <= 0)
-        cost = 1e-9;
 }
 
 } // namespace quillcheck

@@ -4,6 +4,7 @@
 // in small ones), so both are timed on the file itself and timed again now and then.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 
@@ -18,6 +19,8 @@ public:
         Read = 1
     };
 
+    // The first chunks alternate, so that each method is timed twice before either is chosen.
+    static constexpr uint64_t kTrialChunks = 4;
     // Every this many chunks the method that lost is timed once more, as the cache may differ further on.
     static constexpr uint64_t kRetryEvery = 16;
 
@@ -27,13 +30,22 @@ public:
 
     Method Next() const;
     // For whole chunks only: a short last chunk's cost is mostly the cost of starting it.
-    void Record(Method method, uint64_t bytes, std::chrono::nanoseconds took);
+    void Record(Method method, std::chrono::nanoseconds took);
 
 private:
+    // Other work on the machine only ever makes a chunk slower, so the fastest recent time is the method's
+    // cost.
+    struct Timings
+    {
+        std::array<int64_t, 3> recent{};
+        size_t count = 0;
+        int64_t Cost() const;
+    };
+
     bool fixed = false;
     Method only = Method::Map;
     uint64_t chunk = 0;
-    double costPerByte[2] = {0, 0}; // smoothed nanoseconds per byte; 0 while untimed
+    std::array<Timings, 2> timings;
 };
 
 } // namespace quillcheck
