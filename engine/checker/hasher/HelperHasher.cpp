@@ -124,6 +124,8 @@ bool HelperHasher::HashJob(unsigned slot, uint32_t index, std::vector<char>& blo
         Fail(index, HelperFailure::NotRegular, 0);
         return false;
     }
+    // Both ways of reading share the descriptor's read-ahead, which this widens for a cold file.
+    posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     uint64_t hash = 0;
     if (!HashChunks(slot, index, fd, block, hash)) {
         ::close(fd);
