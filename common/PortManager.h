@@ -40,6 +40,8 @@ public:
     void Start(int index);
     void Stop(int index);
     void StopAll();
+    int VerifyChecksum();
+    static void ChecksumProgress(void* user, unsigned int percent, uint64_t transferred, const char* info);
 
     static void ExecuteDownloadThread(PortManager* manager, unsigned index, bool autoPolling);
 

@@ -34,8 +34,11 @@ bool SampleLoadOptions::ParseSize(const QString& text, uint64_t& bytes)
 QString SampleLoadOptions::Usage()
 {
     return QStringLiteral("usage: pxl_sample_load --out DIR --size <bytes>[K|M|G] [--images N] [--seed S]\n"
+                          "                       [--largest PERCENT]\n"
                           "Writes a complete sample load (flash.xml, flash.xsd, load_scatter.txt, random\n"
-                          "images of different sizes that sum to the total, scatter_checksum.xml) into DIR.");
+                          "images of different sizes that sum to the total, scatter_checksum.xml) into DIR.\n"
+                          "--largest gives one image (system.img when there are five or more) that share\n"
+                          "of the total, from 51 to 99 percent.");
 }
 
 bool SampleLoadOptions::Parse(const QStringList& arguments, QString& error)
@@ -45,7 +48,8 @@ bool SampleLoadOptions::Parse(const QStringList& arguments, QString& error)
     for (int i = 1; i < arguments.size(); ++i) {
         const QString& option = arguments.at(i);
         if (option != QLatin1String("--out") && option != QLatin1String("--size") &&
-            option != QLatin1String("--images") && option != QLatin1String("--seed")) {
+            option != QLatin1String("--images") && option != QLatin1String("--seed") &&
+            option != QLatin1String("--largest")) {
             error = QStringLiteral("unknown argument \"%1\"").arg(option);
             return false;
         }
@@ -77,6 +81,13 @@ bool SampleLoadOptions::Parse(const QStringList& arguments, QString& error)
                             .arg(value, QString::number(kMaxImages));
                 return false;
             }
+        } else if (option == QLatin1String("--largest")) {
+            bool ok = false;
+            largestPercent = value.toInt(&ok, 10);
+            if (!ok || largestPercent < 51 || largestPercent > 99) {
+                error = QStringLiteral("--largest \"%1\" is not a percentage from 51 to 99").arg(value);
+                return false;
+            }
         } else {
             bool ok = false;
             seed = value.toULongLong(&ok, 0);
@@ -91,9 +102,13 @@ bool SampleLoadOptions::Parse(const QStringList& arguments, QString& error)
                     .arg(!haveOut ? QStringLiteral("--out") : QStringLiteral("--size"));
         return false;
     }
+    if (largestPercent != 0 && imageCount < 2) {
+        error = QStringLiteral("--largest needs at least two images");
+        return false;
+    }
     // Images of pairwise different sizes of at least one byte need 1 + 2 + ... + n bytes.
     const uint64_t minimum = uint64_t(imageCount) * uint64_t(imageCount + 1) / 2;
-    if (totalSize < minimum) {
+    if (totalSize < minimum || totalSize - LargestSize() < minimum - uint64_t(imageCount)) {
         error = QStringLiteral("--size %1 is too small for %2 images of different sizes (at least %3 bytes)")
                     .arg(totalSize)
                     .arg(imageCount)
@@ -101,4 +116,12 @@ bool SampleLoadOptions::Parse(const QStringList& arguments, QString& error)
         return false;
     }
     return true;
+}
+
+uint64_t SampleLoadOptions::LargestSize() const
+{
+    // Divided first, so that totals near the top of the range cannot overflow.
+    return largestPercent == 0 ? 0
+                               : totalSize / 100 * uint64_t(largestPercent) +
+                                     totalSize % 100 * uint64_t(largestPercent) / 100;
 }

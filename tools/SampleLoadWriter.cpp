@@ -89,9 +89,17 @@ QVector<uint64_t> SampleLoadWriter::SplitSizes(uint64_t total, int count, Xoshir
     return sizes;
 }
 
-QVector<SampleLoadWriter::Image> SampleLoadWriter::PlanImages(uint64_t total, int count, Xoshiro256& random)
+QVector<SampleLoadWriter::Image> SampleLoadWriter::PlanImages(uint64_t total, int count, Xoshiro256& random,
+                                                              uint64_t largest)
 {
-    const QVector<uint64_t> sizes = SplitSizes(total, count, random);
+    QVector<uint64_t> sizes;
+    if (largest == 0) {
+        sizes = SplitSizes(total, count, random);
+    } else {
+        // The system image's slot, or the last one in a smaller load.
+        sizes = SplitSizes(total - largest, count - 1, random);
+        sizes.insert(std::min(4, count - 1), largest);
+    }
     QVector<Image> planned;
     for (int i = 0; i < count; ++i) {
         Image image;
@@ -190,7 +198,7 @@ bool SampleLoadWriter::Write(QString& error)
     if (!PrepareFolder(error))
         return false;
     Xoshiro256 random(options.seed);
-    images = PlanImages(options.totalSize, options.imageCount, random);
+    images = PlanImages(options.totalSize, options.imageCount, random, options.LargestSize());
     for (const Image& image : images) {
         if (!WriteImage(image, random, error))
             return false;

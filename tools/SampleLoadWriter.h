@@ -28,7 +28,8 @@ public:
 
     // Pairwise different sizes of at least one byte that add up to total (needs total >= n(n+1)/2).
     static QVector<uint64_t> SplitSizes(uint64_t total, int count, Xoshiro256& random);
-    static QVector<Image> PlanImages(uint64_t total, int count, Xoshiro256& random);
+    // With largest > 0, one image has that size and the others share the rest.
+    static QVector<Image> PlanImages(uint64_t total, int count, Xoshiro256& random, uint64_t largest = 0);
 
 private:
     bool PrepareFolder(QString& error);

@@ -22,7 +22,18 @@ extern "C" {
 #endif
 
 /* Results. 0 is success; -2 means a scan abandoned by its stop query, or, from the checker, a load
- * without its checksum list. Every other value is a failure whose text quillon_get_last_error_msg gives. */
+ * without its checksum list. Every other value is a failure whose text quillon_get_last_error_msg gives
+ * (for the checker, quillon_images_checker_last_error_msg).
+ *
+ * The checker's failures: QUILLON_E_INVALID_ARGUMENT a scatter path that is null, empty, not absolute or too
+ * long; QUILLON_E_CHECKSUM_LIST_INVALID a checksum list that is not well-formed or is refused as hostile XML,
+ * has a malformed entry, names an image twice or names none; QUILLON_E_SCATTER_INVALID a scatter file that
+ * is missing, unreadable or malformed (including an image name with a folder part); QUILLON_E_IMAGE_UNLISTED
+ * an image the scatter file downloads but the list does not name, which would be flashed unverified;
+ * QUILLON_E_IMAGE_MISSING a listed image that does not exist; QUILLON_E_IMAGE_UNREADABLE one that is not a
+ * regular file or cannot be opened or read; QUILLON_E_IMAGE_CHANGED one whose size changed while it was
+ * hashed; QUILLON_E_CHECKSUM_MISMATCH one whose checksum differs from the list; QUILLON_E_CANCELLED a check
+ * ended by its stop query; QUILLON_E_FAILED a check that could not run at all (no thread, no memory). */
 enum QuillonResult
 {
     QUILLON_OK = 0,
@@ -40,7 +51,13 @@ enum QuillonResult
     QUILLON_E_DEVICE = -11,
     QUILLON_E_CANCELLED = -12,
     QUILLON_E_AUTH = -13,
-    QUILLON_E_CHECKSUM_MISMATCH = -14
+    QUILLON_E_CHECKSUM_MISMATCH = -14,
+    QUILLON_E_CHECKSUM_LIST_INVALID = -15,
+    QUILLON_E_SCATTER_INVALID = -16,
+    QUILLON_E_IMAGE_UNLISTED = -17,
+    QUILLON_E_IMAGE_MISSING = -18,
+    QUILLON_E_IMAGE_UNREADABLE = -19,
+    QUILLON_E_IMAGE_CHANGED = -20
 };
 
 enum QuillonLogMode
@@ -115,8 +132,12 @@ QUILLON_API int quillon_execute_command(QuillonSession* session, const char* com
 QUILLON_API const char* quillon_get_last_error_msg(QuillonSession* session);
 
 /* The image checker (library quillcheck): verifies every image of the load against the checksum list
- * "scatter_checksum.xml" beside the scatter file. */
+ * "scatter_checksum.xml" beside the scatter file. Progress and the stop query are called on the calling
+ * thread before the call returns; progress reaches 100 once, when every image has been hashed. */
 QUILLON_API int quillon_images_checker_verify(const char* scatterPath, const CheckerCallbacks* callbacks);
+/* Why the calling thread's latest verification failed; empty after a success. The text stays valid on this
+ * thread until its next checker call; copy it at once. */
+QUILLON_API const char* quillon_images_checker_last_error_msg(void);
 
 #ifdef __cplusplus
 }

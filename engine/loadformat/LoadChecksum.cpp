@@ -1,10 +1,8 @@
 #include "LoadFormat.h"
+#include "Xxh3Stream.h"
 
 #include <QFile>
 #include <QFileInfo>
-
-#include <xxh_x86dispatch.h>
-#include <xxhash.h>
 
 #include <vector>
 
@@ -16,7 +14,7 @@ namespace loadformat {
 
 struct LoadChecksum::State
 {
-    XXH3_state_t* xxh = nullptr;
+    Xxh3Stream stream;
 };
 
 QString ChecksumText(uint64_t hash)
@@ -24,29 +22,18 @@ QString ChecksumText(uint64_t hash)
     return QStringLiteral("%1").arg(qulonglong(hash), 16, 16, QLatin1Char('0'));
 }
 
-LoadChecksum::LoadChecksum() : state(std::make_unique<State>())
-{
-    state->xxh = XXH3_createState();
-    if (state->xxh == nullptr)
-        throw std::bad_alloc();
-    XXH3_64bits_reset(state->xxh);
-}
+LoadChecksum::LoadChecksum() : state(std::make_unique<State>()) {}
 
-LoadChecksum::~LoadChecksum()
-{
-    XXH3_freeState(state->xxh);
-}
+LoadChecksum::~LoadChecksum() = default;
 
 void LoadChecksum::Update(const void* data, size_t length)
 {
-    if (length == 0)
-        return;
-    XXH3_64bits_update_dispatch(state->xxh, data, length);
+    state->stream.Update(data, length);
 }
 
 uint64_t LoadChecksum::Value() const
 {
-    return XXH3_64bits_digest(state->xxh);
+    return state->stream.Digest();
 }
 
 QString LoadChecksum::Text() const
@@ -56,9 +43,7 @@ QString LoadChecksum::Text() const
 
 QString LoadChecksum::OfBytes(const void* data, size_t length)
 {
-    // One-shot hashing of an empty buffer must not depend on the pointer, which may be null.
-    static const char empty = 0;
-    return ChecksumText(XXH3_64bits_dispatch(length == 0 ? &empty : data, length));
+    return ChecksumText(Xxh3Stream::OfBytes(data, length));
 }
 
 bool LoadChecksum::OfFile(const QString& path, QString& text, QString& error)

@@ -32,6 +32,8 @@ private Q_SLOTS:
     void generatedLoadVerifies_data();
     void generatedLoadVerifies();
     void seedDecidesTheImages();
+    void largestImageTakesItsShare_data();
+    void largestImageTakesItsShare();
     void checksumListRegeneratesWhatTheLoadHolds();
     void refusalsExitNonZeroNamingTheFile_data();
     void refusalsExitNonZeroNamingTheFile();
@@ -39,7 +41,8 @@ private Q_SLOTS:
 private:
     static Run Execute(const QString& program, const QStringList& arguments);
     static QString Tool(const QString& name);
-    QString Generate(const QString& name, const QString& size, int images, int seed);
+    QString Generate(const QString& name, const QString& size, int images, int seed,
+                     const QStringList& extra = {});
     QString WriteFile(const QString& name, const QByteArray& content);
     QTemporaryDir dir;
 };
@@ -63,13 +66,15 @@ Run ToolsTest::Execute(const QString& program, const QStringList& arguments)
     return run;
 }
 
-QString ToolsTest::Generate(const QString& name, const QString& size, int images, int seed)
+QString ToolsTest::Generate(const QString& name, const QString& size, int images, int seed,
+                            const QStringList& extra)
 {
     const QString folder = dir.filePath(name);
-    const Run run =
-        Execute(QStringLiteral("pxl_sample_load"),
-                {QStringLiteral("--out"), folder, QStringLiteral("--size"), size, QStringLiteral("--images"),
-                 QString::number(images), QStringLiteral("--seed"), QString::number(seed)});
+    const Run run = Execute(QStringLiteral("pxl_sample_load"),
+                            QStringList{QStringLiteral("--out"), folder, QStringLiteral("--size"), size,
+                                        QStringLiteral("--images"), QString::number(images),
+                                        QStringLiteral("--seed"), QString::number(seed)} +
+                                extra);
     if (run.exitStatus != QProcess::NormalExit || run.exitCode != 0) {
         qWarning("pxl_sample_load failed: %s", qPrintable(run.err));
         return QString();
@@ -187,6 +192,50 @@ void ToolsTest::seedDecidesTheImages()
     }
 }
 
+void ToolsTest::largestImageTakesItsShare_data()
+{
+    QTest::addColumn<int>("percent");
+    QTest::addColumn<int>("images");
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<QString>("largest");
+    QTest::newRow("ninety percent of six images")
+        << 90 << 6 << qint64(1024 * 1024) << QStringLiteral("system.img");
+    QTest::newRow("just over half of two images")
+        << 51 << 2 << qint64(100 * 1024) << QStringLiteral("lk.img");
+    QTest::newRow("total not a multiple of a hundred")
+        << 99 << 3 << qint64(12345) << QStringLiteral("boot.img");
+}
+
+void ToolsTest::largestImageTakesItsShare()
+{
+    QFETCH(int, percent);
+    QFETCH(int, images);
+    QFETCH(qint64, bytes);
+    QFETCH(QString, largest);
+    const QString folder =
+        Generate(QStringLiteral("largest_%1_%2").arg(percent).arg(images), QString::number(bytes), images, 9,
+                 {QStringLiteral("--largest"), QString::number(percent)});
+    QVERIFY(!folder.isEmpty());
+    QVector<ChecksumListEntry> list;
+    QString error;
+    QVERIFY2(ReadChecksumList(folder + QStringLiteral("/scatter_checksum.xml"), list, error),
+             qPrintable(error));
+    QCOMPARE(list.size(), images);
+    qint64 total = 0;
+    QSet<qint64> sizes;
+    for (const ChecksumListEntry& entry : list) {
+        const qint64 size = QFileInfo(folder + QLatin1Char('/') + entry.name).size();
+        total += size;
+        sizes.insert(size);
+        if (entry.name == largest)
+            QCOMPARE(size, bytes * percent / 100);
+        else
+            QVERIFY2(size > 0 && size < bytes * (100 - percent) / 100 + 1, qPrintable(entry.name));
+    }
+    QCOMPARE(total, bytes);
+    QCOMPARE(sizes.size(), images);
+}
+
 void ToolsTest::checksumListRegeneratesWhatTheLoadHolds()
 {
     const QString folder = Generate(QStringLiteral("regen"), QStringLiteral("1M"), 5, 3);
@@ -246,6 +295,38 @@ void ToolsTest::refusalsExitNonZeroNamingTheFile_data()
     QTest::newRow("sample: too small for the images")
         << sample << QStringList{out, QStringLiteral("x"), size, QStringLiteral("20")} << QString()
         << QByteArray() << "too small for 6 images";
+    QTest::newRow("sample: largest share of half") << sample << QStringList{out,
+                                                                            QStringLiteral("x"),
+                                                                            size,
+                                                                            QStringLiteral("1K"),
+                                                                            QStringLiteral("--largest"),
+                                                                            QStringLiteral("50")}
+                                                   << QString() << QByteArray() << "--largest \"50\"";
+    QTest::newRow("sample: largest share of all") << sample << QStringList{out,
+                                                                           QStringLiteral("x"),
+                                                                           size,
+                                                                           QStringLiteral("1K"),
+                                                                           QStringLiteral("--largest"),
+                                                                           QStringLiteral("100")}
+                                                  << QString() << QByteArray() << "--largest \"100\"";
+    QTest::newRow("sample: largest with one image") << sample
+                                                    << QStringList{out,
+                                                                   QStringLiteral("x"),
+                                                                   size,
+                                                                   QStringLiteral("1K"),
+                                                                   QStringLiteral("--images"),
+                                                                   QStringLiteral("1"),
+                                                                   QStringLiteral("--largest"),
+                                                                   QStringLiteral("90")}
+                                                    << QString() << QByteArray() << "at least two images";
+    QTest::newRow("sample: too small beside the largest image")
+        << sample << QStringList{out,
+                                 QStringLiteral("x"),
+                                 size,
+                                 QStringLiteral("100"),
+                                 QStringLiteral("--largest"),
+                                 QStringLiteral("90")}
+        << QString() << QByteArray() << "too small for 6 images";
     QTest::newRow("sample: value missing") << sample << QStringList{out, QStringLiteral("x"), size}
                                            << QString() << QByteArray() << "--size needs a value";
     // A folder below a plain file cannot be created, whoever runs the test.
