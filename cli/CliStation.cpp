@@ -126,6 +126,11 @@ bool CliStation::CheckLoad()
         return false;
     }
     loadBytes = LoadBytes(parser.GetScatterFilePath());
+    // The same check the window makes: a load whose images do not match its list is not used.
+    if (manager->VerifyChecksum() != 0) {
+        Problem(QStringLiteral("the load %1 failed its image check").arg(flashXml));
+        return false;
+    }
     return true;
 }
 

@@ -225,6 +225,9 @@ void MainWindow::SelectFlashXmlFile()
 {
     SelectFile(QStringLiteral("flash.xml"), QStringLiteral("Flash Xml File (*.xml)"), QStringLiteral("leFlashXmlPath"),
                tr("Flash XML"));
+    // Also after a cancel: the load shown must be one whose images were checked.
+    if (portManager.VerifyChecksum() != 0)
+        SetElementContent(QStringLiteral("leFlashXmlPath"), QString());
 }
 
 void MainWindow::SelectAuthFile()
@@ -243,6 +246,8 @@ void MainWindow::CheckRestoredFlashXml()
 {
     disconnect(&startupTimer, &QTimer::timeout, this, &MainWindow::CheckRestoredFlashXml);
     startupTimer.stop();
+    if (portManager.IsFlashXmlRestored() && portManager.VerifyChecksum() != 0)
+        SetElementContent(QStringLiteral("leFlashXmlPath"), QString());
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

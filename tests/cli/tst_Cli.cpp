@@ -145,6 +145,8 @@ void CliTest::initTestCase()
 {
     load = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("load")));
     bigLoad = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("bigload")), 8 * 1024 * 1024);
+    const simtest::SampleLoad unlisted = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("unlisted")));
+    QFile::remove(unlisted.folder + QStringLiteral("/scatter_checksum.xml"));
     settings = QDir::current().absoluteFilePath(QStringLiteral("station.ini"));
     QVERIFY(TestFiles::WriteFile(settings, "; the station's own file\n[DownloadSetting]\nAutoPollingEnabled=false\n"));
     simtest::WriteFarm(QStringLiteral("three.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nDevicesPerPort=3\n"));
@@ -232,6 +234,8 @@ void CliTest::badUsageIsRefusedBeforeAnySession_data()
     QTest::newRow("control character") << QStringList{"--flash-xml", "/loads/a\x01" "b.xml", "--settings", ini} << "U+0001";
     QTest::newRow("efuse not enabled") << (base + QStringList{"--scene", "efuse-write"}) << "eFuse";
     QTest::newRow("unresolvable flash xml") << QStringList{"--flash-xml", ini, "--settings", ini} << "cannot be used";
+    QTest::newRow("load fails its image check") << QStringList{"--flash-xml", QDir::current().absoluteFilePath("unlisted/flash.xml"), "--settings", ini}
+                                              << "Failed to Verify Checksum!";
     QTest::newRow("record folder is a file") << (base + QStringList{"--record", ini}) << "station record";
 }
 

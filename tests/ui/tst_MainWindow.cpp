@@ -3,6 +3,7 @@
 #include "PortTestSupport.h"
 
 #include "Utility/FileUtils.h"
+#include "common/IniSetting.h"
 #include "logging/Logger.h"
 #include "ui/MainWindow.h"
 
@@ -65,6 +66,7 @@ private Q_SLOTS:
     void bothResourcePathFormsNameOneImage();
     void autoPollingShowsThePollingLabel();
     void pickerRefusesAPathDocumentsCannotCarry();
+    void aLoadThatFailsItsImageCheckIsNotKept();
     void aboutShowsOneDialogAndClearingLogsSparesThisRun();
     void answeringNoKeepsTheWindowAndItsPorts();
     void runOnSixteenPortsShowsInTheTable();
@@ -364,6 +366,44 @@ void MainWindowTest::aboutShowsOneDialogAndClearingLogsSparesThisRun()
     window->ClearAllLogs();
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(root + QStringLiteral("/PXL_Dump_01-01-2020-00-00-00")), 20000);
     QVERIFY(QFileInfo(current + QStringLiteral("/Praxilo_TOOL.log")).isFile());
+}
+
+void MainWindowTest::aLoadThatFailsItsImageCheckIsNotKept()
+{
+    const simtest::SampleLoad unlisted = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("unlisted")));
+    QVERIFY(QFile::remove(unlisted.folder + QStringLiteral("/scatter_checksum.xml")));
+    const QString critical =
+        QStringLiteral("Critical|Failed to Verify Checksum!\nPlease Regenerate scatter_checksum.xml File");
+
+    // Cancelling the picker still checks the load shown.
+    auto window = NewWindow();
+    window->SetFileDialog([](QWidget*, const QString&, const QString&) { return QString(); });
+    prompt.told.clear();
+    window->SetElementContent(QStringLiteral("leFlashXmlPath"), load.flashXmlPath);
+    window->SelectFlashXmlFile();
+    QString content;
+    window->GetElementContent(QStringLiteral("leFlashXmlPath"), content);
+    QCOMPARE(content, load.flashXmlPath);
+    QVERIFY(prompt.told.isEmpty());
+    window->SetElementContent(QStringLiteral("leFlashXmlPath"), unlisted.flashXmlPath);
+    window->SelectFlashXmlFile();
+    window->GetElementContent(QStringLiteral("leFlashXmlPath"), content);
+    QCOMPARE(content, QString());
+    QCOMPARE(prompt.told, QStringList{critical});
+    window.reset();
+
+    // A load restored from the settings file is checked once, shortly after start.
+    QFile::remove(QStringLiteral("pxl_setting.ini"));
+    IniSetting(QStringLiteral("pxl_setting.ini"), QStringLiteral("Files"), QStringLiteral("FlashXMLFile"))
+        .WriteString(unlisted.flashXmlPath);
+    prompt.told.clear();
+    auto restored = std::make_unique<MainWindow>();
+    restored->SetOperatorPrompt(&prompt);
+    restored->GetElementContent(QStringLiteral("leFlashXmlPath"), content);
+    QCOMPARE(content, unlisted.flashXmlPath);
+    QTRY_VERIFY_WITH_TIMEOUT(prompt.told.contains(critical), 10000);
+    restored->GetElementContent(QStringLiteral("leFlashXmlPath"), content);
+    QCOMPARE(content, QString());
 }
 
 void MainWindowTest::answeringNoKeepsTheWindowAndItsPorts()
