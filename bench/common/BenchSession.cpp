@@ -24,6 +24,7 @@ struct Documents
 {
     QByteArray flashXml;
     QByteArray daSetting;
+    QByteArray slaQuery; // the session asks every device whether it demands authentication
     QList<QByteArray> commands;
 };
 
@@ -37,6 +38,7 @@ bool BareSession(const Documents& documents)
               quillon_connect_device(session, description, "115200@", "", "", nullptr) == 0 &&
               quillon_enter_mode(session, "FLASH-MODE-DA", documents.flashXml.constData(),
                                  documents.daSetting.constData(), nullptr) == 0;
+    ok = ok && quillon_execute_command(session, documents.slaQuery.constData(), nullptr) == 0;
     for (const QByteArray& command : documents.commands)
         ok = ok && quillon_execute_command(session, command.constData(), nullptr) == 0;
     if (session != nullptr)
@@ -70,7 +72,8 @@ int main(int argc, char** argv)
     RuntimeParameters parameters;
     parameters.checksumLevel = 1;
     generator.SetRuntimeParameters(parameters);
-    Documents documents{load.flashXmlPath.toUtf8(), generator.GetRuntimeParameterCmdString().toUtf8(), {}};
+    Documents documents{load.flashXmlPath.toUtf8(), generator.GetRuntimeParameterCmdString().toUtf8(),
+                        generator.GetSysPropertyCmdString(QStringLiteral("DA.SLA")).toUtf8(), {}};
     const QString scatter = QDir::toNativeSeparators(load.folder + QStringLiteral("/load_scatter.txt"));
     for (const QString& command : {generator.GetEraseFlashCmdString(), generator.GetFlashAllCmdString(scatter),
                                    generator.GetRebootCmdString(false)})
