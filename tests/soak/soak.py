@@ -21,6 +21,9 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import soak_check  # noqa: E402
 
 
+MARGIN = 3
+
+
 def now():
     return datetime.datetime.now(datetime.timezone.utc).strftime("%Y-%m-%dT%H:%M:%S.%f")[:-3] + "Z"
 
@@ -72,11 +75,14 @@ class Run:
                 self.records += 1
                 row = event["row"]
                 self.ok[row] += event["result"] == "OK"
-                # A row that reached its count ends its worker, so later samples would not compare like with like.
-                self.steady = self.steady and self.ok[row] < self.result["devices"]
+                # A row that reaches its count ends its worker, and its last records may still be on their way
+                # here, so sampling stops while every row still has a few devices to go.
+                self.steady = self.steady and self.ok[row] < self.result["devices"] - MARGIN
                 # The first sample waits until every row has finished an attempt, so start-up allocations are done.
                 self.seen.add(row)
                 measured = sample(self.process.pid, self.args.work) if self.steady else None
+                if measured and self.args.ignore_memory:
+                    del measured["rssKiB"]
                 if measured and len(self.seen) == len(self.ok):
                     self.result.setdefault("first", measured)
                     self.result["last"] = measured
@@ -138,6 +144,8 @@ def main(argv=None):
     parser.add_argument("--interrupts", type=int, default=1, help="runs ended by SIGINT and restarted")
     parser.add_argument("--kills", type=int, default=1, help="runs ended by SIGKILL and restarted")
     parser.add_argument("--limit", type=float, default=900, help="seconds any one run may take")
+    parser.add_argument("--ignore-memory", action="store_true",
+                        help="leave resident memory out (a sanitizer's shadow memory grows with every new address)")
     args = parser.parse_args(argv)
     args.out, args.work = os.path.abspath(args.out), os.path.abspath(args.work)
     env = prepare(args)
@@ -162,6 +170,11 @@ def main(argv=None):
         expected = {None: (0, 1), "interrupt": (130,), "kill": (-signal.SIGKILL,)}[ending]
         if result["exitCode"] not in expected:
             print(f"run {len(runs)} ended with {result['exitCode']}, expected {expected}", file=sys.stderr)
+            with open(os.path.join(args.work, "cli-stderr.log"), errors="replace") as errors:
+                lines = errors.read().splitlines()
+            reports = [i for i, line in enumerate(lines) if "Sanitizer" in line]
+            first = reports[0] if reports else max(0, len(lines) - 40)
+            print("\n".join(lines[first:first + 80]), file=sys.stderr)
             return 1
     with open(os.path.join(args.work, "runs.json"), "w") as out:
         json.dump(runs, out, indent=1)

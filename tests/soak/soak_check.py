@@ -210,7 +210,7 @@ class Checker:
             for key in ("threads", "files"):
                 if first[key] != last[key]:
                     self.mismatch(f"run {index + 1}: {key} {first[key]} at its first device, {last[key]} at its last")
-            if last["rssKiB"] >= first["rssKiB"] * 1.10:
+            if "rssKiB" in first and last["rssKiB"] >= first["rssKiB"] * 1.10:
                 self.mismatch(f"run {index + 1}: resident memory grew from {first['rssKiB']} to {last['rssKiB']} KiB")
 
     def run(self):
