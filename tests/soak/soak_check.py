@@ -239,7 +239,7 @@ def report(devices, records, segments, mismatches, out):
     print(f"records: OK {results['OK']}, FAIL {results['FAIL']}, CANL {results['CANL']}", file=out)
     print(f"runs: {len(segments)} ({sum(1 for s in segments if s.get('interrupted'))} interrupted, "
           f"{sum(1 for s in segments if s.get('killed'))} killed)", file=out)
-    print(f"wall time: {wall:.1f} s, {written * 3600 / wall if wall > 0 else 0:.0f} devices per hour", file=out)
+    print(f"wall time: {wall:.1f} s, {results['OK'] * 3600 / wall if wall > 0 else 0:.0f} good devices per hour", file=out)
     for text in mismatches[:50]:
         print("MISMATCH " + text, file=out)
     print(f"mismatches: {len(mismatches)}", file=out)
