@@ -58,6 +58,7 @@ bool CliStation::Prepare()
     manager = std::make_unique<PortManager>();
     frontEnd = std::make_unique<HeadlessFrontEnd>(*manager);
     frontEnd->askAnswer = true;
+    frontEnd->keepHistory = false;
     frontEnd->onPrompt = [this](OperatorPrompt::Kind kind, const QString& title, const QString& text) {
         Problem(QStringLiteral("%1: %2").arg(title, text));
         // A load that failed its check cannot be used.

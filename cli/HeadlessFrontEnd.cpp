@@ -9,39 +9,39 @@ HeadlessFrontEnd::HeadlessFrontEnd(PortManager& manager)
     manager.SetOperatorPrompt(this);
     connect(&manager, &PortManager::SigSetMWElementContent, this, [this](QString name, QString content) {
         contents[name] = content;
-        history << QStringLiteral("content %1 %2").arg(name, content);
+        Remember(QStringLiteral("content %1 %2").arg(name, content));
     });
     connect(&manager, &PortManager::SigSetMWElementEnabled, this, [this](QString name, bool isEnabled) {
         enabled[name] = isEnabled;
-        history << QStringLiteral("enabled %1 %2").arg(name).arg(isEnabled ? 1 : 0);
+        Remember(QStringLiteral("enabled %1 %2").arg(name).arg(isEnabled ? 1 : 0));
     });
     connect(&manager, &PortManager::SigSetMWElementCheck, this, [this](QString name, bool isChecked) {
         checks[name] = isChecked;
-        history << QStringLiteral("check %1 %2").arg(name).arg(isChecked ? 1 : 0);
+        Remember(QStringLiteral("check %1 %2").arg(name).arg(isChecked ? 1 : 0));
     });
     connect(&manager, &PortManager::SigSetMWTableWidgetItemContext, this,
             [this](QString, int row, int column, QString context) {
                 cells[{row, column}] = context;
-                history << QStringLiteral("cell %1 %2 %3").arg(row).arg(column).arg(context);
+                Remember(QStringLiteral("cell %1 %2 %3").arg(row).arg(column).arg(context));
                 if (column == 1 || column == 7)
                     Q_EMIT RowChanged(row);
             });
     connect(&manager, &PortManager::SigSetMWTableWidgetItemState, this,
             [this](QString, int row, int column, bool isEnabled) {
                 cellEnabled[{row, column}] = isEnabled;
-                history << QStringLiteral("state %1 %2 %3").arg(row).arg(column).arg(isEnabled ? 1 : 0);
+                Remember(QStringLiteral("state %1 %2 %3").arg(row).arg(column).arg(isEnabled ? 1 : 0));
             });
     connect(&manager, &PortManager::SigSetMWTableWidgetItemIcon, this,
             [this](QString, int row, int column, QString iconPath) {
                 icons[{row, column}] = iconPath;
-                history << QStringLiteral("icon %1 %2 %3").arg(row).arg(column).arg(iconPath);
+                Remember(QStringLiteral("icon %1 %2 %3").arg(row).arg(column).arg(iconPath));
             });
     connect(&manager, &PortManager::SigSetMWPortSelectState, this, [this](uint portIndex, int state) {
         if (portIndex < rowSelected.size())
             rowSelected[portIndex] = state != 0;
-        history << QStringLiteral("select %1 %2").arg(portIndex).arg(state);
+        Remember(QStringLiteral("select %1 %2").arg(portIndex).arg(state));
     });
-    connect(&manager, &PortManager::SigHideEFUSEButton, this, [this] { history << QStringLiteral("hide rbEFUSEWrite"); });
+    connect(&manager, &PortManager::SigHideEFUSEButton, this, [this] { Remember(QStringLiteral("hide rbEFUSEWrite")); });
     connect(&manager, &PortManager::SigSetMWPortProgressStatus, this, [this](uint comportIndex, uint percent) {
         if (comportIndex < rowProgress.size())
             rowProgress[comportIndex] = static_cast<int>(percent);
@@ -110,6 +110,12 @@ QString HeadlessFrontEnd::Cell(int row, int column) const { return cells.value({
 QString HeadlessFrontEnd::Icon(int row, int column) const { return icons.value({row, column}); }
 bool HeadlessFrontEnd::CellEnabled(int row, int column) const { return cellEnabled.value({row, column}, true); }
 int HeadlessFrontEnd::RowProgress(int row) const { return rowProgress.at(static_cast<size_t>(row)); }
+
+void HeadlessFrontEnd::Remember(const QString& change)
+{
+    if (keepHistory)
+        history << change;
+}
 
 QStringList HeadlessFrontEnd::HistoryOfRow(int row) const
 {

@@ -50,11 +50,16 @@ public:
 
     // Every applied change, oldest first, e.g. "cell 3 1 RUN", "content lblPollingTimes Polling Times: 2".
     QStringList history;
+    // Off for a run that lasts a shift: the history grows with every progress step and nothing reads it there.
+    bool keepHistory = true;
     QStringList HistoryOfRow(int row) const;
     QStringList ContentHistory(const QString& name) const;
     bool ControlsEnabled() const;
 
     int getsOffThread = 0;
+
+private:
+    void Remember(const QString& change);
 
 Q_SIGNALS:
     // A row's status (column 1) or message (column 7) changed.

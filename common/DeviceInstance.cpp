@@ -143,7 +143,9 @@ void DeviceInstance::Start()
     status = PortStatus::RUN;
     {
         std::lock_guard<std::mutex> guard(stateLock);
-        stages.clear();
+        // A fresh vector, not clear(): clear() writes into the block the last record's copy shared once that
+        // copy is released inside Qt, where ThreadSanitizer cannot see the release, and reports a race.
+        stages = SessionStages();
         foundDescription.clear();
     }
     const auto slaChallenge = SlaLibrary::Resolve<SLA_Challenge_Fn>("SLA_Challenge");

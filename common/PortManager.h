@@ -148,7 +148,8 @@ private:
     void StopWorkersForExit();
     void RestoreChannelTable();
     QString RestoredPath(const QString& group, const QString& key, const QString& field) const;
-    void EndScanPass();
+    // Invoked by name from the scan thread, so the queued call carries no functor object of ours across threads.
+    Q_INVOKABLE void EndScanPass();
     bool AnyPortBusy() const;
     void Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text);
     bool Ask(const QString& title, const QString& text);

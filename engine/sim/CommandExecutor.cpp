@@ -42,6 +42,11 @@ Status RequiredMemory(const CommandDocument& command, const QString& key, Memory
 
 Status CommandExecutor::Execute(const CommandDocument& command)
 {
+    return context.Outcome(QStringLiteral("command"), command.Name(), Run(command));
+}
+
+Status CommandExecutor::Run(const CommandDocument& command)
+{
     namespace N = CommandNames;
     const QString& name = command.Name();
     if (!N::IsSupported(name))
@@ -52,9 +57,7 @@ Status CommandExecutor::Execute(const CommandDocument& command)
         return Status::Fail(QUILLON_E_DEVICE,
                             QStringLiteral("Device on %1 is no longer connected").arg(context.PortName()));
     }
-    const PortSettings& settings = context.Settings();
-    if (settings.fault.Fails(Stage::Command, session.device.deviceNumber) &&
-        settings.fault.failCommand == name)
+    if (session.fault.Fails(Stage::Command, session.device.deviceNumber) && session.fault.failCommand == name)
         return Status::Fail(QUILLON_E_DEVICE,
                             QStringLiteral("Device on %1 failed %2").arg(context.PortName(), name));
     if (const Status refused = SlaGate::Permits(context, name); !refused.Ok())

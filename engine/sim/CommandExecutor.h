@@ -16,6 +16,7 @@ public:
     Status Execute(const CommandDocument& command);
 
 private:
+    Status Run(const CommandDocument& command);
     Status EraseFlash(const CommandDocument& command);
     Status Flash(const CommandDocument& command, bool update);
     Status WriteFeedback(const CommandDocument& command);

@@ -52,7 +52,9 @@ DeviceSlot::Event DeviceSlot::Fire(TimePoint now)
         present = true;
         claimed = false;
         leaveOnRelease = false;
+        failedSessions = 0;
         ++deviceNumber;
+        fault = settings.fault;
         reenumerateAt = now + clock.ScaledAtLeast(settings.reenumerateMs, kMinReenumerate);
         return Event::Arrival;
     }
@@ -68,14 +70,25 @@ void DeviceSlot::Claim()
     claimed = true;
 }
 
-void DeviceSlot::Release(TimePoint now)
+void DeviceSlot::Identify(quint64 number, const FaultPlan& plan)
+{
+    farmNumber = number;
+    fault = plan;
+}
+
+DeviceSlot::Departure DeviceSlot::Release(TimePoint now, bool failed, int swapFailedAfter)
 {
     claimed = false;
     if (leaveOnRelease) {
         Depart(now);
-        return;
+        return Departure::Rebooted;
+    }
+    if (failed && swapFailedAfter > 0 && ++failedSessions >= swapFailedAfter) {
+        Depart(now);
+        return Departure::Swapped;
     }
     reenumerateAt = now + clock.ScaledAtLeast(settings.reenumerateMs, kMinReenumerate);
+    return Departure::Stays;
 }
 
 void DeviceSlot::Depart(TimePoint now)
@@ -83,6 +96,7 @@ void DeviceSlot::Depart(TimePoint now)
     present = false;
     claimed = false;
     leaveOnRelease = false;
+    failedSessions = 0;
     const bool more = settings.devicesPerPort == 0 || deviceNumber < quint64(settings.devicesPerPort);
     if (more && !settings.fault.absent)
         ScheduleArrival(now + clock.Scaled(settings.swapMs));

@@ -16,6 +16,7 @@ struct DeviceRef
 {
     int port = -1;
     quint64 deviceNumber = 0;
+    quint64 farmNumber = 0; // the farm's own count over all ports, as its ledger names the device
 
     bool Valid() const { return port >= 0 && deviceNumber > 0; }
 };
@@ -30,6 +31,13 @@ public:
         Reenumeration
     };
 
+    enum class Departure
+    {
+        Stays,
+        Rebooted,
+        Swapped
+    };
+
     DeviceSlot(int index, int com, const PortSettings& settings, const FarmClock& clock, TimePoint farmStart);
 
     int Index() const { return index; }
@@ -42,6 +50,10 @@ public:
     bool Claimed() const { return claimed; }
     bool Free() const { return present && !claimed; }
     quint64 DeviceNumber() const { return deviceNumber; }
+    quint64 FarmNumber() const { return farmNumber; }
+    const FaultPlan& Fault() const { return fault; }
+    // Gives the device that just arrived its farm-wide number and its own fault.
+    void Identify(quint64 number, const FaultPlan& plan);
     bool Holds(const DeviceRef& ref) const { return present && ref.deviceNumber == deviceNumber; }
 
     // The time of the next arrival or re-enumeration; false when nothing is pending.
@@ -50,7 +62,8 @@ public:
     Event Fire(TimePoint now);
 
     void Claim();
-    void Release(TimePoint now);
+    // A failed session counts towards the device being taken away after swapFailedAfter of them.
+    Departure Release(TimePoint now, bool failed, int swapFailedAfter);
     void Depart(TimePoint now);
     void LeaveOnRelease() { leaveOnRelease = true; }
 
@@ -69,6 +82,9 @@ private:
     bool leaveOnRelease = false;
     bool arrivalPending = false;
     quint64 deviceNumber = 0;
+    quint64 farmNumber = 0;
+    FaultPlan fault;
+    int failedSessions = 0;
     TimePoint arrivalAt;
     TimePoint reenumerateAt;
 };

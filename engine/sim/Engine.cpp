@@ -94,6 +94,11 @@ Status Engine::Startup()
             return Status::Fail(QUILLON_E_FAILED, error);
         }
         farm = std::make_shared<Farm>(config);
+        if (!farm->StartError().isEmpty()) {
+            configError = farm->StartError();
+            farm.reset();
+            return Status::Fail(QUILLON_E_FAILED, configError);
+        }
     }
     started = true;
     return Status::Success();
@@ -129,6 +134,10 @@ Status Engine::Configure(const char* iniPath)
             configError.clear();
             if (started)
                 farm = std::make_shared<Farm>(config);
+            if (farm && !farm->StartError().isEmpty()) {
+                error = farm->StartError();
+                farm.reset();
+            }
         }
         if (!error.isEmpty()) {
             configError = error;

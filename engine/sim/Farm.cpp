@@ -1,11 +1,21 @@
 #include "Farm.h"
 
+#include "SeededFault.h"
+
 #include <algorithm>
 
 namespace quillonsim {
 
 Farm::Farm(const FarmConfig& farmConfig) : config(farmConfig), clock(farmConfig.timeScale)
 {
+    if (ledger.Open(config.ledger, startError)) {
+        farmDevices = ledger.LastDevice();
+        ledger.Write({{QStringLiteral("event"), QStringLiteral("start")},
+                      {QStringLiteral("ports"), config.ports},
+                      {QStringLiteral("faultRate"), config.faultRate},
+                      {QStringLiteral("faultSeed"), config.faultSeed},
+                      {QStringLiteral("swapFailedAfter"), config.swapFailedAfter}});
+    }
     const TimePoint start = FarmClock::Now();
     slots.reserve(size_t(config.ports));
     for (int i = 0; i < config.ports; ++i) {
@@ -18,9 +28,37 @@ void Farm::Shutdown()
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        shutdown.store(true, std::memory_order_release);
+        if (!shutdown.exchange(true, std::memory_order_acq_rel))
+            ledger.Write({{QStringLiteral("event"), QStringLiteral("stop")}});
     }
     changed.notify_all();
+}
+
+void Farm::Note(const DeviceRef& device, const QString& event, QJsonObject fields)
+{
+    if (!ledger.Active())
+        return;
+    fields.insert(QStringLiteral("event"), event);
+    fields.insert(QStringLiteral("port"), PortNameOf(device));
+    fields.insert(QStringLiteral("device"), double(device.farmNumber));
+    ledger.Write(fields);
+}
+
+void Farm::NoteArrivalLocked(DeviceSlot& slot)
+{
+    FaultPlan plan = slot.Fault();
+    QString kind = SeededFault::KindOf(plan, slot.DeviceNumber());
+    if (config.faultRate > 0)
+        SeededFault::Pick(config.faultSeed, config.faultRate, farmDevices + 1, plan, kind);
+    slot.Identify(++farmDevices, plan);
+    Note({slot.Index(), slot.DeviceNumber(), slot.FarmNumber()}, QStringLiteral("arrival"),
+         {{QStringLiteral("fault"), kind.isEmpty() ? QStringLiteral("none") : kind}});
+}
+
+void Farm::NoteDepartureLocked(const DeviceSlot& slot, const QString& reason)
+{
+    Note({slot.Index(), slot.DeviceNumber(), slot.FarmNumber()}, QStringLiteral("departure"),
+         {{QStringLiteral("reason"), reason}});
 }
 
 QString Farm::PortNameOf(const DeviceRef& device) const
@@ -47,7 +85,10 @@ void Farm::AdvanceLocked(TimePoint now)
     bool any = false;
     for (const Due& event : due) {
         DeviceSlot& slot = slots[size_t(event.port)];
-        if (slot.Fire(now) != DeviceSlot::Event::None) {
+        const DeviceSlot::Event fired = slot.Fire(now);
+        if (fired == DeviceSlot::Event::Arrival)
+            NoteArrivalLocked(slot);
+        if (fired != DeviceSlot::Event::None) {
             arrivals.Push({slot.Index(), slot.DeviceNumber()});
             any = true;
         }
@@ -158,7 +199,7 @@ Status Farm::Scan(const ScanTarget& target, unsigned int timeoutMs, const StopQu
         const DeviceSlot& slot = slots[size_t(port)];
         device = {port, slot.DeviceNumber()};
         description = slot.Description();
-        fault = slot.Settings().fault;
+        fault = slot.Fault();
         return true;
     });
     switch (end) {
@@ -190,7 +231,7 @@ Status Farm::Scan(const ScanTarget& target, unsigned int timeoutMs, const StopQu
     return Status::Success();
 }
 
-Status Farm::Claim(const QByteArray& description, DeviceRef& device)
+Status Farm::Claim(const QByteArray& description, DeviceRef& device, FaultPlan& fault)
 {
     std::lock_guard<std::mutex> lock(mutex);
     AdvanceLocked(FarmClock::Now());
@@ -203,7 +244,8 @@ Status Farm::Claim(const QByteArray& description, DeviceRef& device)
             return Status::Fail(QUILLON_E_DEVICE_BUSY,
                                 QStringLiteral("Cannot connect on %1: device in use").arg(slot.PortName()));
         slot.Claim();
-        device = {slot.Index(), slot.DeviceNumber()};
+        device = {slot.Index(), slot.DeviceNumber(), slot.FarmNumber()};
+        fault = slot.Fault();
         return Status::Success();
     }
     return Status::Fail(
@@ -219,12 +261,24 @@ DeviceSlot* Farm::SlotFor(const DeviceRef& device)
     return slot.Holds(device) ? &slot : nullptr;
 }
 
-void Farm::Release(const DeviceRef& device)
+void Farm::Release(const DeviceRef& device, bool failed)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (DeviceSlot* slot = SlotFor(device); slot != nullptr && slot->Claimed())
-            slot->Release(FarmClock::Now());
+        DeviceSlot* slot = SlotFor(device);
+        if (slot == nullptr || !slot->Claimed())
+            return;
+        Note(device, QStringLiteral("release"), {{QStringLiteral("failed"), failed}});
+        switch (slot->Release(FarmClock::Now(), failed, config.swapFailedAfter)) {
+        case DeviceSlot::Departure::Rebooted:
+            NoteDepartureLocked(*slot, QStringLiteral("rebooted"));
+            break;
+        case DeviceSlot::Departure::Swapped:
+            NoteDepartureLocked(*slot, QStringLiteral("swapped"));
+            break;
+        case DeviceSlot::Departure::Stays:
+            break;
+        }
     }
     changed.notify_all();
 }
@@ -233,8 +287,10 @@ void Farm::DropOff(const DeviceRef& device)
 {
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (DeviceSlot* slot = SlotFor(device))
+        if (DeviceSlot* slot = SlotFor(device)) {
+            NoteDepartureLocked(*slot, QStringLiteral("dropped"));
             slot->Depart(FarmClock::Now());
+        }
     }
     changed.notify_all();
 }

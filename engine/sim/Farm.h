@@ -6,6 +6,7 @@
 #include "DeviceSlot.h"
 #include "FarmClock.h"
 #include "FarmConfig.h"
+#include "FarmLedger.h"
 #include "ScanTarget.h"
 #include "SessionRegistry.h"
 #include "Status.h"
@@ -46,9 +47,10 @@ public:
     // Waits for a device as the target says; on success description holds the port description.
     Status Scan(const ScanTarget& target, unsigned int timeoutMs, const StopQuery& stop,
                 QByteArray& description);
-    // Claims the free device that the description names.
-    Status Claim(const QByteArray& description, DeviceRef& device);
-    void Release(const DeviceRef& device);
+    // Claims the free device that the description names, with the fault that device has.
+    Status Claim(const QByteArray& description, DeviceRef& device, FaultPlan& fault);
+    // A failed session counts towards the device being taken away (SwapFailedAfter).
+    void Release(const DeviceRef& device, bool failed);
     // The device leaves its port at once, as when it drops off the bus during a download.
     void DropOff(const DeviceRef& device);
     // The device leaves its port when its session releases it.
@@ -58,6 +60,10 @@ public:
     QString PortNameOf(const DeviceRef& device) const;
     // The longest description any port gives, without its terminating zero.
     int MaxDescriptionLength() const { return maxDescriptionLength; }
+    // Empty unless the ledger the configuration names cannot be written.
+    const QString& StartError() const { return startError; }
+    // Adds a line about the device to the ledger, if there is one.
+    void Note(const DeviceRef& device, const QString& event, QJsonObject fields);
 
     // Waits until ready (checked under the lock) returns true, the deadline passes, the stop query answers
     // or the farm shuts down. The stop query and tick run without the lock, at least every 20 ms.
@@ -71,6 +77,8 @@ private:
     TimePoint NextEventLocked(TimePoint fallback) const;
     bool FindCandidateLocked(const ScanTarget& target, int& port);
     DeviceSlot* SlotFor(const DeviceRef& device);
+    void NoteArrivalLocked(DeviceSlot& slot);
+    void NoteDepartureLocked(const DeviceSlot& slot, const QString& reason);
 
     FarmConfig config;
     FarmClock clock;
@@ -81,6 +89,9 @@ private:
     std::vector<DeviceSlot> slots;
     ArrivalQueue arrivals;
     int maxDescriptionLength = 0;
+    FarmLedger ledger;
+    QString startError;
+    quint64 farmDevices = 0; // guarded by mutex
 };
 
 } // namespace quillonsim

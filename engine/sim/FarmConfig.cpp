@@ -3,6 +3,8 @@
 #include "CommandNames.h"
 #include "IniFile.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QRegularExpression>
 
 #include <cmath>
@@ -120,6 +122,15 @@ public:
         return true;
     }
 
+    bool FileInExistingFolder(QString& out, QString& error) const
+    {
+        const QFileInfo info(entry.value);
+        if (entry.value.isEmpty() || info.isDir() || !info.absoluteDir().exists())
+            return Fail(QStringLiteral("a file in an existing folder"), error);
+        out = info.absoluteFilePath();
+        return true;
+    }
+
     const IniEntry& Entry() const { return entry; }
 
 private:
@@ -208,7 +219,9 @@ bool ApplyPortKey(const KeyReader& reader, PortSettings& port, QString& error)
 bool IsFarmOnly(const QString& key)
 {
     return key == QLatin1String("Ports") || key == QLatin1String("FirstCom") ||
-           key == QLatin1String("TimeScale") || key == QLatin1String("RefuseSessions");
+           key == QLatin1String("TimeScale") || key == QLatin1String("RefuseSessions") ||
+           key == QLatin1String("Ledger") || key == QLatin1String("FaultRate") ||
+           key == QLatin1String("FaultSeed") || key == QLatin1String("SwapFailedAfter");
 }
 
 } // namespace
@@ -250,6 +263,14 @@ bool FarmConfig::Load(const QString& path, FarmConfig& out, QString& error)
                 ok = reader.Number(0, 1000, config.timeScale, error);
             else if (entry.key == QLatin1String("RefuseSessions"))
                 ok = reader.Flag(config.refuseSessions, error);
+            else if (entry.key == QLatin1String("Ledger"))
+                ok = reader.FileInExistingFolder(config.ledger, error);
+            else if (entry.key == QLatin1String("FaultRate"))
+                ok = reader.Number(0, 1, config.faultRate, error);
+            else if (entry.key == QLatin1String("FaultSeed"))
+                ok = reader.Integer(0, 2147483647, config.faultSeed, error);
+            else if (entry.key == QLatin1String("SwapFailedAfter"))
+                ok = reader.Integer(0, 1000000, config.swapFailedAfter, error);
             else
                 ok = ApplyPortKey(reader, common, error);
             if (!ok)

@@ -73,6 +73,10 @@ struct FarmConfig
     int firstCom = 3;
     double timeScale = 1.0;
     bool refuseSessions = false;
+    QString ledger;                 // the farm's JSON-lines account of what it did; empty: none
+    double faultRate = 0;           // share of devices that get a seeded fault
+    int faultSeed = 0;              // the same seed gives the same device the same fault
+    int swapFailedAfter = 0;        // a device leaves after this many failed sessions; 0: never
     std::vector<PortSettings> port; // one entry per port, overrides applied
 
     static FarmConfig Defaults();

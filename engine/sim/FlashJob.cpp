@@ -4,6 +4,7 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonObject>
 
 #include <algorithm>
 
@@ -35,18 +36,52 @@ Status FlashJob::Run(const QString& scatterPath)
     const double scale = context.TheFarm().Clock().Scale();
     if (settings.linkMBps > 0 && scale > 0)
         bytesPerSecond = settings.linkMBps * 1.0e6 / scale;
-    if (settings.fault.Fails(Stage::Transfer, context.TheSession().device.deviceNumber))
-        dropPercent = settings.fault.failPercent;
+    const FaultPlan& fault = context.TheSession().fault;
+    if (fault.Fails(Stage::Transfer, context.TheSession().device.deviceNumber))
+        dropPercent = fault.failPercent;
+    ReadExpectedChecksums(scatterPath);
     started = FarmClock::Now();
     context.Progress().Report(0, 0, QStringLiteral("Downloading"));
     for (const Image& image : images) {
         stageText = QStringLiteral("Downloading %1").arg(image.name);
         const Status status = StreamImage(image);
-        if (!status.Ok())
+        if (!status.Ok()) {
+            NoteImage(image, false, QString());
             return status;
+        }
     }
     context.Progress().Report(100, done, QStringLiteral("Download done"));
     return Status::Success();
+}
+
+void FlashJob::ReadExpectedChecksums(const QString& scatterPath)
+{
+    if (!context.TheFarm().Config().ledger.isEmpty()) {
+        QVector<loadformat::ChecksumListEntry> entries;
+        QString error;
+        if (loadformat::ReadChecksumList(loadformat::ChecksumListPath(scatterPath), entries, error)) {
+            for (const loadformat::ChecksumListEntry& entry : entries)
+                expected.insert(entry.name, entry.checksum);
+        }
+    }
+}
+
+void FlashJob::NoteImage(const Image& image, bool whole, const QString& checksum)
+{
+    Session& session = context.TheSession();
+    const auto listed = expected.constFind(image.name);
+    // Against the load's own list, so the ledger says what the device really holds.
+    const QJsonValue matches = !whole                          ? QJsonValue(false)
+                               : listed == expected.constEnd() ? QJsonValue()
+                                                               : QJsonValue(*listed == checksum);
+    if (whole && matches == QJsonValue(false))
+        session.failed = true;
+    context.TheFarm().Note(session.device, QStringLiteral("image"),
+                           {{QStringLiteral("image"), image.name},
+                            {QStringLiteral("session"), double(session.Id())},
+                            {QStringLiteral("whole"), whole},
+                            {QStringLiteral("checksum"), checksum},
+                            {QStringLiteral("checksumMatches"), matches}});
 }
 
 Status FlashJob::AfterChunk(qint64 length)
@@ -94,8 +129,9 @@ Status FlashJob::StreamImage(const Image& image)
     posix_fadvise(file.handle(), 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif
     loadformat::LoadChecksum sum;
-    bool corrupt = !context.Settings().fault.corruptImage.isEmpty() &&
-                   context.Settings().fault.corruptImage == image.name;
+    const QString& corruptImage = context.TheSession().fault.corruptImage;
+    bool corrupt =
+        corruptImage == QLatin1String("*") || (!corruptImage.isEmpty() && corruptImage == image.name);
     if (image.size == 0) {
         const uchar damaged = 0x5a;
         if (corrupt)
@@ -122,6 +158,7 @@ Status FlashJob::StreamImage(const Image& image)
         offset += length;
     }
     context.TheSession().AddDownloaded({image.path, sum.Text(), image.partition});
+    NoteImage(image, true, sum.Text());
     return Status::Success();
 }
 

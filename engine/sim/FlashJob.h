@@ -6,6 +6,7 @@
 
 #include "LoadFormat.h"
 
+#include <QHash>
 #include <QString>
 
 #include <vector>
@@ -31,6 +32,8 @@ private:
     };
 
     Status StreamImage(const Image& image);
+    void ReadExpectedChecksums(const QString& scatterPath);
+    void NoteImage(const Image& image, bool whole, const QString& checksum);
     Status AfterChunk(qint64 length);
     Status Receive(const uchar* data, qint64 length, loadformat::LoadChecksum& sum);
 
@@ -41,6 +44,7 @@ private:
     double bytesPerSecond = 0; // 0: as fast as the host reads
     int dropPercent = -1;
     QString stageText;
+    QHash<QString, QString> expected; // image name to the load's checksum, read only for the ledger
     std::vector<uchar> buffer; // one chunk, reused for every image
 };
 

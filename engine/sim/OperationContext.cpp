@@ -1,5 +1,7 @@
 #include "OperationContext.h"
 
+#include <QJsonObject>
+
 namespace quillonsim {
 
 OperationContext::OperationContext(Farm& farm, Session& session, const OperationCallbacks* callbacks)
@@ -22,6 +24,23 @@ Status OperationContext::Interrupted(Farm::WaitEnd end)
         break;
     }
     return Status::Success();
+}
+
+Status OperationContext::Outcome(const QString& event, const QString& name, const Status& status)
+{
+    const bool stopped = status.code == QUILLON_E_CANCELLED || status.code == QUILLON_E_STOPPED ||
+                         status.code == QUILLON_E_NOT_STARTED;
+    if (!status.Ok() && !stopped)
+        session.failed = true;
+    const QString result = status.Ok() ? QStringLiteral("ok")
+                           : stopped   ? QStringLiteral("cancelled")
+                                       : QStringLiteral("failed");
+    QJsonObject fields{
+        {event, name}, {QStringLiteral("result"), result}, {QStringLiteral("session"), double(session.Id())}};
+    if (!status.Ok())
+        fields.insert(QStringLiteral("error"), status.message);
+    farm.Note(session.device, event, fields);
+    return status;
 }
 
 Status OperationContext::CheckCancelled()

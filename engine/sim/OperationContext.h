@@ -31,6 +31,10 @@ public:
     // Between chunks of work: the caller's stop query and the engine's shutdown.
     Status CheckCancelled();
 
+    // Puts a stage's or a command's outcome on the farm's ledger and marks the session failed when the
+    // device, not a stop, ended it; returns the status unchanged.
+    Status Outcome(const QString& event, const QString& name, const Status& status);
+
     static QString CancelledText() { return QStringLiteral("Operation cancelled by user"); }
 
 private:

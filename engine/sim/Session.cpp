@@ -23,7 +23,7 @@ Session::~Session()
     // A farm that is already gone took its devices with it.
     if (device.Valid()) {
         if (const std::shared_ptr<Farm> owner = farm.lock())
-            owner->Release(device);
+            owner->Release(device, failed);
     }
 }
 

@@ -58,6 +58,8 @@ public:
 
     State state = State::Created;
     DeviceRef device;
+    FaultPlan fault;     // the claimed device's own fault
+    bool failed = false; // a call failed for a reason of the device's, not a stop
     std::vector<DownloadedImage> downloaded;
     QByteArray efuse;
     QByteArray challenge;

@@ -27,15 +27,19 @@ Status SessionSteps::Connect(Farm& farm, Session& session, const QByteArray& des
         return Status::Fail(QUILLON_E_SEQUENCE,
                             QStringLiteral("The session is already connected to a device"));
     DeviceRef device;
-    const Status claimed = farm.Claim(description, device);
+    const Status claimed = farm.Claim(description, device, session.fault);
     if (!claimed.Ok())
         return claimed;
     session.device = device;
-    const Status status = ConnectClaimed(farm, session, authFile, certFile, callbacks);
+    farm.Note(device, QStringLiteral("session"), {{QStringLiteral("session"), double(session.Id())}});
+    OperationContext context(farm, session, callbacks);
+    const Status status = context.Outcome(QStringLiteral("stage"), QStringLiteral("connect"),
+                                          ConnectClaimed(farm, session, authFile, certFile, callbacks));
     if (!status.Ok()) {
         // A device that did not connect is free for the next scan again.
         session.device = DeviceRef();
-        farm.Release(device);
+        farm.Release(device, session.failed);
+        session.failed = false;
         return status;
     }
     session.state = Session::State::Connected;
@@ -56,14 +60,14 @@ Status SessionSteps::ConnectClaimed(Farm& farm, Session& session, const QString&
                             QStringLiteral("Authentication file not found: %1").arg(authFile));
     if (!certFile.isEmpty() && !QFileInfo(LocalPath(certFile)).isFile())
         return Status::Fail(QUILLON_E_AUTH, QStringLiteral("Certificate file not found: %1").arg(certFile));
-    if (settings.fault.Hangs(Stage::Connect))
+    if (session.fault.Hangs(Stage::Connect))
         return context.Hang(QStringLiteral("the handshake"));
     const Status status = context.Step(settings.connectMs, QStringLiteral("Connecting"));
     if (!status.Ok())
         return status;
     if (const Status refused = SlaGate::AuthenticateConnect(context, callbacks); !refused.Ok())
         return refused;
-    if (settings.fault.Fails(Stage::Connect, session.device.deviceNumber))
+    if (session.fault.Fails(Stage::Connect, session.device.deviceNumber))
         return Status::Fail(QUILLON_E_DEVICE,
                             QStringLiteral("Device on %1 failed the handshake").arg(context.PortName()));
     return Status::Success();
@@ -97,18 +101,24 @@ Status SessionSteps::EnterMode(Farm& farm, Session& session, const QString& mode
                             QStringLiteral("DA mode setting must be %1, found %2")
                                 .arg(CommandNames::kSetRuntimeParameter, setting.Name()));
     OperationContext context(farm, session, callbacks);
+    return context.Outcome(QStringLiteral("stage"), QStringLiteral("enter"),
+                           EnterDaMode(farm, session, context));
+}
+
+Status SessionSteps::EnterDaMode(Farm& farm, Session& session, OperationContext& context)
+{
     if (!farm.StillPresent(session.device)) {
         session.state = Session::State::Lost;
         return Status::Fail(QUILLON_E_DEVICE,
                             QStringLiteral("Device on %1 is no longer connected").arg(context.PortName()));
     }
     const PortSettings& settings = context.Settings();
-    if (settings.fault.Hangs(Stage::Enter))
+    if (session.fault.Hangs(Stage::Enter))
         return context.Hang(QStringLiteral("the download agent"));
     const Status status = context.Step(settings.daLoadMs, QStringLiteral("Loading DA"));
     if (!status.Ok())
         return status;
-    if (settings.fault.Fails(Stage::Enter, session.device.deviceNumber))
+    if (session.fault.Fails(Stage::Enter, session.device.deviceNumber))
         return Status::Fail(
             QUILLON_E_DEVICE,
             QStringLiteral("Device on %1 failed to start the download agent").arg(context.PortName()));

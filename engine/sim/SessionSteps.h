@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Farm.h"
+#include "OperationContext.h"
 #include "Session.h"
 #include "Status.h"
 
@@ -23,6 +24,7 @@ public:
 private:
     static Status ConnectClaimed(Farm& farm, Session& session, const QString& authFile,
                                  const QString& certFile, const OperationCallbacks* callbacks);
+    static Status EnterDaMode(Farm& farm, Session& session, OperationContext& context);
 };
 
 } // namespace quillonsim

@@ -3,6 +3,7 @@
 #include "PortTestSupport.h"
 #include "TestFrontEnd.h"
 
+#include "cli/HeadlessFrontEnd.h"
 #include "common/PortManager.h"
 
 #include <QDir>
@@ -133,6 +134,7 @@ private Q_SLOTS:
     void theReportCountsWhatTheRunRecorded();
     void theReportRefusesBadUsage_data();
     void theReportRefusesBadUsage();
+    void aFrontEndForLongRunsKeepsStateButNoHistory();
 };
 
 QStringList CliTest::Base(const QString& flashXml) const
@@ -386,4 +388,21 @@ void CliTest::theReportRefusesBadUsage()
 }
 
 QTEST_GUILESS_MAIN(CliTest)
+// The command line once kept every progress step of the run, so a long soak saw its memory grow per device.
+void CliTest::aFrontEndForLongRunsKeepsStateButNoHistory()
+{
+    PortManager manager;
+    HeadlessFrontEnd frontEnd(manager);
+    frontEnd.keepHistory = false;
+    for (int percent = 0; percent < 100; ++percent)
+        Q_EMIT manager.SigSetMWTableWidgetItemContext(QStringLiteral("tableWidget"), 2, 7, QStringLiteral("%1%").arg(percent));
+    Q_EMIT manager.SigSetMWElementContent(QStringLiteral("lblPollingTimes"), QStringLiteral("Polling Times: 3"));
+    QCOMPARE(frontEnd.Cell(2, 7), QStringLiteral("99%"));
+    QCOMPARE(frontEnd.contents.value(QStringLiteral("lblPollingTimes")), QStringLiteral("Polling Times: 3"));
+    QCOMPARE(frontEnd.history.size(), 0);
+    frontEnd.keepHistory = true;
+    Q_EMIT manager.SigSetMWTableWidgetItemContext(QStringLiteral("tableWidget"), 2, 7, QStringLiteral("100%"));
+    QCOMPARE(frontEnd.history, QStringList{QStringLiteral("cell 2 7 100%")});
+}
+
 #include "tst_Cli.moc"

@@ -82,6 +82,14 @@ void FarmScanTest::badConfigValueIsNamedAndBlocksEveryCall_data()
                                 << "command";
     QTest::newRow("fail every zero") << FarmText("Ports=2", "[Port-COM3]\nFailEvery=0\n") << "FailEvery"
                                      << "0";
+    QTest::newRow("fault rate above one") << FarmText("FaultRate=1.5") << "FaultRate"
+                                          << "1.5";
+    QTest::newRow("negative fault seed") << FarmText("FaultSeed=-3") << "FaultSeed"
+                                         << "-3";
+    QTest::newRow("swap after letters") << FarmText("SwapFailedAfter=two") << "SwapFailedAfter"
+                                        << "two";
+    QTest::newRow("ledger in a port") << FarmText("Ports=2", "[Port-COM3]\nLedger=ledger.jsonl\n") << "Ledger"
+                                      << "ledger.jsonl";
     QTest::newRow("unknown key") << FarmText("ArivalMs=3") << "ArivalMs"
                                  << "3";
     QTest::newRow("farm key in a port") << FarmText("Ports=2", "[Port-COM3]\nTimeScale=2\n") << "TimeScale"

@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""The soak checker must fail on every kind of disagreement between the station record and the ledger."""
+import io
+import json
+import os
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import soak_check  # noqa: E402
+
+BASE = "2026-01-01T10:00:{:02d}.{:03d}Z"
+
+
+def at(ms):
+    return BASE.format(ms // 1000, ms % 1000)
+
+
+def good_device(device, port, t, sid):
+    """A device the farm wrote whole and rebooted, with its session from t+1 to t+9."""
+    return [
+        {"event": "arrival", "device": device, "port": port, "fault": "none", "time": at(t)},
+        {"event": "session", "device": device, "port": port, "session": sid, "time": at(t + 1)},
+        {"event": "stage", "stage": "connect", "result": "ok", "device": device, "port": port, "session": sid, "time": at(t + 2)},
+        {"event": "image", "image": "a.img", "whole": True, "checksumMatches": True, "device": device, "port": port, "session": sid, "time": at(t + 3)},
+        {"event": "command", "command": "CMD:FLASH-ALL", "result": "ok", "device": device, "port": port, "session": sid, "time": at(t + 4)},
+        {"event": "command", "command": "CMD:REBOOT", "result": "ok", "device": device, "port": port, "session": sid, "time": at(t + 5)},
+        {"event": "release", "failed": False, "device": device, "port": port, "time": at(t + 9)},
+        {"event": "departure", "reason": "rebooted", "device": device, "port": port, "time": at(t + 9)},
+    ]
+
+
+def failing_device(device, port, t, sid, error="Device on COM4 failed CMD:FLASH-ALL"):
+    return [
+        {"event": "arrival", "device": device, "port": port, "fault": "command:CMD:FLASH-ALL", "time": at(t)},
+        {"event": "session", "device": device, "port": port, "session": sid, "time": at(t + 1)},
+        {"event": "command", "command": "CMD:FLASH-ALL", "result": "failed", "error": error, "device": device, "port": port, "session": sid, "time": at(t + 4)},
+        {"event": "release", "failed": True, "device": device, "port": port, "time": at(t + 9)},
+        {"event": "departure", "reason": "swapped", "device": device, "port": port, "time": at(t + 9)},
+    ]
+
+
+def record(row, port, start, end, result, error=""):
+    return {"row": row, "port": port, "start": at(start), "end": at(end), "result": result, "error": error,
+            "stages": [{"name": "scan", "ms": 1}]}
+
+
+class CheckerTest(unittest.TestCase):
+    def check(self, ledger, records, runs=None):
+        with tempfile.TemporaryDirectory() as folder:
+            with open(os.path.join(folder, "ledger.jsonl"), "w") as out:
+                out.write("".join(json.dumps(line) + "\n" for line in ledger))
+            os.mkdir(os.path.join(folder, "record"))
+            with open(os.path.join(folder, "record", "station-2026-01-01.jsonl"), "w") as out:
+                out.write("".join(json.dumps(line) + "\n" for line in records))
+            devices, sessions = soak_check.read_ledger(os.path.join(folder, "ledger.jsonl"))
+            records = soak_check.read_records(os.path.join(folder, "record"))
+            mismatches = soak_check.Checker(devices, sessions, records, runs or []).run()
+            soak_check.report(devices, records, runs or [], mismatches, io.StringIO())
+            return mismatches
+
+    def setUp(self):
+        self.ledger = good_device(1, "COM3", 0, 1) + failing_device(2, "COM4", 0, 2)
+        self.records = [record(1, "COM3", 0, 10, "OK"), record(2, "COM4", 0, 10, "FAIL", "Device on COM4 failed CMD:FLASH-ALL")]
+
+    def test_agreeing_record_and_ledger_pass(self):
+        self.assertEqual(self.check(self.ledger, self.records), [])
+
+    def test_a_planted_false_ok_fails(self):
+        self.records[1]["result"] = "OK"
+        self.assertTrue(any("OK record" in m for m in self.check(self.ledger, self.records)))
+
+    def test_a_dropped_record_fails(self):
+        self.assertTrue(any("has no record" in m for m in self.check(self.ledger, self.records[1:])))
+
+    def test_a_record_twice_fails(self):
+        self.assertTrue(any("2 records" in m for m in self.check(self.ledger, self.records + [self.records[0]])))
+
+    def test_a_record_without_a_device_fails(self):
+        stray = record(3, "COM5", 0, 10, "OK")
+        self.assertTrue(any("no device" in m for m in self.check(self.ledger, self.records + [stray])))
+
+    def test_a_fail_without_the_engines_text_fails(self):
+        self.records[1]["error"] = "something else"
+        self.assertTrue(any("lacks the engine's" in m for m in self.check(self.ledger, self.records)))
+
+    def test_a_corrupt_image_must_not_pass(self):
+        self.ledger[3]["checksumMatches"] = False
+        self.assertTrue(any("OK record" in m for m in self.check(self.ledger, self.records)))
+
+    def test_a_kill_may_cut_only_the_rows_last_attempt(self):
+        ledger = good_device(1, "COM3", 0, 1) + good_device(2, "COM3", 20, 2) + [{"event": "start", "time": at(40)}]
+        killed = [{"begin": at(0), "end": at(35), "rows": [1], "killed": True}]
+        # The row's last attempt may be lost with the kill...
+        self.assertEqual(self.check(ledger, [record(1, "COM3", 0, 10, "OK")], killed), [])
+        # ...but not one it finished before starting another.
+        self.assertNotEqual(self.check(ledger, [record(1, "COM3", 20, 30, "OK")], killed), [])
+
+    def test_summary_counts_must_equal_the_record(self):
+        runs = [{"begin": at(0), "end": at(50), "rows": [1, 2],
+                 "summary": {"rows": [{"row": 1, "ok": 1, "fail": 0, "canl": 0}, {"row": 2, "ok": 0, "fail": 2, "canl": 0}]}}]
+        self.assertTrue(any("summary shows 2 FAIL" in m for m in self.check(self.ledger, self.records, runs)))
+
+    def test_leaked_threads_files_or_memory_fail(self):
+        first = {"threads": 18, "files": 9, "rssKiB": 1000}
+        runs = [{"begin": at(0), "end": at(50), "rows": [1], "first": first, "last": dict(first, threads=19)},
+                {"begin": at(60), "end": at(70), "rows": [1], "first": first, "last": dict(first, files=10)},
+                {"begin": at(80), "end": at(90), "rows": [1], "first": first, "last": dict(first, rssKiB=1100)}]
+        found = self.check(self.ledger, self.records, runs)
+        self.assertEqual(len([m for m in found if m.startswith("run ")]), 3)
+
+
+if __name__ == "__main__":
+    unittest.main()
