@@ -268,7 +268,7 @@ void PortManagerTest::stopEndsTheWorkerPromptly()
         QTRY_VERIFY_WITH_TIMEOUT(station.frontEnd.Cell(0, 7).startsWith(QStringLiteral("Downloading")), 20000);
     } else {
         QTRY_VERIFY_WITH_TIMEOUT(!station.manager->Device(0).GetStages().isEmpty(), 20000);
-        QCOMPARE(station.frontEnd.Cell(0, 7), QStringLiteral("Running"));
+        QTRY_COMPARE_WITH_TIMEOUT(station.frontEnd.Cell(0, 7), QStringLiteral("Running"), 5000);
     }
 
     station.manager->Stop(0);
