@@ -189,16 +189,23 @@ void PortManager::Stop(int index)
 {
     if (!IsPortIndex(index))
         return;
-    stopRequested[index] = true;
-    pacers[index].Wake();
     if (!IsSelected(index)) {
+        stopRequested[index] = true;
+        pacers[index].Wake();
         // A row unticked during a scan pass still has its scan waiting; it must not wait out the time-out.
         if (scanBusy && (scanRows & (1u << index)) != 0)
             devices[index].Stop();
         return;
     }
+    {
+        // The request and its display are one step: a worker that sees the request shows its own final
+        // status after this one, as the cancelled session's status replaces the cancel display.
+        std::lock_guard<std::mutex> guard(displayLock);
+        stopRequested[index] = true;
+        SetPortStatusLocked(index, PortStatus::CANL);
+    }
+    pacers[index].Wake();
     devices[index].Stop();
-    SetPortStatus(index, PortStatus::CANL);
 }
 
 void PortManager::StopAll()
@@ -232,6 +239,11 @@ void PortManager::SetPortStatus(int index, unsigned code)
     if (!IsPortIndex(index))
         return;
     std::lock_guard<std::mutex> guard(displayLock);
+    SetPortStatusLocked(index, code);
+}
+
+void PortManager::SetPortStatusLocked(int index, unsigned code)
+{
     if (code <= PortStatus::CANL) {
         const uint32_t bit = 1u << index;
         const bool active = code == PortStatus::INIT || code == PortStatus::RUN;

@@ -142,6 +142,7 @@ private:
     void ShowRow(int index, const QString& icon, const QString& text, const QString& message);
     void EmitRunState(bool running);
     void Show(std::function<void()> display);
+    void SetPortStatusLocked(int index, unsigned code);
     void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
     void PrepareRecord(int index, const QString& scene);
     void RecordAttempt(unsigned index, const QDateTime& start, int poll);
