@@ -17,6 +17,7 @@ struct CliOptions
     QString operatorName;
     QString workOrder;
     QString recordFolder;
+    QString broker; // empty: the settings' [Factory] Broker, if any
     bool json = false;
     bool quiet = false;
     std::array<bool, 16> rows{};

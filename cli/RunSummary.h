@@ -24,6 +24,11 @@ public:
 
     explicit RunSummary(AttemptRecorder* next);
 
+    void Started(const AttemptRecord& attempt) override
+    {
+        if (next != nullptr)
+            next->Started(attempt);
+    }
     void Record(const AttemptRecord& record) override;
     std::array<Row, 16> Rows() const;
     int Total(const QString& result) const;

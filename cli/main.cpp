@@ -1,6 +1,8 @@
 #include "Utility/FileUtils.h"
 #include "Utility/InstanceLock.h"
+#include "common/IniSetting.h"
 #include "common/StationRecordWriter.h"
+#include "common/StationRecorders.h"
 #include "cli/CliOptions.h"
 #include "cli/CliStation.h"
 #include "cli/ReportCommand.h"
@@ -56,9 +58,14 @@ int main(int argc, char* argv[])
                      logging.reason.toLocal8Bit().constData());
     }
 
-    // Declared before the station, so it outlives the ports' workers that hand it their records.
+    // Declared before the station, so they outlive the ports' workers that hand them their records.
     StationRecordWriter records(recordFolder);
-    CliStation station(options, &records);
+    StationRecorders recorders(records, options.settingsFile.isEmpty() ? IniSetting::DefaultPath() : options.settingsFile,
+                               options.broker);
+    if (!recorders.FactoryProblem().isEmpty())
+        std::fprintf(stderr, "praxilo-cli: no factory messages this run: %s\n",
+                     recorders.FactoryProblem().toLocal8Bit().constData());
+    CliStation station(options, &recorders);
     if (!station.Prepare())
         return CliStation::Unusable;
     Platform::DeliverStopRequests(&app, [&station] { station.RequestStop(); });

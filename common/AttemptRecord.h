@@ -25,6 +25,7 @@ struct AttemptRecord
     int poll = 0; // the attempt's number on its port since the port was started
     QString operatorName;
     QString workOrder;
+    QString socid; // the device's own id when the session's authentication learnt it; not in the record files
 };
 
 Q_DECLARE_METATYPE(AttemptRecord)
@@ -35,5 +36,9 @@ class AttemptRecorder
 {
 public:
     virtual ~AttemptRecorder() = default;
+    // The session has found its device: start, row, port and device are set, the outcome is not. Called
+    // on the port's worker thread.
+    virtual void Started(const AttemptRecord& attempt) { (void)attempt; }
     virtual void Record(const AttemptRecord& record) = 0;
 };
+

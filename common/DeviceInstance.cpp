@@ -147,6 +147,7 @@ void DeviceInstance::Start()
         // copy is released inside Qt, where ThreadSanitizer cannot see the release, and reports a race.
         stages = SessionStages();
         foundDescription.clear();
+        socid.clear();
     }
     const auto slaChallenge = SlaLibrary::Resolve<SLA_Challenge_Fn>("SLA_Challenge");
     if (slaChallenge != nullptr)
@@ -205,6 +206,8 @@ bool DeviceInstance::RunSession(const OperationCallbacks& operation, const ScanC
         std::lock_guard<std::mutex> guard(stateLock);
         foundDescription = QString::fromUtf8(description);
     }
+    if (deviceFound)
+        deviceFound();
 
     const QByteArray authFile = GetParameter("AUTH-FILE-PATH");
     const QByteArray certFile = GetParameter("CERT-FILE-PATH");
@@ -291,6 +294,14 @@ void DeviceInstance::SetLastError(const QString& error)
     std::lock_guard<std::mutex> guard(stateLock);
     lastError = error;
 }
+
+QString DeviceInstance::GetSocid() const
+{
+    std::lock_guard<std::mutex> guard(stateLock);
+    return socid;
+}
+
+void DeviceInstance::SetDeviceFoundHandler(std::function<void()> handler) { deviceFound = std::move(handler); }
 
 void DeviceInstance::BeginStage(const QString& name)
 {

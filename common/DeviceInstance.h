@@ -13,6 +13,7 @@
 #include <QVector>
 
 #include <atomic>
+#include <functional>
 #include <cstdint>
 #include <mutex>
 
@@ -61,6 +62,10 @@ public:
     SessionStages GetStages() const;
     // The port description the last session's scan found; empty when it found none.
     QString GetFoundDescription() const;
+    // The device's socid as its authentication reported it; empty when the session learnt none.
+    QString GetSocid() const;
+    // Called on the worker thread as soon as a session's scan has found its device.
+    void SetDeviceFoundHandler(std::function<void()> handler);
 
     void Reset();
     // Forgets an earlier stop, so the next scan of a pass is not cancelled by it.
@@ -107,4 +112,6 @@ private:
     int32_t scanType = 0;
     SessionStages stages;
     QString foundDescription;
+    QString socid;
+    std::function<void()> deviceFound;
 };

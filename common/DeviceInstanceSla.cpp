@@ -63,6 +63,10 @@ void DeviceInstance::DASlaFlow()
         LOGE(kFlow, "Failed to Alloc Memory for SLA DATA");
         return;
     }
+    {
+        std::lock_guard<std::mutex> guard(stateLock);
+        socid = firmware.GetSocid();
+    }
     SlaChallengeData::Fill(type, firmware.GetRnd(), firmware.GetHrid(), firmware.GetSocid(), block.get());
 
     const auto challenge = SlaLibrary::Resolve<DA_SLA_Challenge_Fn>("DA_SLA_Challenge");

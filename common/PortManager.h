@@ -146,6 +146,8 @@ private:
     void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
     void PrepareRecord(int index, const QString& scene);
     void RecordAttempt(unsigned index, const QDateTime& start, int poll);
+    void RecordStart(unsigned index, const QDateTime& start, int poll);
+    AttemptRecord FoundAttempt(unsigned index, const QDateTime& start, int poll) const;
     void StopWorkersForExit();
     void RestoreChannelTable();
     QString RestoredPath(const QString& group, const QString& key, const QString& field) const;

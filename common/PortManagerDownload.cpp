@@ -133,20 +133,34 @@ QString FailedStage(const SessionStages& stages)
 
 } // namespace
 
+AttemptRecord PortManager::FoundAttempt(unsigned index, const QDateTime& start, int poll) const
+{
+    const DeviceInstance& device = devices[index];
+    AttemptRecord record = recordTemplates[index];
+    record.start = start;
+    const QString found = device.GetFoundDescription();
+    const PortIdentity identity = ParsePortDescription(found);
+    record.port = found.isEmpty() || identity.portName.isEmpty() ? device.GetPortName() : identity.portName;
+    record.device = identity.instanceId;
+    record.poll = poll;
+    return record;
+}
+
+void PortManager::RecordStart(unsigned index, const QDateTime& start, int poll)
+{
+    if (recorder != nullptr)
+        recorder->Started(FoundAttempt(index, start, poll));
+}
+
 void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll)
 {
     if (recorder == nullptr)
         return;
     const DeviceInstance& device = devices[index];
-    AttemptRecord record = recordTemplates[index];
-    record.start = start;
+    AttemptRecord record = FoundAttempt(index, start, poll);
     record.end = QDateTime::currentDateTimeUtc();
-    const QString found = device.GetFoundDescription();
-    const PortIdentity identity = ParsePortDescription(found);
-    record.port = found.isEmpty() || identity.portName.isEmpty() ? device.GetPortName() : identity.portName;
-    record.device = identity.instanceId;
     record.stages = device.GetStages();
-    record.poll = poll;
+    record.socid = device.GetSocid();
     if (!device.IsFailed()) {
         record.result = QStringLiteral("OK");
     } else {
@@ -172,6 +186,7 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
         QElapsedTimer sessionClock;
         sessionClock.start();
         const QDateTime start = QDateTime::currentDateTimeUtc();
+        device.SetDeviceFoundHandler([manager, index, start, poll] { manager->RecordStart(index, start, poll); });
         device.Start();
         manager->RecordAttempt(index, start, poll);
         const QByteArray portName = device.GetPortName().toUtf8();

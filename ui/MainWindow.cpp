@@ -27,7 +27,7 @@ QString OpenFileDialog(QWidget* parent, const QString& caption, const QString& f
 } // namespace
 
 MainWindow::MainWindow(QWidget* parent)
-    : QMainWindow(parent), form(new Ui::MainWindow),
+    : QMainWindow(parent), form(new Ui::MainWindow), recorders(records, IniSetting::DefaultPath()),
       optionDialog(new OptionDialog(this, this, IniSetting::DefaultPath())), fileDialog(&OpenFileDialog)
 {
     InitUiResources();
@@ -39,7 +39,7 @@ MainWindow::MainWindow(QWidget* parent)
     ConnectPortManager();
     ConnectControls();
     portManager.SetOperatorPrompt(prompt);
-    portManager.SetAttemptRecorder(&records);
+    portManager.SetAttemptRecorder(&recorders);
     portManager.LoadCommonSetting();
     portManager.LoadEfuseSetting();
 
@@ -47,6 +47,9 @@ MainWindow::MainWindow(QWidget* parent)
     form->actionDisableLogging->setChecked(false);
     StartLoggingAndWarn();
     CheckRecordFolder();
+    if (!recorders.FactoryProblem().isEmpty())
+        prompt->Tell(OperatorPrompt::Kind::Warning, tr("Factory messages"),
+                     tr("Results are recorded here but not sent to the factory.\nReason: %1").arg(recorders.FactoryProblem()));
     SetElementEnabled(QStringLiteral("btnCertFilePath"), false);
     startupTimer.start(500);
 }

@@ -4,6 +4,7 @@
 #include "XML/RuntimeParameters.h"
 #include "common/PortManager.h"
 #include "common/StationRecordWriter.h"
+#include "common/StationRecorders.h"
 #include "ui/MessageBoxPrompt.h"
 #include "ui/OptionDialog.h"
 
@@ -85,6 +86,7 @@ private:
     AboutDialog* aboutDialog = nullptr;
     // Before the port manager, so it outlives the ports' workers that hand it their records.
     StationRecordWriter records;
+    StationRecorders recorders;
     OptionDialog* optionDialog;
     PortManager portManager;
     std::array<QProgressBar, PortManager::kPortCount> progressBars;
