@@ -13,6 +13,9 @@
 #include <proton/messaging_handler.hpp>
 #include <proton/sender.hpp>
 #include <proton/sender_options.hpp>
+#include <proton/session.hpp>
+#include <proton/target_options.hpp>
+#include <proton/terminus.hpp>
 #include <proton/ssl.hpp>
 #include <proton/timestamp.hpp>
 #include <proton/tracker.hpp>
@@ -25,6 +28,24 @@ static constexpr char kLogSource[] = "common\\FactoryLink";
 namespace {
 
 constexpr int kMaxRetryMs = 30000;
+constexpr int kTickMs = 100;
+// Up to this many envelopes in one transfer, as the reference endpoint sends them.
+constexpr int kBatch = 30;
+
+// Several envelopes travel as one JSON array, as the exchange's reference endpoint sends a backlog; the
+// transport's headers then describe the first.
+QByteArray Batch(const std::vector<FactoryOutbox::Entry>& entries)
+{
+    if (entries.size() == 1)
+        return entries.front().json;
+    QByteArray json("[");
+    for (const FactoryOutbox::Entry& entry : entries) {
+        if (json.size() > 1)
+            json += ',';
+        json += entry.json;
+    }
+    return json + ']';
+}
 
 proton::message ToAmqp(const QString& uniqueId, const QString& name, const QString& source, const QDateTime& at,
                        const QByteArray& json)
@@ -50,80 +71,18 @@ proton::message ToAmqp(const QString& uniqueId, const QString& name, const QStri
 
 } // namespace
 
-class FactoryLink::Handler : public proton::messaging_handler
+// One connection's life: opened by Run, ended by a loss or a stop. Everything here runs on the link's
+// thread, in the connection's context, so frames go out as soon as they are made.
+class FactoryLink::Connection : public proton::messaging_handler
 {
 public:
-    Handler(FactoryLink& link, const FactoryEndpoint& endpoint, FactoryOutbox& outbox)
-        : link(link), endpoint(endpoint), outbox(outbox), heartbeat(endpoint.handle), container(*this),
-          work(container), retryMs(endpoint.retryMs)
-    {
-        container.auto_stop(false);
-    }
+    explicit Connection(FactoryLink& link) : link(link), endpoint(link.endpoint) {}
 
-    void Run() { container.run(); }
-    void Stop()
-    {
-        stopping = true;
-        container.stop();
-    }
-    void Nudge()
-    {
-        work.add([this] { TrySend(); });
-    }
+    // Why the connection ended; empty after a stop.
+    std::string Reason() const { return reason; }
+    bool WasUp() const { return wasUp; }
 
-    void on_container_start(proton::container&) override { Connect(); }
-
-    void on_connection_open(proton::connection& connection) override
-    {
-        proton::sender_options options;
-        sender = connection.open_sender(endpoint.address.toStdString(), options);
-    }
-
-    void on_sender_open(proton::sender&) override
-    {
-        link.connected = true;
-        retryMs = endpoint.retryMs;
-        if (outage) {
-            LOGI("FactoryLink", "Factory broker %s reached again.", endpoint.broker.toUtf8().constData());
-        } else {
-            LOGI("FactoryLink", "Factory broker %s connected.", endpoint.broker.toUtf8().constData());
-        }
-        outage = false;
-        ScheduleHeartbeat(++connectionSerial);
-    }
-
-    void on_sendable(proton::sender&) override { TrySend(); }
-
-    void on_tracker_accept(proton::tracker& tracker) override
-    {
-        if (!inFlight || tracker != current)
-            return;
-        QString error;
-        if (!outbox.Remove(currentSequence, error))
-            LOGE("FactoryLink", "Factory outbox: an accepted message stays and will be sent again: %s",
-                 error.toUtf8().constData());
-        inFlight = false;
-        ++link.accepted;
-        TrySend();
-    }
-
-    // Rejected, released or modified: not taken. It is tried again, and nothing behind it goes first.
-    void on_tracker_reject(proton::tracker& tracker) override { NotTaken(tracker, "rejected"); }
-    void on_tracker_release(proton::tracker& tracker) override { NotTaken(tracker, "released"); }
-
-    void on_transport_error(proton::transport& transport) override { Lost(transport.error().what()); }
-    void on_connection_error(proton::connection& connection) override { Lost(connection.error().what()); }
-    void on_sender_error(proton::sender& sender) override
-    {
-        const std::string reason = sender.error().what();
-        sender.connection().close();
-        Lost(reason);
-    }
-    void on_transport_close(proton::transport&) override { Lost("connection closed"); }
-    void on_error(const proton::error_condition& error) override { Lost(error.what()); }
-
-private:
-    void Connect()
+    void on_container_start(proton::container& container) override
     {
         proton::connection_options options;
         if (!endpoint.user.isEmpty()) {
@@ -135,109 +94,239 @@ private:
         if (endpoint.broker.startsWith(QLatin1String("amqps://"), Qt::CaseInsensitive))
             options.ssl_client_options(proton::ssl_client_options());
         options.idle_timeout(proton::duration(30000));
-        container.connect(endpoint.broker.toStdString(), options);
+        try {
+            container.connect(endpoint.broker.toStdString(), options);
+        } catch (const std::exception& error) {
+            reason = error.what();
+            container.stop();
+        }
     }
+
+    void on_connection_open(proton::connection& connection) override
+    {
+        // The queue must be declared durable, as the factory's is: a durable queue refuses a link that asks
+        // for a transient one, and a transient one would lose accepted messages when the broker restarts.
+        proton::target_options target;
+        target.durability_mode(proton::terminus::CONFIGURATION);
+        sender = connection.open_sender(endpoint.address.toStdString(), proton::sender_options().target(target));
+    }
+
+    void on_sender_open(proton::sender& opened) override
+    {
+        wasUp = true;
+        link.connected = true;
+        link.SetQueue(&opened.connection().work_queue(), this);
+        LOGI("FactoryLink", "Factory broker %s %s.", endpoint.broker.toUtf8().constData(),
+             link.outage ? "reached again" : "connected");
+        link.outage = false;
+        nextHeartbeat = Now() + int64_t(endpoint.heartbeatSeconds) * 1000;
+        Tick();
+    }
+
+    void on_sendable(proton::sender&) override { TrySend(); }
+
+    void on_tracker_accept(proton::tracker& tracker) override
+    {
+        if (!IsCurrent(tracker))
+            return;
+        QString error;
+        if (!link.outbox.RemoveThrough(currentSequence, error))
+            LOGE("FactoryLink", "Factory outbox: accepted messages stay and will be sent again: %s",
+                 error.toUtf8().constData());
+        inFlight = false;
+        link.accepted += currentCount;
+        link.Notify();
+        TrySend();
+    }
+
+    // Rejected, released or modified: not taken. It is tried again, and nothing behind it goes first.
+    void on_tracker_reject(proton::tracker& tracker) override { NotTaken(tracker, "rejected"); }
+    void on_tracker_release(proton::tracker& tracker) override { NotTaken(tracker, "released"); }
+
+    void on_transport_error(proton::transport& transport) override { End(transport.error().what()); }
+    void on_connection_error(proton::connection& connection) override { End(connection.error().what()); }
+    void on_session_error(proton::session& session) override { End(session.error().what()); }
+    void on_sender_error(proton::sender& failed) override { End(failed.error().what()); }
+    void on_transport_close(proton::transport&) override { End("connection closed"); }
+
+    void Nudge() { TrySend(); }
+
+private:
+    static int64_t Now() { return QDateTime::currentMSecsSinceEpoch(); }
+
+    void End(const std::string& why)
+    {
+        if (reason.empty())
+            reason = why;
+        if (sender)
+            sender.connection().close();
+        sender = proton::sender();
+    }
+
+    // Heartbeats and refused messages wait on the connection's own timer, which ends with it.
+    void Tick()
+    {
+        if (!sender || link.stopping)
+            return;
+        const int64_t now = Now();
+        if (retryAt != 0 && now >= retryAt) {
+            retryAt = 0;
+            inFlight = false;
+        }
+        if (now >= nextHeartbeat) {
+            SendHeartbeat();
+            nextHeartbeat = now + int64_t(endpoint.heartbeatSeconds) * 1000;
+        }
+        TrySend();
+        sender.connection().work_queue().schedule(proton::duration(kTickMs), [this] { Tick(); });
+    }
+
+    bool IsCurrent(const proton::tracker& tracker) const { return inFlight && tracker.tag() == currentTag; }
 
     void TrySend()
     {
-        if (!link.connected || inFlight || !sender || !sender.active() || sender.credit() <= 0)
+        if (link.stopping || inFlight || !sender || !sender.active() || sender.credit() <= 0)
             return;
         QString error;
-        const std::vector<FactoryOutbox::Entry> head = outbox.Head(0, 1, error);
+        const std::vector<FactoryOutbox::Entry> head = link.outbox.Head(0, kBatch, error);
         if (!error.isEmpty()) {
             LOGE("FactoryLink", "Factory outbox cannot be read: %s", error.toUtf8().constData());
             return;
         }
         if (head.empty())
             return;
-        const FactoryOutbox::Entry& entry = head.front();
-        currentSequence = entry.sequence;
-        current = sender.send(ToAmqp(entry.uniqueId, entry.name, entry.source, entry.timeStamp, entry.json));
+        const FactoryOutbox::Entry& first = head.front();
+        currentSequence = head.back().sequence;
+        currentCount = int(head.size());
+        currentTag = sender.send(ToAmqp(first.uniqueId, first.name, first.source, first.timeStamp, Batch(head))).tag();
         inFlight = true;
+    }
+
+    void SendHeartbeat()
+    {
+        if (!sender.active() || sender.credit() <= 0)
+            return;
+        const CfxMessage beat = heartbeat.Heartbeat(endpoint.heartbeatSeconds, QDateTime::currentDateTimeUtc());
+        sender.send(ToAmqp(beat.uniqueId, beat.name, beat.source, beat.timeStamp, beat.json));
+        ++link.heartbeats;
     }
 
     void NotTaken(proton::tracker& tracker, const char* outcome)
     {
-        if (!inFlight || tracker != current)
+        if (!IsCurrent(tracker))
             return;
-        LOGE("FactoryLink", "Factory broker %s the message %lld; it is sent again in %d ms.", outcome,
-             static_cast<long long>(currentSequence), retryMs);
-        const int serial = connectionSerial;
-        container.schedule(proton::duration(retryMs), [this, serial] {
-            if (serial != connectionSerial)
-                return;
-            inFlight = false;
-            TrySend();
-        });
-    }
-
-    void Lost(const std::string& reason)
-    {
-        if (stopping)
-            return;
-        const bool wasUp = link.connected.exchange(false);
-        ++connectionSerial;
-        inFlight = false; // unsettled: sent again on the next connection, its UniqueID unchanged
-        sender = proton::sender();
-        if (!outage) {
-            // Once per outage, so a broker that stays away does not flood the log. The address never holds
-            // credentials; they come from the credentials file.
-            LOGE("FactoryLink", "Factory broker %s %s: %s; messages wait in the outbox.",
-                 endpoint.broker.toUtf8().constData(), wasUp ? "lost" : "not reachable", reason.c_str());
-            outage = true;
-        }
-        if (reconnectPending)
-            return;
-        reconnectPending = true;
-        container.schedule(proton::duration(retryMs), [this] {
-            reconnectPending = false;
-            if (!stopping)
-                Connect();
-        });
-        retryMs = std::min(retryMs * 2, kMaxRetryMs);
-    }
-
-    void ScheduleHeartbeat(int serial)
-    {
-        container.schedule(proton::duration(int64_t(endpoint.heartbeatSeconds) * 1000), [this, serial] {
-            if (serial != connectionSerial || !link.connected)
-                return;
-            if (sender && sender.active() && sender.credit() > 0) {
-                const CfxMessage beat = heartbeat.Heartbeat(endpoint.heartbeatSeconds, QDateTime::currentDateTimeUtc());
-                sender.send(ToAmqp(beat.uniqueId, beat.name, beat.source, beat.timeStamp, beat.json));
-                ++link.heartbeats;
-            }
-            ScheduleHeartbeat(serial);
-        });
+        LOGE("FactoryLink", "Factory broker %s messages up to %lld; they are sent again in %d ms.", outcome,
+             static_cast<long long>(currentSequence), endpoint.retryMs);
+        retryAt = Now() + endpoint.retryMs;
     }
 
     FactoryLink& link;
-    const FactoryEndpoint endpoint;
-    FactoryOutbox& outbox;
-    const CfxMessageBuilder heartbeat;
-    proton::container container;
-    proton::work_queue work;
+    const FactoryEndpoint& endpoint;
+    const CfxMessageBuilder heartbeat{endpoint.handle};
     proton::sender sender;
-    proton::tracker current;
-    int64_t currentSequence = 0;
+    proton::binary currentTag;
+    int64_t currentSequence = 0; // the last message of the transfer in flight
+    int currentCount = 0;
     bool inFlight = false;
-    bool outage = false;
-    bool reconnectPending = false;
-    int connectionSerial = 0;
-    int retryMs;
-    std::atomic<bool> stopping{false}; // set by the thread that ends the link
+    int64_t nextHeartbeat = 0;
+    int64_t retryAt = 0;
+    std::string reason;
+    bool wasUp = false;
 };
 
 FactoryLink::FactoryLink(const FactoryEndpoint& endpoint, FactoryOutbox& outbox)
-    : handler(new Handler(*this, endpoint, outbox))
+    : endpoint(endpoint), outbox(outbox)
 {
-    thread = std::thread([this] { handler->Run(); });
+    thread = std::thread([this] { Run(); });
 }
 
 FactoryLink::~FactoryLink()
 {
-    handler->Stop();
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        stopping = true;
+        if (container != nullptr)
+            container->stop();
+        wake.notify_all();
+    }
     thread.join();
 }
 
-void FactoryLink::Nudge() { handler->Nudge(); }
+// A container runs once, so each connection gets its own; between them the thread waits, and a stop ends
+// the wait at once.
+void FactoryLink::Run()
+{
+    int retryMs = endpoint.retryMs;
+    while (!stopping) {
+        Connection connection(*this);
+        {
+            proton::container current(connection);
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (stopping)
+                    break;
+                container = &current;
+            }
+            current.run();
+            std::lock_guard<std::mutex> guard(lock);
+            container = nullptr;
+            queue = nullptr;
+            this->current = nullptr;
+        }
+        connected = false;
+        Notify();
+        if (stopping)
+            break;
+        if (connection.WasUp())
+            retryMs = endpoint.retryMs;
+        if (!outage) {
+            // Once per outage, so a broker that stays away does not flood the log. The address never holds
+            // credentials; they come from the credentials file.
+            LOGE("FactoryLink", "Factory broker %s %s: %s; messages wait in the outbox.",
+                 endpoint.broker.toUtf8().constData(), connection.WasUp() ? "lost" : "not reachable",
+                 connection.Reason().c_str());
+            outage = true;
+        }
+        std::unique_lock<std::mutex> guard(lock);
+        wake.wait_for(guard, std::chrono::milliseconds(retryMs), [this] { return stopping.load(); });
+        retryMs = std::min(retryMs * 2, kMaxRetryMs);
+    }
+}
+
+void FactoryLink::SetQueue(proton::work_queue* connectionQueue, Connection* connection)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    queue = connectionQueue;
+    current = connection;
+}
+
+void FactoryLink::Nudge()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    // The connection outlives every piece of work its queue still holds: the container that runs them goes
+    // first.
+    if (queue != nullptr) {
+        Connection* connection = current;
+        queue->add([connection] { connection->Nudge(); });
+    }
+}
+
+void FactoryLink::Notify()
+{
+    std::lock_guard<std::mutex> guard(progressLock);
+    progress.notify_all();
+}
+
+bool FactoryLink::Drain(int timeoutMs)
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    std::unique_lock<std::mutex> guard(progressLock);
+    for (;;) {
+        if (outbox.Count() == 0)
+            return true;
+        if (!connected || std::chrono::steady_clock::now() >= deadline)
+            return false;
+        // Bounded, so a count that changed between the look and the wait is seen soon all the same.
+        progress.wait_for(guard, std::chrono::milliseconds(50));
+    }
+}

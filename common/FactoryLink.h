@@ -6,8 +6,15 @@
 #include <QString>
 
 #include <atomic>
-#include <memory>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
 #include <thread>
+
+namespace proton {
+class container;
+class work_queue;
+} // namespace proton
 
 // Where and as whom the station publishes.
 struct FactoryEndpoint
@@ -18,13 +25,14 @@ struct FactoryEndpoint
     QString user;    // empty: no SASL user
     QString password;
     int heartbeatSeconds = 60;
-    int retryMs = 2000; // between a lost or refused connection and the next try
+    int retryMs = 2000; // between a lost or refused connection and the next try; doubles up to 30 s
 };
 
-// The one connection to the broker, on a thread of its own: it sends the outbox's messages one at a time,
-// oldest first, and removes each once the broker has accepted it. One at a time keeps the order even when
-// the broker refuses one: nothing after it has gone yet. A broker that is away, slow or refusing only makes
-// the outbox longer; nobody else waits for this thread.
+// The one connection to the broker, on a thread of its own: it sends the outbox's messages one transfer at
+// a time, oldest first (a backlog as arrays of up to 30), and removes them once the broker has accepted the
+// transfer. One transfer at a time keeps the order even when the broker refuses one: nothing after it has
+// gone yet. A broker that is away, slow or refusing only makes the outbox longer; nobody else waits for this
+// thread.
 class FactoryLink
 {
 public:
@@ -37,18 +45,38 @@ public:
 
     // The outbox has a new message. Thread-safe, never blocks.
     void Nudge();
+    // Waits until the outbox is empty, the broker is away, or the time is up; true when the outbox is empty.
+    bool Drain(int timeoutMs);
 
     bool Connected() const { return connected.load(); }
+    // Messages the broker has accepted, counted one per envelope.
     int64_t Accepted() const { return accepted.load(); }
     int64_t Heartbeats() const { return heartbeats.load(); }
 
 private:
-    class Handler;
-    friend class Handler;
+    class Connection;
+    friend class Connection;
 
+    void Run();
+    void Notify();
+    // The connection's own queue, so that what it sends is written out at once; null while there is none.
+    void SetQueue(proton::work_queue* queue, Connection* connection);
+
+    const FactoryEndpoint endpoint;
+    FactoryOutbox& outbox;
     std::atomic<bool> connected{false};
     std::atomic<int64_t> accepted{0};
     std::atomic<int64_t> heartbeats{0};
-    std::unique_ptr<Handler> handler;
+    std::atomic<bool> stopping{false};
+    bool outage = false; // link thread only: the loss has been logged
+
+    std::mutex lock; // guards container and queue, which other threads use to stop and to nudge
+    proton::container* container = nullptr;
+    proton::work_queue* queue = nullptr;
+    Connection* current = nullptr;
+    std::condition_variable wake; // stop, for the wait between tries
+    std::mutex progressLock;
+    std::condition_variable progress; // an acceptance, or the connection lost
+
     std::thread thread; // last: it starts once everything it uses exists
 };

@@ -155,12 +155,12 @@ std::vector<FactoryOutbox::Entry> FactoryOutbox::Head(int64_t after, int limit, 
     return entries;
 }
 
-bool FactoryOutbox::Remove(int64_t sequence, QString& error)
+bool FactoryOutbox::RemoveThrough(int64_t sequence, QString& error)
 {
     std::lock_guard<std::mutex> guard(lock);
     if (!OpenLocked(error))
         return false;
-    Statement remove(database, "DELETE FROM outbox WHERE sequence = ?");
+    Statement remove(database, "DELETE FROM outbox WHERE sequence <= ?");
     if (!remove) {
         error = LastError(database);
         return false;

@@ -40,7 +40,8 @@ public:
     bool Append(const CfxMessage& message, QString& error);
     // Up to limit messages after the given sequence number, oldest first.
     std::vector<Entry> Head(int64_t after, int limit, QString& error);
-    bool Remove(int64_t sequence, QString& error);
+    // Removes every message up to and including the given one.
+    bool RemoveThrough(int64_t sequence, QString& error);
     // Messages stored and not yet accepted, -1 when the database cannot be read.
     int64_t Count();
     // Messages that could not be stored yet and wait in memory.

@@ -11,6 +11,7 @@ namespace {
 // The exchange's resource states: productive regular work while the tool runs, shutdown and start-up around.
 const QString kProductive = QStringLiteral("1100");
 const QString kShutdownAndStartup = QStringLiteral("6500");
+constexpr int kDrainAtExitMs = 10000;
 
 CfxWorkResult WorkResult(const QString& result)
 {
@@ -41,6 +42,10 @@ FactoryPublisher::~FactoryPublisher()
 {
     const QDateTime now = QDateTime::currentDateTimeUtc();
     Publish(builder.StationStateChanged(kProductive, since.msecsTo(now), kShutdownAndStartup, now));
+    // A reachable broker gets what is left before the tool goes; the rest waits for the next start.
+    if (!link->Drain(kDrainAtExitMs))
+        LOGI("FactoryPublisher", "Factory outbox keeps %lld messages for the next start.",
+             static_cast<long long>(outbox.Count()));
     link.reset();
 }
 

@@ -221,7 +221,7 @@ void FactoryMessagesTest::outboxKeepsOrderAcrossReopen()
         QString error;
         const auto head = outbox.Head(0, 2, error);
         QCOMPARE(int(head.size()), 2);
-        QVERIFY(outbox.Remove(head.front().sequence, error));
+        QVERIFY(outbox.RemoveThrough(head.front().sequence, error));
     }
     FactoryOutbox reopened(path);
     QCOMPARE(reopened.Count(), int64_t(4));
