@@ -120,7 +120,8 @@ public:
              link.outage ? "reached again" : "connected");
         link.outage = false;
         nextHeartbeat = Now() + int64_t(endpoint.heartbeatSeconds) * 1000;
-        Tick();
+        container = &opened.container();
+        ScheduleTick();
     }
 
     void on_sendable(proton::sender&) override { TrySend(); }
@@ -158,12 +159,27 @@ private:
     {
         if (reason.empty())
             reason = why;
+        // Nothing may reach the connection's queue once the connection is going.
+        link.SetQueue(nullptr, nullptr);
         if (sender)
             sender.connection().close();
         sender = proton::sender();
     }
 
-    // Heartbeats and refused messages wait on the connection's own timer, which ends with it.
+    // Heartbeats and refused messages wait on a container timer: a timer of the connection's own outlives a
+    // closed connection and then fires into it. The timer hops into the connection's queue, so what it sends
+    // leaves at once, and ends with the connection, so the container stops soon after.
+    void ScheduleTick()
+    {
+        container->schedule(proton::duration(kTickMs), [this] {
+            if (!sender || link.stopping)
+                return;
+            link.Nudge(true);
+            ScheduleTick();
+        });
+    }
+
+public:
     void Tick()
     {
         if (!sender || link.stopping)
@@ -178,9 +194,9 @@ private:
             nextHeartbeat = now + int64_t(endpoint.heartbeatSeconds) * 1000;
         }
         TrySend();
-        sender.connection().work_queue().schedule(proton::duration(kTickMs), [this] { Tick(); });
     }
 
+private:
     bool IsCurrent(const proton::tracker& tracker) const { return inFlight && tracker.tag() == currentTag; }
 
     void TrySend()
@@ -223,6 +239,7 @@ private:
     FactoryLink& link;
     const FactoryEndpoint& endpoint;
     const CfxMessageBuilder heartbeat{endpoint.handle};
+    proton::container* container = nullptr;
     proton::sender sender;
     proton::binary currentTag;
     int64_t currentSequence = 0; // the last message of the transfer in flight
@@ -300,14 +317,14 @@ void FactoryLink::SetQueue(proton::work_queue* connectionQueue, Connection* conn
     current = connection;
 }
 
-void FactoryLink::Nudge()
+void FactoryLink::Nudge(bool tick)
 {
     std::lock_guard<std::mutex> guard(lock);
     // The connection outlives every piece of work its queue still holds: the container that runs them goes
     // first.
     if (queue != nullptr) {
         Connection* connection = current;
-        queue->add([connection] { connection->Nudge(); });
+        queue->add([connection, tick] { tick ? connection->Tick() : connection->Nudge(); });
     }
 }
 

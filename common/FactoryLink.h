@@ -44,7 +44,7 @@ public:
     FactoryLink& operator=(const FactoryLink&) = delete;
 
     // The outbox has a new message. Thread-safe, never blocks.
-    void Nudge();
+    void Nudge(bool tick = false);
     // Waits until the outbox is empty, the broker is away, or the time is up; true when the outbox is empty.
     bool Drain(int timeoutMs);
 
