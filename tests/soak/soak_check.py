@@ -210,8 +210,9 @@ class Checker:
             for key in ("threads", "files"):
                 if first[key] != last[key]:
                     self.mismatch(f"run {index + 1}: {key} {first[key]} at its first device, {last[key]} at its last")
-            if "rssKiB" in first and last["rssKiB"] >= first["rssKiB"] * 1.10:
-                self.mismatch(f"run {index + 1}: resident memory grew from {first['rssKiB']} to {last['rssKiB']} KiB")
+        memory = segment.get("memory")
+        if memory and memory["lastKiB"] >= memory["firstKiB"] * 1.10:
+            self.mismatch(f"run {index + 1}: resident memory grew from {memory['firstKiB']} to {memory['lastKiB']} KiB")
 
     def run(self):
         self.join()
@@ -240,6 +241,11 @@ def report(devices, records, segments, mismatches, out):
     print(f"runs: {len(segments)} ({sum(1 for s in segments if s.get('interrupted'))} interrupted, "
           f"{sum(1 for s in segments if s.get('killed'))} killed)", file=out)
     print(f"wall time: {wall:.1f} s, {results['OK'] * 3600 / wall if wall > 0 else 0:.0f} good devices per hour", file=out)
+    for index, segment in enumerate(segments):
+        memory = segment.get("memory")
+        if memory:
+            print(f"memory: run {index + 1} {memory['firstKiB']} KiB after {memory['warmupPerRow']} attempts per row, "
+                  f"{memory['lastKiB']} KiB at its end ({memory['samples']} samples)", file=out)
     for text in mismatches[:50]:
         print("MISMATCH " + text, file=out)
     print(f"mismatches: {len(mismatches)}", file=out)
