@@ -190,6 +190,7 @@ class Checker:
     def check_segments(self):
         for index, segment in enumerate(self.segments):
             self.check_resources(index, segment)
+            self.check_shown(index, segment)
             summary = segment.get("summary")
             if summary is None:
                 continue
@@ -203,6 +204,18 @@ class Checker:
                     if counted[(row["row"], result)] != row[key]:
                         self.mismatch(f"run {index + 1} row {row['row']}: the summary shows {row[key]} {result}, "
                                       f"the record has {counted[(row['row'], result)]}")
+
+    def check_shown(self, index, segment):
+        """The window shows no per-row counts, only the good devices of the run so far. It is read just before the
+        close; each row may still finish the attempt it is in before the close ends it, and that success is
+        recorded but never shown."""
+        shown = segment.get("shownOk")
+        if shown is None:
+            return
+        begin, end = stamp(segment["begin"]), stamp(segment["end"])
+        recorded = sum(1 for r in self.records if begin <= r["_end"] <= end and r["result"] == "OK")
+        if not shown <= recorded <= shown + len(segment["rows"]):
+            self.mismatch(f"run {index + 1}: the window showed {shown} good devices, the record has {recorded} OK")
 
     def check_resources(self, index, segment):
         first, last = segment.get("first"), segment.get("last")
@@ -255,7 +268,8 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--ledger", required=True)
     parser.add_argument("--record", required=True, help="the station record folder")
-    parser.add_argument("--runs", help="the driver's runs.json: each run's times, summary and /proc samples")
+    parser.add_argument("--runs", help="the driver's runs.json: each run's times, summary and /proc samples, "
+                                       "or what the window showed (pxl_window_soak)")
     args = parser.parse_args(argv)
     devices, sessions = read_ledger(args.ledger)
     records = read_records(args.record)

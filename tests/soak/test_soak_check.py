@@ -114,6 +114,16 @@ class CheckerTest(unittest.TestCase):
         found = self.check(self.ledger, self.records, runs)
         self.assertEqual(sorted(m.split(":")[0] for m in found if m.startswith("run ")), ["run 1", "run 2", "run 3"])
 
+    def test_the_windows_count_of_good_devices_must_match_the_record(self):
+        def run(shown):
+            return [{"begin": at(0), "end": at(50), "rows": [1, 2], "interrupted": True, "shownOk": shown}]
+        self.assertEqual(self.check(self.ledger, self.records, run(1)), [])
+        self.assertEqual(self.check(self.ledger, self.records, run(0)), [])  # the close came before its display
+        self.assertTrue(any("window showed 2" in m for m in self.check(self.ledger, self.records, run(2))))
+        ledger = self.ledger + good_device(3, "COM3", 20, 3) + good_device(4, "COM3", 30, 4)
+        records = self.records + [record(1, "COM3", 20, 29, "OK"), record(1, "COM3", 30, 39, "OK")]
+        self.assertTrue(any("the record has 3 OK" in m for m in self.check(ledger, records, run(0))))
+
 
 class MemoryLevelTest(unittest.TestCase):
     """The driver's resident memory level: after the warm-up, a median at each end of the run."""
