@@ -190,6 +190,7 @@ class Checker:
     def check_segments(self):
         for index, segment in enumerate(self.segments):
             self.check_resources(index, segment)
+            self.check_shown(index, segment)
             summary = segment.get("summary")
             if summary is None:
                 continue
@@ -204,14 +205,27 @@ class Checker:
                         self.mismatch(f"run {index + 1} row {row['row']}: the summary shows {row[key]} {result}, "
                                       f"the record has {counted[(row['row'], result)]}")
 
+    def check_shown(self, index, segment):
+        """The window shows no per-row counts, only the good devices of the run so far. It is read just before the
+        close; each row may still finish the attempt it is in before the close ends it, and that success is
+        recorded but never shown."""
+        shown = segment.get("shownOk")
+        if shown is None:
+            return
+        begin, end = stamp(segment["begin"]), stamp(segment["end"])
+        recorded = sum(1 for r in self.records if begin <= r["_end"] <= end and r["result"] == "OK")
+        if not shown <= recorded <= shown + len(segment["rows"]):
+            self.mismatch(f"run {index + 1}: the window showed {shown} good devices, the record has {recorded} OK")
+
     def check_resources(self, index, segment):
         first, last = segment.get("first"), segment.get("last")
         if first and last:
             for key in ("threads", "files"):
                 if first[key] != last[key]:
                     self.mismatch(f"run {index + 1}: {key} {first[key]} at its first device, {last[key]} at its last")
-            if "rssKiB" in first and last["rssKiB"] >= first["rssKiB"] * 1.10:
-                self.mismatch(f"run {index + 1}: resident memory grew from {first['rssKiB']} to {last['rssKiB']} KiB")
+        memory = segment.get("memory")
+        if memory and memory["lastKiB"] >= memory["firstKiB"] * 1.10:
+            self.mismatch(f"run {index + 1}: resident memory grew from {memory['firstKiB']} to {memory['lastKiB']} KiB")
 
     def run(self):
         self.join()
@@ -240,6 +254,11 @@ def report(devices, records, segments, mismatches, out):
     print(f"runs: {len(segments)} ({sum(1 for s in segments if s.get('interrupted'))} interrupted, "
           f"{sum(1 for s in segments if s.get('killed'))} killed)", file=out)
     print(f"wall time: {wall:.1f} s, {results['OK'] * 3600 / wall if wall > 0 else 0:.0f} good devices per hour", file=out)
+    for index, segment in enumerate(segments):
+        memory = segment.get("memory")
+        if memory:
+            print(f"memory: run {index + 1} {memory['firstKiB']} KiB after {memory['warmupPerRow']} attempts per row, "
+                  f"{memory['lastKiB']} KiB at its end ({memory['samples']} samples)", file=out)
     for text in mismatches[:50]:
         print("MISMATCH " + text, file=out)
     print(f"mismatches: {len(mismatches)}", file=out)
@@ -249,7 +268,8 @@ def main(argv=None):
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--ledger", required=True)
     parser.add_argument("--record", required=True, help="the station record folder")
-    parser.add_argument("--runs", help="the driver's runs.json: each run's times, summary and /proc samples")
+    parser.add_argument("--runs", help="the driver's runs.json: each run's times, summary and /proc samples, "
+                                       "or what the window showed (pxl_window_soak)")
     args = parser.parse_args(argv)
     devices, sessions = read_ledger(args.ledger)
     records = read_records(args.record)

@@ -8,6 +8,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import soak  # noqa: E402
 import soak_check  # noqa: E402
 
 BASE = "2026-01-01T10:00:{:02d}.{:03d}Z"
@@ -103,12 +104,63 @@ class CheckerTest(unittest.TestCase):
         self.assertTrue(any("summary shows 2 FAIL" in m for m in self.check(self.ledger, self.records, runs)))
 
     def test_leaked_threads_files_or_memory_fail(self):
-        first = {"threads": 18, "files": 9, "rssKiB": 1000}
+        first = {"threads": 18, "files": 9}
+        memory = {"firstKiB": 1000, "lastKiB": 1099, "samples": 64, "warmupPerRow": 200, "window": 32}
         runs = [{"begin": at(0), "end": at(50), "rows": [1], "first": first, "last": dict(first, threads=19)},
                 {"begin": at(60), "end": at(70), "rows": [1], "first": first, "last": dict(first, files=10)},
-                {"begin": at(80), "end": at(90), "rows": [1], "first": first, "last": dict(first, rssKiB=1100)}]
+                {"begin": at(80), "end": at(90), "rows": [1], "first": first, "last": first,
+                 "memory": dict(memory, lastKiB=1100)},
+                {"begin": at(92), "end": at(95), "rows": [1], "first": first, "last": first, "memory": memory}]
         found = self.check(self.ledger, self.records, runs)
-        self.assertEqual(len([m for m in found if m.startswith("run ")]), 3)
+        self.assertEqual(sorted(m.split(":")[0] for m in found if m.startswith("run ")), ["run 1", "run 2", "run 3"])
+
+    def test_the_windows_count_of_good_devices_must_match_the_record(self):
+        def run(shown):
+            return [{"begin": at(0), "end": at(50), "rows": [1, 2], "interrupted": True, "shownOk": shown}]
+        self.assertEqual(self.check(self.ledger, self.records, run(1)), [])
+        self.assertEqual(self.check(self.ledger, self.records, run(0)), [])  # the close came before its display
+        self.assertTrue(any("window showed 2" in m for m in self.check(self.ledger, self.records, run(2))))
+        ledger = self.ledger + good_device(3, "COM3", 20, 3) + good_device(4, "COM3", 30, 4)
+        records = self.records + [record(1, "COM3", 20, 29, "OK"), record(1, "COM3", 30, 39, "OK")]
+        self.assertTrue(any("the record has 3 OK" in m for m in self.check(ledger, records, run(0))))
+
+
+class MemoryLevelTest(unittest.TestCase):
+    """The driver's resident memory level: after the warm-up, a median at each end of the run."""
+
+    def feed(self, level, values, rows=(1, 2)):
+        for value in values:
+            for row in rows:
+                level.attempt(row)
+            level.add(value)
+
+    def test_samples_within_the_warm_up_do_not_count(self):
+        level = soak.MemoryLevel([1, 2], warmup=3, window=2)
+        for _ in range(5):
+            level.attempt(1)  # five of the six attempts the two rows make before the level counts
+            level.add(100)
+        self.assertIsNone(level.result())
+        self.feed(level, [200, 200, 300, 300, 300])
+        self.assertEqual((level.result()["firstKiB"], level.result()["lastKiB"]), (200, 300))
+
+    def test_one_sample_with_buffers_in_flight_is_not_the_level(self):
+        level = soak.MemoryLevel([1, 2], warmup=0, window=5)
+        self.feed(level, [1000, 1300, 1000, 1000, 1000] + [1000] * 10 + [1000, 1000, 1000, 1000, 1300])
+        self.assertEqual((level.result()["firstKiB"], level.result()["lastKiB"]), (1000, 1000))
+
+    def test_a_leak_after_the_warm_up_shows_at_the_end(self):
+        level = soak.MemoryLevel([1, 2], warmup=10, window=8)
+        self.feed(level, [500] * 9 + [600 + n for n in range(200)])  # the tenth attempt of each row samples 600
+        result = level.result()
+        self.assertEqual((result["firstKiB"], result["lastKiB"]), (603, 795))
+        self.assertGreaterEqual(result["lastKiB"], result["firstKiB"] * 1.10)
+
+    def test_a_short_run_has_no_level(self):
+        level = soak.MemoryLevel([1], warmup=0, window=4)
+        self.feed(level, [100] * 7, rows=(1,))
+        self.assertIsNone(level.result())
+        self.feed(level, [100], rows=(1,))
+        self.assertEqual(level.result()["samples"], 8)
 
 
 if __name__ == "__main__":
