@@ -194,8 +194,11 @@ void FactoryBrokerTest::initTestCase()
 
 void FactoryBrokerTest::cleanupTestCase() { broker.reset(); }
 
+// Also clears what an earlier run of the test left under that name.
 QString FactoryBrokerTest::Settings(const QString& name, const QString& queue, const QByteArray& extra)
 {
+    QDir(QDir::current().absoluteFilePath(name + QStringLiteral("-record"))).removeRecursively();
+    QDir(QDir::current().absoluteFilePath(name + QStringLiteral("-logs"))).removeRecursively();
     const QString path = QDir::current().absoluteFilePath(name + QStringLiteral(".ini"));
     TestFiles::WriteFile(path, "[DownloadSetting]\nAutoPollingEnabled=false\n[Factory]\nAddress=/queue/" + queue.toUtf8() +
                                    "\nEndpointHandle=Test.Station\n" + extra);
