@@ -4,6 +4,9 @@
 #include "TestBroker.h"
 #include "BrokerReader.h"
 #include "TestFiles.h"
+#include "common/CfxMessage.h"
+#include "common/FactoryLink.h"
+#include "common/FactoryOutbox.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -175,6 +178,7 @@ private Q_SLOTS:
     void sixteenRowsFiveDevicesPublishEveryAttempt();
     void aBrokerRestartMidRunLosesNothing();
     void messagesOfAKilledToolArriveAfterTheNextStart();
+    void aConnectedLinkBeatsAndDrainsInOrder();
     void aMalformedBrokerIsSaidOnceAndIgnored();
     void refusedCredentialsAreSaidOnceWhileThePortsGoOn();
 };
@@ -329,6 +333,46 @@ void FactoryBrokerTest::messagesOfAKilledToolArriveAfterTheNextStart()
     }
     // Every attempt the killed tool recorded, and the next run's one.
     QCOMPARE(completed.size(), before.size() + 1);
+}
+
+// The link alone, without a station: a backlog leaves in order, and a connected link beats.
+void FactoryBrokerTest::aConnectedLinkBeatsAndDrainsInOrder()
+{
+    const QString database = QDir::current().absoluteFilePath(QStringLiteral("link/station.db"));
+    QFile::remove(database);
+    FactoryOutbox outbox(database);
+    CfxMessageBuilder builder(QStringLiteral("Test.Link"));
+    QStringList ids;
+    for (int i = 0; i < 75; ++i) {
+        const CfxMessage message =
+            builder.WorkStarted(CfxMessageBuilder::NewId(), 1 + i % 16, QString::number(i), QDateTime::currentDateTimeUtc());
+        ids << message.uniqueId;
+        QString error;
+        QVERIFY2(outbox.Append(message, error), qPrintable(error));
+    }
+    FactoryEndpoint endpoint;
+    endpoint.broker = broker->Url();
+    endpoint.address = QStringLiteral("/queue/link");
+    endpoint.handle = QStringLiteral("Test.Link");
+    endpoint.heartbeatSeconds = 1;
+    {
+        FactoryLink link(endpoint, outbox);
+        QTRY_VERIFY_WITH_TIMEOUT(link.Connected(), 60000);
+        QVERIFY(link.Drain(60000));
+        QCOMPARE(link.Accepted(), int64_t(75));
+        QTRY_VERIFY_WITH_TIMEOUT(link.Heartbeats() >= 2, 30000);
+    }
+    QList<Envelope> received;
+    for (const Envelope& envelope : Envelopes(ReadAll(QStringLiteral("link")))) {
+        if (envelope.Name() != QLatin1String("CFX.Heartbeat"))
+            received << envelope;
+        else
+            QCOMPARE(envelope.Body().value("CFXHandle").toString(), QStringLiteral("Test.Link"));
+    }
+    QStringList arrived;
+    for (const Envelope& envelope : received)
+        arrived << envelope.json.value("UniqueID").toString();
+    QCOMPARE(arrived, ids);
 }
 
 void FactoryBrokerTest::aMalformedBrokerIsSaidOnceAndIgnored()
