@@ -291,6 +291,7 @@ void FactoryLink::Run()
             this->current = nullptr;
         }
         connected = false;
+        ++connectionsEnded;
         Notify();
         if (stopping)
             break;
@@ -305,7 +306,7 @@ void FactoryLink::Run()
             outage = true;
         }
         std::unique_lock<std::mutex> guard(lock);
-        wake.wait_for(guard, std::chrono::milliseconds(retryMs), [this] { return stopping.load(); });
+        wake.wait_for(guard, std::chrono::milliseconds(retryMs), [this] { return stopping || draining; });
         retryMs = std::min(retryMs * 2, kMaxRetryMs);
     }
 }
@@ -334,14 +335,33 @@ void FactoryLink::Notify()
     progress.notify_all();
 }
 
+// While draining, a link between tries tries again at once: the broker may be back, and the tool is about
+// to go. Two connections ended since the drain began (the one there was, and one more) end the wait, and so
+// does the time.
 bool FactoryLink::Drain(int timeoutMs)
 {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    const int64_t endedBefore = connectionsEnded.load();
+    SetDraining(true);
+    const bool empty = WaitEmpty(deadline, endedBefore);
+    SetDraining(false);
+    return empty;
+}
+
+void FactoryLink::SetDraining(bool on)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    draining = on;
+    wake.notify_all();
+}
+
+bool FactoryLink::WaitEmpty(std::chrono::steady_clock::time_point deadline, int64_t endedBefore)
+{
     std::unique_lock<std::mutex> guard(progressLock);
     for (;;) {
         if (outbox.Count() == 0)
             return true;
-        if (!connected || std::chrono::steady_clock::now() >= deadline)
+        if (connectionsEnded.load() >= endedBefore + 2 || std::chrono::steady_clock::now() >= deadline)
             return false;
         // Bounded, so a count that changed between the look and the wait is seen soon all the same.
         progress.wait_for(guard, std::chrono::milliseconds(50));

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -45,7 +46,8 @@ public:
 
     // The outbox has a new message. Thread-safe, never blocks.
     void Nudge(bool tick = false);
-    // Waits until the outbox is empty, the broker is away, or the time is up; true when the outbox is empty.
+    // Waits until the outbox is empty, or the time is up, or two connections have ended (a link between tries
+    // tries again at once); true when the outbox is empty.
     bool Drain(int timeoutMs);
 
     bool Connected() const { return connected.load(); }
@@ -59,6 +61,8 @@ private:
 
     void Run();
     void Notify();
+    void SetDraining(bool on);
+    bool WaitEmpty(std::chrono::steady_clock::time_point deadline, int64_t endedBefore);
     // The connection's own queue, so that what it sends is written out at once; null while there is none.
     void SetQueue(proton::work_queue* queue, Connection* connection);
 
@@ -68,13 +72,15 @@ private:
     std::atomic<int64_t> accepted{0};
     std::atomic<int64_t> heartbeats{0};
     std::atomic<bool> stopping{false};
+    std::atomic<int64_t> connectionsEnded{0};
     bool outage = false; // link thread only: the loss has been logged
 
     std::mutex lock; // guards container and queue, which other threads use to stop and to nudge
     proton::container* container = nullptr;
     proton::work_queue* queue = nullptr;
     Connection* current = nullptr;
-    std::condition_variable wake; // stop, for the wait between tries
+    std::condition_variable wake; // stop, or try again now, for the wait between tries
+    bool draining = false;
     std::mutex progressLock;
     std::condition_variable progress; // an acceptance, or the connection lost
 
