@@ -52,12 +52,6 @@ int main(int argc, char* argv[])
         return CliStation::Unusable;
     }
 
-    const LogStartResult logging = Logger::Instance().StartLogging();
-    if (!logging.Ok()) {
-        std::fprintf(stderr, "praxilo-cli: this run is not logged (%s: %s)\n", logging.folder.constData(),
-                     logging.reason.toLocal8Bit().constData());
-    }
-
     // Declared before the station, so they outlive the ports' workers that hand them their records.
     StationRecordWriter records(recordFolder);
     StationRecorders recorders(records, options.settingsFile.isEmpty() ? IniSetting::DefaultPath() : options.settingsFile,
@@ -66,7 +60,15 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "praxilo-cli: no factory messages this run: %s\n",
                      recorders.FactoryProblem().toLocal8Bit().constData());
     CliStation station(options, &recorders);
-    if (!station.Prepare())
+    // Logging starts once the station has started the engine, whose own log it switches on; what was logged
+    // before waits for the log file's top.
+    const bool prepared = station.Prepare();
+    const LogStartResult logging = Logger::Instance().StartLogging();
+    if (!logging.Ok()) {
+        std::fprintf(stderr, "praxilo-cli: this run is not logged (%s: %s)\n", logging.folder.constData(),
+                     logging.reason.toLocal8Bit().constData());
+    }
+    if (!prepared)
         return CliStation::Unusable;
     Platform::DeliverStopRequests(&app, [&station] { station.RequestStop(); });
     station.Run();

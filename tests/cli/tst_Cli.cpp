@@ -177,6 +177,8 @@ void CliTest::sixteenRowsThreeDevicesEach()
                                                                                << QStringLiteral("--devices") << QStringLiteral("3")
                                                                                << QStringLiteral("--record") << folder);
     QCOMPARE(run.exitCode, 0);
+    // The engine's log is switched on with the tool's, so a normal run says nothing about logging.
+    QVERIFY2(!run.errors.contains(QLatin1String("not logged")), qPrintable(run.errors));
     const QStringList json = RecordLines(folder, QStringLiteral("jsonl"));
     QCOMPARE(json.size(), 48);
     for (const QString& line : json)
