@@ -88,6 +88,8 @@ public:
         if (!endpoint.user.isEmpty()) {
             options.user(endpoint.user.toStdString());
             options.password(endpoint.password.toStdString());
+            // Left to choose, the client takes ANONYMOUS when a broker offers it, and the credentials go unused.
+            options.sasl_allowed_mechs("PLAIN");
             // Plain credentials over an unencrypted link are the operator's choice of "amqp://".
             options.sasl_allow_insecure_mechs(true);
         }

@@ -423,12 +423,26 @@ void FactoryBrokerTest::refusedCredentialsAreSaidOnceWhileThePortsGoOn()
                  errors.first().contains(QLatin1String("authentication"), Qt::CaseInsensitive),
              qPrintable(errors.first()));
     QVERIFY(!errors.first().contains(QLatin1String("wrong-secret")));
+    const int64_t kept = OutboxCount(records);
     // Every attempt that found its device is kept for a broker that takes the credentials later.
     int ok = 0;
     for (const QJsonObject& record : Records(records))
         ok += record.value("result").toString() == QLatin1String("OK");
     QVERIFY(ok >= atRefusal + 16);
-    QVERIFY(OutboxCount(records) >= 2 + 2 * ok);
+    QVERIFY(kept >= 2 + 2 * ok);
+
+    // With the right password the same station hands everything over: the credentials are really used (the
+    // broker would let an anonymous client in as its guest).
+    QVERIFY(TestFiles::WriteFile(credentials, "User=station\nPassword=right\n"));
+    QVERIFY(QFile::setPermissions(credentials, QFile::ReadOwner | QFile::WriteOwner));
+    QProcess next;
+    Start(next, name, QStringLiteral("fast.ini"),
+          {QStringLiteral("--settings"), QDir::current().absoluteFilePath(name + QStringLiteral(".ini")),
+           QStringLiteral("--ports"), QStringLiteral("1"), QStringLiteral("--broker"), broker->Url()});
+    QVERIFY(next.waitForFinished(120000));
+    QCOMPARE(next.exitCode(), 0);
+    QCOMPARE(OutboxCount(records), int64_t(0));
+    QCOMPARE(int64_t(Unique(Envelopes(ReadAll(name))).size()), kept + 4);
 }
 
 QTEST_GUILESS_MAIN(FactoryBrokerTest)
