@@ -47,9 +47,6 @@ MainWindow::MainWindow(QWidget* parent)
     form->actionDisableLogging->setChecked(false);
     StartLoggingAndWarn();
     CheckRecordFolder();
-    if (!recorders.FactoryProblem().isEmpty())
-        prompt->Tell(OperatorPrompt::Kind::Warning, tr("Factory messages"),
-                     tr("Results are recorded here but not sent to the factory.\nReason: %1").arg(recorders.FactoryProblem()));
     SetElementEnabled(QStringLiteral("btnCertFilePath"), false);
     startupTimer.start(500);
 }
@@ -251,6 +248,10 @@ void MainWindow::CheckRestoredFlashXml()
     startupTimer.stop();
     if (portManager.IsFlashXmlRestored() && portManager.VerifyChecksum() != 0)
         SetElementContent(QStringLiteral("leFlashXmlPath"), QString());
+    // Told once the window is up, like the restored load's check, not from inside its construction.
+    if (!recorders.FactoryProblem().isEmpty())
+        prompt->Tell(OperatorPrompt::Kind::Warning, tr("Factory messages"),
+                     tr("Results are recorded here but not sent to the factory.\nReason: %1").arg(recorders.FactoryProblem()));
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)

@@ -1,6 +1,7 @@
 // The window the operator watches all shift: every name the port manager uses reaches its widget, the
 // table starts as designed, the slots ignore what they do not serve, and a real run shows in the table.
 #include "PortTestSupport.h"
+#include "TestFiles.h"
 
 #include "Utility/FileUtils.h"
 #include "common/IniSetting.h"
@@ -67,6 +68,7 @@ private Q_SLOTS:
     void autoPollingShowsThePollingLabel();
     void pickerRefusesAPathDocumentsCannotCarry();
     void aLoadThatFailsItsImageCheckIsNotKept();
+    void garbageInTheFactoryGroupIsToldOnceAndTheWindowWorks();
     void aboutShowsOneDialogAndClearingLogsSparesThisRun();
     void answeringNoKeepsTheWindowAndItsPorts();
     void runOnSixteenPortsShowsInTheTable();
@@ -346,6 +348,33 @@ void MainWindowTest::pickerRefusesAPathDocumentsCannotCarry()
     window->SelectAuthFile();
     window->GetElementContent(QStringLiteral("leAuthFilePath"), content);
     QCOMPARE(content, QStringLiteral("/loads/ünï code/auth.auth"));
+}
+
+void MainWindowTest::garbageInTheFactoryGroupIsToldOnceAndTheWindowWorks()
+{
+    QFile::remove(QStringLiteral("pxl_setting.ini"));
+    QVERIFY(TestFiles::WriteFile(QStringLiteral("pxl_setting.ini"), "[Factory]\nBroker=http://mes:5672\n"));
+    prompt.told.clear();
+    auto window = std::make_unique<MainWindow>();
+    window->SetOperatorPrompt(&prompt);
+    QTRY_COMPARE_WITH_TIMEOUT(prompt.told.size(), 1, 10000);
+    QVERIFY2(prompt.told.first().startsWith(QLatin1String("Factory messages|")), qPrintable(prompt.told.first()));
+    QVERIFY(prompt.told.first().contains(QLatin1String("amqp://")));
+    // The station flashes without the broker all the same.
+    BindPorts(window->Ports());
+    window->Ports().SetScanType(0);
+    window->show();
+    window->SetElementContent(QStringLiteral("leFlashXmlPath"), load.flashXmlPath);
+    window->SetElementCheck(QStringLiteral("rbFormatDownload"), true);
+    window->SetPortSelectState(0, 2);
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("btnStartAll")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QLabel*>(QStringLiteral("lblPollingTimes"))->text(),
+                              QStringLiteral("Polling Times: 1"), 30000);
+    QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QPushButton*>(QStringLiteral("btnStartAll"))->isEnabled(), 30000);
+    QCOMPARE(Table(*window)->item(0, 1)->text(), QStringLiteral("OK"));
+    prompt.answer = true;
+    QVERIFY(window->close());
+    QCOMPARE(prompt.told.size(), 1);
 }
 
 void MainWindowTest::aboutShowsOneDialogAndClearingLogsSparesThisRun()
