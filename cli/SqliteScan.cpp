@@ -76,6 +76,11 @@ bool SqliteScan::IsNull(int column) const
     return sqlite3_column_type(statement, column) == SQLITE_NULL;
 }
 
+bool SqliteScan::IsInteger(int column) const
+{
+    return sqlite3_column_type(statement, column) == SQLITE_INTEGER;
+}
+
 std::basic_string_view<unsigned char> SqliteScan::Blob(int column) const
 {
     const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));

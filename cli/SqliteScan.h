@@ -31,6 +31,7 @@ public:
     // Valid until the next step.
     std::string_view Text(int column) const;
     bool IsNull(int column) const;
+    bool IsInteger(int column) const;
     // The bytes of a BLOB; valid until the next step.
     std::basic_string_view<unsigned char> Blob(int column) const;
 

@@ -8,11 +8,13 @@
 #include <QSqlDatabase>
 
 #include <algorithm>
+#include <array>
+#include <bitset>
+#include <charconv>
 #include <limits>
 #include <map>
 #include <string>
 #include <unordered_map>
-#include <unordered_set>
 #include <vector>
 
 namespace StationReport {
@@ -48,7 +50,7 @@ struct Tally
     qint64 fail = 0;
     qint64 canl = 0;
     QHash<QString, qint64> errors;
-    std::unordered_set<qint64> hours;
+    std::vector<qint64> hours; // clock hours since the epoch, ascending, each once
 };
 
 // Attempts that share row, port, load, result and failed stage: the unit the scans count in, merged into
@@ -57,7 +59,8 @@ struct Combination
 {
     Combination(const QString& row, const QString& port, const QString& load, const QString& result,
                 const QString& failedStage)
-        : row(row), port(port), load(load), result(result), failedStage(failedStage)
+        : row(row), port(port), load(load), result(result), failedStage(failedStage),
+          ok(result == QLatin1String("OK")), canl(result == QLatin1String("CANL"))
     {
     }
 
@@ -66,6 +69,8 @@ struct Combination
     QString load;
     QString result;
     QString failedStage;
+    bool ok;
+    bool canl;
     Tally tally{QString()};
     std::unordered_map<std::string, qint64> errors; // raw text while scanning
     qint64 lastHour = -1;
@@ -181,10 +186,10 @@ void Count(Combination& combination, std::string_view error, qint64 hour)
 {
     Tally& tally = combination.tally;
     ++tally.attempts;
-    const bool ok = combination.result == QLatin1String("OK");
+    const bool ok = combination.ok;
     if (ok)
         ++tally.ok;
-    else if (combination.result == QLatin1String("CANL"))
+    else if (combination.canl)
         ++tally.canl;
     else
         ++tally.fail;
@@ -192,10 +197,54 @@ void Count(Combination& combination, std::string_view error, qint64 hour)
         ++combination.errors[std::string(error)];
     // Attempts come in the order they were written, so an hour mostly repeats the last one.
     if (hour != combination.lastHour) {
-        tally.hours.insert(hour);
+        tally.hours.push_back(hour);
         combination.lastHour = hour;
     }
 }
+
+// The clock hours of every member together, counted in a bitmap over the span of the whole selection when
+// that is of a sensible size, which spares a set or a sort per group.
+class Hours
+{
+public:
+    explicit Hours(const std::vector<Combination>& combinations)
+    {
+        for (const Combination& combination : combinations) {
+            if (!combination.tally.hours.empty()) {
+                first = qMin(first, combination.tally.hours.front());
+                last = qMax(last, combination.tally.hours.back());
+            }
+        }
+        bitmap = first <= last && last - first < kMostBits;
+    }
+
+    qint64 Count(const std::vector<const Combination*>& members) const
+    {
+        if (bitmap) {
+            std::vector<uint64_t> bits(size_t((last - first) / 64 + 1));
+            for (const Combination* member : members) {
+                for (const qint64 hour : member->tally.hours)
+                    bits[size_t((hour - first) / 64)] |= uint64_t(1) << ((hour - first) % 64);
+            }
+            qint64 count = 0;
+            for (const uint64_t word : bits)
+                count += std::bitset<64>(word).count();
+            return count;
+        }
+        std::vector<qint64> all;
+        for (const Combination* member : members)
+            all.insert(all.end(), member->tally.hours.begin(), member->tally.hours.end());
+        std::sort(all.begin(), all.end());
+        return qint64(std::unique(all.begin(), all.end()) - all.begin());
+    }
+
+private:
+    static constexpr qint64 kMostBits = qint64(1) << 24;
+
+    qint64 first = std::numeric_limits<qint64>::max();
+    qint64 last = std::numeric_limits<qint64>::min();
+    bool bitmap = false;
+};
 
 void Add(Combination& combination, int stage, qint32 ms)
 {
@@ -251,8 +300,8 @@ std::pair<qint32, qint32> LowerMedianAndMost(const std::vector<const StageSeries
     return {median, most};
 }
 
-Group Figures(const Tally& tally, const std::vector<const Combination*>& members, const StageIndex& stages,
-              const std::vector<int>& stageOrder)
+Group Figures(const Tally& tally, const std::vector<const Combination*>& members, const Hours& hours,
+              const StageIndex& stages, const std::vector<int>& stageOrder)
 {
     Group group;
     group.key = tally.key;
@@ -262,7 +311,7 @@ Group Figures(const Tally& tally, const std::vector<const Combination*>& members
     group.canl = tally.canl;
     group.yield = tally.attempts > 0 ? double(tally.ok) / double(tally.attempts) : 0;
     group.failureRate = tally.attempts > 0 ? double(tally.fail) / double(tally.attempts) : 0;
-    group.activeHours = qint64(tally.hours.size());
+    group.activeHours = hours.Count(members);
     group.devicesPerHour = group.activeHours > 0 ? double(tally.ok) / double(group.activeHours) : 0;
     std::vector<const StageSeries*> series;
     for (const int stage : stageOrder) {
@@ -295,14 +344,13 @@ void Merge(Tally& into, const Tally& from)
     into.canl += from.canl;
     for (auto it = from.errors.constBegin(); it != from.errors.constEnd(); ++it)
         into.errors[it.key()] += it.value();
-    into.hours.insert(from.hours.begin(), from.hours.end());
 }
 
 // The figures of every group of one dimension, merged from the combinations the key function maps to it;
 // a combination it maps to a null key belongs to no group.
 template <typename KeyOf>
-QVector<Group> Dimension(const std::vector<Combination>& combinations, const StageIndex& stages,
-                         const std::vector<int>& stageOrder, KeyOf keyOf)
+QVector<Group> Dimension(const std::vector<Combination>& combinations, const Hours& hours,
+                         const StageIndex& stages, const std::vector<int>& stageOrder, KeyOf keyOf)
 {
     QMap<QString, std::vector<const Combination*>> members;
     for (const Combination& combination : combinations) {
@@ -315,10 +363,99 @@ QVector<Group> Dimension(const std::vector<Combination>& combinations, const Sta
         Tally tally(it.key());
         for (const Combination* combination : it.value())
             Merge(tally, combination->tally);
-        groups.append(Figures(tally, it.value(), stages, stageOrder));
+        groups.append(Figures(tally, it.value(), hours, stages, stageOrder));
     }
     return groups;
 }
+
+// Short texts compare faster in a loop than through a call to memcmp.
+bool Same(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i])
+            return false;
+    }
+    return true;
+}
+
+// The distinct texts of one column, numbered as they come, so that an attempt's combination is found by
+// five small numbers instead of its texts; most attempts repeat the previous one's text.
+class Column
+{
+public:
+    int Of(std::string_view text)
+    {
+        if (last >= 0 && Same(texts[size_t(last)], text))
+            return last;
+        scratch.assign(text.data(), text.size());
+        auto found = numbers.find(scratch);
+        if (found == numbers.end()) {
+            found = numbers.emplace(scratch, int(texts.size())).first;
+            texts.push_back(scratch);
+        }
+        return last = found->second;
+    }
+
+private:
+    std::vector<std::string> texts;
+    std::unordered_map<std::string, int> numbers;
+    std::string scratch;
+    int last = -1;
+};
+
+// The last combination of each row number and the texts that led to it: a row mostly flashes the same
+// load through the same port with the same result, so most attempts are matched without a lookup.
+class RecentByRow
+{
+public:
+    // -1 when the row's last attempt differed in any of the texts, or the row is not a small number.
+    int Find(qint64 row, const std::string_view (&texts)[4]) const
+    {
+        if (row < 0 || row >= qint64(recent.size()) || recent[size_t(row)].combination < 0)
+            return -1;
+        const Recent& last = recent[size_t(row)];
+        for (int i = 0; i < 4; ++i) {
+            if (!Same(last.texts[i], texts[i]))
+                return -1;
+        }
+        return last.combination;
+    }
+
+    void Keep(qint64 row, const std::string_view (&texts)[4], int combination)
+    {
+        if (row < 0 || row >= kRows)
+            return;
+        if (row >= qint64(recent.size()))
+            recent.resize(size_t(row) + 1);
+        Recent& last = recent[size_t(row)];
+        for (int i = 0; i < 4; ++i)
+            last.texts[i].assign(texts[i].data(), texts[i].size());
+        last.combination = combination;
+    }
+
+private:
+    static constexpr qint64 kRows = 4096;
+
+    struct Recent
+    {
+        std::string texts[4];
+        int combination = -1;
+    };
+    std::vector<Recent> recent;
+};
+
+struct ColumnsHash
+{
+    size_t operator()(const std::array<int, 5>& numbers) const
+    {
+        size_t hash = 0;
+        for (const int number : numbers)
+            hash = hash * 1000003u ^ size_t(number);
+        return hash;
+    }
+};
 
 // Whether the attempts carry their stages in their own rows, as the writer's second version stores them.
 bool HasStageColumn(const QSqlDatabase& database)
@@ -347,20 +484,38 @@ bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stage
                     QByteArray("SELECT id, row, port, load_digest, result, failed_stage, error, start_ms") +
                         (stageColumn ? ", stage_ms" : "") + " FROM attempt" + WhereClause(filter));
     Bind(scan, filter);
-    std::unordered_map<std::string, int> index;
-    std::string key;
+    Column columns[5];
+    std::unordered_map<std::array<int, 5>, int, ColumnsHash> index;
+    RecentByRow recent;
     std::vector<std::pair<int, qint32>> decoded;
+    char rowText[24];
     while (scan.Next()) {
-        key.clear();
-        for (int column = 1; column <= 5; ++column)
-            key.append(scan.Text(column)).push_back('\0');
-        auto found = index.find(key);
-        if (found == index.end()) {
-            found = index.emplace(key, int(combinations.size())).first;
-            combinations.emplace_back(FromUtf8(scan.Text(1)), FromUtf8(scan.Text(2)), FromUtf8(scan.Text(3)),
-                                      FromUtf8(scan.Text(4)), FromUtf8(scan.Text(5)));
+        // The row is an INTEGER column, whose text SQLite would make in a buffer of its own for each attempt;
+        // the same decimal digits, made here.
+        std::string_view row;
+        qint64 rowNumber = -1;
+        if (scan.IsInteger(1)) {
+            rowNumber = scan.Int(1);
+            const auto made = std::to_chars(std::begin(rowText), std::end(rowText), rowNumber);
+            row = std::string_view(rowText, size_t(made.ptr - rowText));
+        } else {
+            row = scan.Text(1);
         }
-        Combination& combination = combinations[size_t(found->second)];
+        const std::string_view texts[4]{scan.Text(2), scan.Text(3), scan.Text(4), scan.Text(5)};
+        int at = recent.Find(rowNumber, texts);
+        if (at < 0) {
+            const std::array<int, 5> key{columns[0].Of(row), columns[1].Of(texts[0]), columns[2].Of(texts[1]),
+                                         columns[3].Of(texts[2]), columns[4].Of(texts[3])};
+            auto found = index.find(key);
+            if (found == index.end()) {
+                found = index.emplace(key, int(combinations.size())).first;
+                combinations.emplace_back(FromUtf8(row), FromUtf8(texts[0]), FromUtf8(texts[1]),
+                                          FromUtf8(texts[2]), FromUtf8(texts[3]));
+            }
+            at = found->second;
+            recent.Keep(rowNumber, texts, at);
+        }
+        Combination& combination = combinations[size_t(at)];
         Count(combination, scan.Text(6), scan.Int(7) / kHourMs);
         const qint64 id = scan.Int(0);
         // Decoded whole before any is counted, so that a row that cannot be read counts from table stage
@@ -372,7 +527,7 @@ bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stage
                 decoded.emplace_back(stages.OfNumber(number), Clamped(ms));
             });
         if (!read || std::any_of(decoded.begin(), decoded.end(), [](const auto& d) { return d.first < 0; })) {
-            unread.emplace_back(id, found->second);
+            unread.emplace_back(id, at);
             continue;
         }
         for (size_t place = 0; place < decoded.size(); ++place) {
@@ -385,6 +540,9 @@ bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stage
         for (const auto& [text, count] : combination.errors)
             combination.tally.errors.insert(FromUtf8(text), count);
         combination.errors.clear();
+        std::vector<qint64>& hours = combination.tally.hours;
+        std::sort(hours.begin(), hours.end());
+        hours.erase(std::unique(hours.begin(), hours.end()), hours.end());
     }
     return error.isEmpty();
 }
@@ -447,17 +605,18 @@ bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QStri
         !ScanStages(database, unread, combinations, stages, error))
         return false;
     const std::vector<int> stageOrder = stages.Order();
+    const Hours hours(combinations);
 
-    const QVector<Group> station = Dimension(combinations, stages, stageOrder,
+    const QVector<Group> station = Dimension(combinations, hours, stages, stageOrder,
                                              [](const Combination&) { return QStringLiteral("station"); });
     report.station =
-        station.isEmpty() ? Figures(Tally(QStringLiteral("station")), {}, stages, stageOrder) : station.first();
-    report.rows = Dimension(combinations, stages, stageOrder, [](const Combination& c) { return c.row; });
+        station.isEmpty() ? Figures(Tally(QStringLiteral("station")), {}, hours, stages, stageOrder) : station.first();
+    report.rows = Dimension(combinations, hours, stages, stageOrder, [](const Combination& c) { return c.row; });
     std::sort(report.rows.begin(), report.rows.end(),
               [](const Group& a, const Group& b) { return a.key.toInt() < b.key.toInt(); });
-    report.ports = Dimension(combinations, stages, stageOrder, [](const Combination& c) { return c.port; });
-    report.loads = Dimension(combinations, stages, stageOrder, [](const Combination& c) { return c.load; });
-    report.failedStages = Dimension(combinations, stages, stageOrder, [](const Combination& c) {
+    report.ports = Dimension(combinations, hours, stages, stageOrder, [](const Combination& c) { return c.port; });
+    report.loads = Dimension(combinations, hours, stages, stageOrder, [](const Combination& c) { return c.load; });
+    report.failedStages = Dimension(combinations, hours, stages, stageOrder, [](const Combination& c) {
         // Null keeps the others out; empty is a failure that named no stage.
         return c.result != QLatin1String("FAIL") ? QString()
                : c.failedStage.isNull()          ? QStringLiteral("")
