@@ -113,7 +113,7 @@ QStringList StagesInTable(const Reader& reader)
     return rows;
 }
 
-// The tables and indexes of the writer's first version, which stations in the field still have.
+// A database of the writer's first version with one attempt of two stages.
 void CreateFirstVersion(const QString& folder)
 {
     const QString name = QStringLiteral("first-version");
@@ -122,21 +122,13 @@ void CreateFirstVersion(const QString& folder)
         database.setDatabaseName(StationDatabase::Path(folder));
         QVERIFY(database.open());
         QSqlQuery query(database);
-        for (const char* statement :
-             {"CREATE TABLE attempt (id INTEGER PRIMARY KEY, start_ms INTEGER NOT NULL, end_ms INTEGER,"
-              " row INTEGER NOT NULL, port TEXT NOT NULL, device TEXT NOT NULL, scene TEXT NOT NULL,"
-              " checksum_level INTEGER NOT NULL, flash_xml TEXT NOT NULL, load_digest TEXT NOT NULL,"
-              " result TEXT NOT NULL, failed_stage TEXT NOT NULL, error TEXT NOT NULL, poll INTEGER NOT NULL,"
-              " operator TEXT NOT NULL, work_order TEXT NOT NULL, station TEXT NOT NULL,"
-              " tool_version TEXT NOT NULL)",
-              "CREATE TABLE stage (attempt INTEGER NOT NULL REFERENCES attempt(id), stage TEXT NOT NULL,"
-              " ms INTEGER NOT NULL)",
-              "CREATE INDEX attempt_time ON attempt(start_ms)", "CREATE INDEX stage_attempt ON stage(attempt)",
-              "INSERT INTO attempt VALUES (1, 1000, 2000, 3, 'COM5', 'old-1', 's', 2, 'f.xml', 'aa', 'OK', '',"
-              " '', 1, '', '', 'st', 'v1')",
-              "INSERT INTO stage VALUES (1, 'scan', 700)", "INSERT INTO stage VALUES (1, 'erase', 300)",
-              "PRAGMA user_version = 1"})
-            QVERIFY2(query.exec(QString::fromLatin1(statement)), qPrintable(query.lastError().text()));
+        const QStringList statements =
+            FirstVersionSchema() +
+            QStringList{"INSERT INTO attempt VALUES (1, 1000, 2000, 3, 'COM5', 'old-1', 's', 2, 'f.xml', 'aa',"
+                        " 'OK', '', '', 1, '', '', 'st', 'v1')",
+                        "INSERT INTO stage VALUES (1, 'scan', 700)", "INSERT INTO stage VALUES (1, 'erase', 300)"};
+        for (const QString& statement : statements)
+            QVERIFY2(query.exec(statement), qPrintable(query.lastError().text()));
         database.close();
     }
     QSqlDatabase::removeDatabase(name);
