@@ -12,7 +12,6 @@
 #include <bitset>
 #include <charconv>
 #include <limits>
-#include <map>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -457,11 +456,13 @@ struct ColumnsHash
     }
 };
 
-// Whether the attempts carry their stages in their own rows, as the writer's second version stores them.
+// Whether the attempts carry their stages in their own rows, as the writer's second version stores them,
+// with the table that names their numbers.
 bool HasStageColumn(const QSqlDatabase& database)
 {
-    SqliteScan probe(database, "SELECT stage_ms FROM attempt LIMIT 0");
-    return probe.Error().isEmpty();
+    SqliteScan column(database, "SELECT stage_ms FROM attempt LIMIT 0");
+    SqliteScan names(database, "SELECT id, name FROM stage_name LIMIT 0");
+    return column.Error().isEmpty() && names.Error().isEmpty();
 }
 
 // Names the stage numbers the attempts' rows use.
