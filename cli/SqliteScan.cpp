@@ -71,11 +71,6 @@ std::string_view SqliteScan::Text(int column) const
                 : std::string_view();
 }
 
-bool SqliteScan::IsNull(int column) const
-{
-    return sqlite3_column_type(statement, column) == SQLITE_NULL;
-}
-
 bool SqliteScan::IsInteger(int column) const
 {
     return sqlite3_column_type(statement, column) == SQLITE_INTEGER;

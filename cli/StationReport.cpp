@@ -517,16 +517,17 @@ bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stage
             recent.Keep(rowNumber, texts, at);
         }
         Combination& combination = combinations[size_t(at)];
-        Count(combination, scan.Text(6), scan.Int(7) / kHourMs);
+        // Only failures and cancels count their error, so an OK attempt's is not fetched.
+        Count(combination, combination.ok ? std::string_view() : scan.Text(6), scan.Int(7) / kHourMs);
         const qint64 id = scan.Int(0);
         // Decoded whole before any is counted, so that a row that cannot be read counts from table stage
         // alone.
         decoded.clear();
+        // NULL reads as no bytes, which no layout is.
         const auto blob = stageColumn ? scan.Blob(8) : std::basic_string_view<unsigned char>();
-        const bool read =
-            stageColumn && !scan.IsNull(8) && StageTimes::Decode(blob.data(), blob.size(), [&](qint64 number, qint64 ms) {
-                decoded.emplace_back(stages.OfNumber(number), Clamped(ms));
-            });
+        const bool read = StageTimes::Decode(blob.data(), blob.size(), [&](qint64 number, qint64 ms) {
+            decoded.emplace_back(stages.OfNumber(number), Clamped(ms));
+        });
         if (!read || std::any_of(decoded.begin(), decoded.end(), [](const auto& d) { return d.first < 0; })) {
             unread.emplace_back(id, at);
             continue;
