@@ -71,6 +71,18 @@ std::string_view SqliteScan::Text(int column) const
                 : std::string_view();
 }
 
+bool SqliteScan::IsInteger(int column) const
+{
+    return sqlite3_column_type(statement, column) == SQLITE_INTEGER;
+}
+
+std::basic_string_view<unsigned char> SqliteScan::Blob(int column) const
+{
+    const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));
+    return bytes ? std::basic_string_view<unsigned char>(bytes, size_t(sqlite3_column_bytes(statement, column)))
+                 : std::basic_string_view<unsigned char>();
+}
+
 void SqliteScan::Fail()
 {
     error = QString::fromUtf8(sqlite3_errmsg(handle));

@@ -30,6 +30,9 @@ public:
     qint64 Int(int column) const;
     // Valid until the next step.
     std::string_view Text(int column) const;
+    bool IsInteger(int column) const;
+    // The bytes of a BLOB; valid until the next step.
+    std::basic_string_view<unsigned char> Blob(int column) const;
 
 private:
     void Fail();

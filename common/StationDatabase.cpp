@@ -1,5 +1,6 @@
 #include "StationDatabase.h"
 
+#include "common/StageTimes.h"
 #include "logging/Log.h"
 
 #include <QDateTime>
@@ -27,9 +28,10 @@ const char* const kSchema[] = {
     " port TEXT NOT NULL, device TEXT NOT NULL, scene TEXT NOT NULL, checksum_level INTEGER NOT NULL,"
     " flash_xml TEXT NOT NULL, load_digest TEXT NOT NULL, result TEXT NOT NULL, failed_stage TEXT NOT NULL,"
     " error TEXT NOT NULL, poll INTEGER NOT NULL, operator TEXT NOT NULL, work_order TEXT NOT NULL,"
-    " station TEXT NOT NULL, tool_version TEXT NOT NULL)",
+    " station TEXT NOT NULL, tool_version TEXT NOT NULL, stage_ms BLOB)",
     "CREATE TABLE IF NOT EXISTS stage ("
     " attempt INTEGER NOT NULL REFERENCES attempt(id), stage TEXT NOT NULL, ms INTEGER NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS stage_name (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)",
     "CREATE INDEX IF NOT EXISTS attempt_time ON attempt(start_ms)",
     "CREATE INDEX IF NOT EXISTS attempt_row ON attempt(row, start_ms)",
     "CREATE INDEX IF NOT EXISTS attempt_port ON attempt(port, start_ms)",
@@ -87,6 +89,15 @@ QSqlError StationDatabase::CreateSchema(QSqlDatabase& database)
         if (!query.exec(QString::fromLatin1(statement)))
             return query.lastError();
     }
+    // A database of the first version has attempts without their stages in the row; those keep NULL there
+    // and a report reads their stages from table stage, so the upgrade costs the station no time at start.
+    if (!query.exec(QStringLiteral("PRAGMA table_info(attempt)")))
+        return query.lastError();
+    bool hasStageMs = false;
+    while (query.next())
+        hasStageMs = hasStageMs || query.value(1).toString() == QLatin1String("stage_ms");
+    if (!hasStageMs && !query.exec(QStringLiteral("ALTER TABLE attempt ADD COLUMN stage_ms BLOB")))
+        return query.lastError();
     if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
         return query.lastError();
     return QSqlError();
@@ -111,6 +122,21 @@ QSqlError StationDatabase::Write(const AttemptRecord& record)
     QSqlDatabase database = QSqlDatabase::database(connectionName, false);
     if (!database.transaction())
         return database.lastError();
+    std::vector<std::pair<qint64, qint64>> stageMs;
+    QStringList newNames;
+    QSqlError failure;
+    for (const SessionStage& stage : record.stages) {
+        const QString name = stage.name.isNull() ? QString("") : stage.name;
+        qint64 number = stageNumbers.value(name, -1);
+        if (number < 0) {
+            failure = NumberStage(name, number);
+            if (failure.isValid())
+                break;
+            stageNumbers.insert(name, number);
+            newNames << name;
+        }
+        stageMs.emplace_back(number, StationRecordFormat::StageMs(stage, record));
+    }
     QSqlQuery& attempt = *insertAttempt;
     const QVariantList values{
         TimeMs(record),       record.end.isValid() ? QVariant(record.end.toMSecsSinceEpoch()) : QVariant(),
@@ -121,29 +147,49 @@ QSqlError StationDatabase::Write(const AttemptRecord& record)
         record.failedStage,   record.error,
         record.poll,          record.operatorName,
         record.workOrder,     identity.station,
-        identity.toolVersion};
+        identity.toolVersion, StageTimes::Encode(stageMs)};
     for (int i = 0; i < values.size(); ++i) {
         // A null QString binds as NULL, which the NOT NULL columns refuse; empty text is what they mean.
         const QVariant& value = values[i];
         attempt.bindValue(i,
                           value.type() == QVariant::String && value.isNull() ? QVariant(QString("")) : value);
     }
-    bool ok = attempt.exec();
+    bool ok = !failure.isValid() && attempt.exec();
     const QVariant id = attempt.lastInsertId();
     for (int i = 0; ok && i < record.stages.size(); ++i) {
         insertStage->bindValue(0, id);
         insertStage->bindValue(1, record.stages[i].name.isNull() ? QString("") : record.stages[i].name);
-        insertStage->bindValue(2, StationRecordFormat::StageMs(record.stages[i], record));
+        insertStage->bindValue(2, stageMs[size_t(i)].second);
         ok = insertStage->exec();
     }
-    QSqlError failure;
-    if (!ok)
+    if (!failure.isValid() && !ok)
         failure = attempt.lastError().isValid() ? attempt.lastError() : insertStage->lastError();
-    else if (!database.commit())
+    else if (!failure.isValid() && !database.commit())
         failure = database.lastError();
-    if (failure.isValid())
+    if (failure.isValid()) {
         database.rollback();
+        // Numbers given inside the transaction went with it.
+        for (const QString& name : newNames)
+            stageNumbers.remove(name);
+    }
     return failure;
+}
+
+QSqlError StationDatabase::NumberStage(const QString& name, qint64& number)
+{
+    // Another connection may have numbered the name since this one read the table, so it is looked up
+    // rather than taken from the insert.
+    insertStageName->bindValue(0, name);
+    if (!insertStageName->exec())
+        return insertStageName->lastError();
+    selectStageName->bindValue(0, name);
+    if (!selectStageName->exec())
+        return selectStageName->lastError();
+    if (!selectStageName->next())
+        return QSqlError(QString(), QStringLiteral("stage %1 has no number").arg(name));
+    number = selectStageName->value(0).toLongLong();
+    selectStageName->finish();
+    return QSqlError();
 }
 
 bool StationDatabase::Open(QString& error)
@@ -199,11 +245,22 @@ QSqlError StationDatabase::Prepare(QSqlDatabase& database)
     insertStage = std::make_unique<QSqlQuery>(database);
     if (!insertAttempt->prepare(QStringLiteral(
             "INSERT INTO attempt (start_ms, end_ms, row, port, device, scene, checksum_level, flash_xml,"
-            " load_digest, result, failed_stage, error, poll, operator, work_order, station, tool_version)"
-            " VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")))
+            " load_digest, result, failed_stage, error, poll, operator, work_order, station, tool_version,"
+            " stage_ms) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")))
         return insertAttempt->lastError();
     if (!insertStage->prepare(QStringLiteral("INSERT INTO stage (attempt, stage, ms) VALUES (?,?,?)")))
         return insertStage->lastError();
+    insertStageName = std::make_unique<QSqlQuery>(database);
+    selectStageName = std::make_unique<QSqlQuery>(database);
+    if (!insertStageName->prepare(QStringLiteral("INSERT OR IGNORE INTO stage_name (name) VALUES (?)")))
+        return insertStageName->lastError();
+    if (!selectStageName->prepare(QStringLiteral("SELECT id FROM stage_name WHERE name = ?")))
+        return selectStageName->lastError();
+    stageNumbers.clear();
+    if (!query.exec(QStringLiteral("SELECT id, name FROM stage_name")))
+        return query.lastError();
+    while (query.next())
+        stageNumbers.insert(query.value(1).toString(), query.value(0).toLongLong());
     return QSqlError();
 }
 
@@ -228,6 +285,9 @@ void StationDatabase::Close()
 {
     insertAttempt.reset();
     insertStage.reset();
+    insertStageName.reset();
+    selectStageName.reset();
+    stageNumbers.clear();
     if (QSqlDatabase::contains(connectionName)) {
         {
             QSqlDatabase database = QSqlDatabase::database(connectionName, false);

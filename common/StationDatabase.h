@@ -3,6 +3,7 @@
 #include "common/AttemptRecord.h"
 #include "common/StationRecordFormat.h"
 
+#include <QHash>
 #include <QString>
 
 #include <memory>
@@ -12,12 +13,14 @@ class QSqlError;
 class QSqlQuery;
 
 // The station record in SQLite ("station.db" in the record's folder), for reports that need no file
-// parsing: one row per attempt, and each stage's milliseconds in a table of their own. A connection belongs
+// parsing: one row per attempt, and each stage's milliseconds in a table of their own. Since version 2 the
+// attempt's row also holds its stages in the compact form of StageTimes (column stage_ms, stages numbered
+// in table stage_name), NULL in rows an earlier version wrote. A connection belongs
 // to the thread that opened it, so an instance lives and dies on one thread.
 class StationDatabase
 {
 public:
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2;
 
     StationDatabase(const QString& folder, const StationIdentity& identity);
     ~StationDatabase();
@@ -40,6 +43,7 @@ public:
 private:
     bool Open(QString& error);
     QSqlError Write(const AttemptRecord& record);
+    QSqlError NumberStage(const QString& name, qint64& number);
     bool OpenOnce(QString& error, bool& broken);
     QSqlError Prepare(QSqlDatabase& database);
     bool MoveAside(QString& error);
@@ -51,4 +55,7 @@ private:
     QString movedAside;
     std::unique_ptr<QSqlQuery> insertAttempt;
     std::unique_ptr<QSqlQuery> insertStage;
+    std::unique_ptr<QSqlQuery> insertStageName;
+    std::unique_ptr<QSqlQuery> selectStageName;
+    QHash<QString, qint64> stageNumbers; // stage_name as committed, by name
 };

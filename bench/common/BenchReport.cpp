@@ -1,7 +1,10 @@
 // The report over a busy station's year: 2 million attempts on 16 rows, seven stages each, in the writer's
 // schema. Prints how long generating took and each report's wall time; asserts nothing.
-//   bench_report [attempts, default 2000000] [database folder, default a temporary one]
+//   bench_report [attempts, default 2000000] [database folder, default a temporary one] [v1]
+// With v1 a new database's attempt rows lack their stages, as the first version of the writer left them, so
+// the report reads table stage instead.
 #include "cli/StationReport.h"
+#include "common/StageTimes.h"
 #include "common/StationDatabase.h"
 
 #include <QCoreApplication>
@@ -26,7 +29,7 @@ const char* const kStages[] = {"scan",  "connect",  "enter-mode", "authenticatio
 const char* const kErrors[] = {"timeout waiting for the device", "checksum mismatch in partition",
                                "link lost"};
 
-bool Generate(QSqlDatabase& database, qint64 attempts)
+bool Generate(QSqlDatabase& database, qint64 attempts, bool firstVersion)
 {
     if (StationDatabase::CreateSchema(database).isValid() || !database.transaction())
         return false;
@@ -35,10 +38,17 @@ bool Generate(QSqlDatabase& database, qint64 attempts)
     attempt.prepare(
         QStringLiteral("INSERT INTO attempt (id, start_ms, end_ms, row, port, device, scene, checksum_level, "
                        "flash_xml, load_digest,"
-                       " result, failed_stage, error, poll, operator, work_order, station, tool_version)"
-                       " VALUES (?, ?, ?, ?, ?, ?, 'format-download', 2, 'C:/loads/flash.xml', ?, ?, ?, ?, "
-                       "1, 'op', 'WO-1', 'st', 'v')"));
+                       " result, failed_stage, error, stage_ms, poll, operator, work_order, station,"
+                       " tool_version) VALUES (?, ?, ?, ?, ?, ?, 'format-download', 2, 'C:/loads/flash.xml',"
+                       " ?, ?, ?, ?, ?, 1, 'op', 'WO-1', 'st', 'v')"));
     stage.prepare(QStringLiteral("INSERT INTO stage (attempt, stage, ms) VALUES (?, ?, ?)"));
+    for (int s = 0; s < 7; ++s) {
+        if (!QSqlQuery(database).exec(QStringLiteral("INSERT INTO stage_name (id, name) VALUES (%1, '%2')")
+                                          .arg(s + 1)
+                                          .arg(QLatin1String(kStages[s]))))
+            return false;
+    }
+    std::vector<std::pair<qint64, qint64>> stageMs;
     QRandomGenerator random(7);
     const qint64 year = qint64(365) * 24 * 3600 * 1000;
     const qint64 start = QDateTime(QDate(2023, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch();
@@ -51,6 +61,9 @@ bool Generate(QSqlDatabase& database, qint64 attempts)
         const bool canl = !fail && dice > 995;
         const int failedAt = fail ? int(random.bounded(7)) : 7;
         const qint64 at = start + id * (year / attempts);
+        stageMs.clear();
+        for (int s = 0; s < 7 && s <= failedAt; ++s)
+            stageMs.emplace_back(s + 1, int(random.bounded(50, 5000)));
         const QVariantList values{id,
                                   at,
                                   at + 30000,
@@ -64,15 +77,16 @@ bool Generate(QSqlDatabase& database, qint64 attempts)
                                   fail ? kStages[failedAt] : "",
                                   fail   ? kErrors[id % 3]
                                   : canl ? "stopped"
-                                         : ""};
+                                         : "",
+                                  firstVersion ? QVariant() : QVariant(StageTimes::Encode(stageMs))};
         for (int i = 0; i < values.size(); ++i)
             attempt.bindValue(i, values[i]);
         if (!attempt.exec())
             return false;
-        for (int s = 0; s < 7 && s <= failedAt; ++s) {
+        for (const auto& [number, ms] : stageMs) {
             stage.bindValue(0, id);
-            stage.bindValue(1, QString::fromLatin1(kStages[s]));
-            stage.bindValue(2, int(random.bounded(50, 5000)));
+            stage.bindValue(1, QString::fromLatin1(kStages[number - 1]));
+            stage.bindValue(2, ms);
             if (!stage.exec())
                 return false;
         }
@@ -107,7 +121,7 @@ int main(int argc, char* argv[])
         timer.start();
         if (!existed) {
             QSqlQuery(database).exec(QStringLiteral("PRAGMA journal_mode = WAL"));
-            if (!Generate(database, attempts)) {
+            if (!Generate(database, attempts, argc > 3 && qstrcmp(argv[3], "v1") == 0)) {
                 std::fprintf(stderr, "generating failed: %s\n", qPrintable(database.lastError().text()));
                 return 1;
             }

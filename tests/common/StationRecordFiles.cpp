@@ -128,4 +128,23 @@ QString Field(const QStringList& header, const QStringList& row, const QString& 
     return at >= 0 && at < row.size() ? row.at(at) : QString();
 }
 
+QStringList FirstVersionSchema()
+{
+    return {
+        "CREATE TABLE attempt (id INTEGER PRIMARY KEY, start_ms INTEGER NOT NULL, end_ms INTEGER,"
+        " row INTEGER NOT NULL, port TEXT NOT NULL, device TEXT NOT NULL, scene TEXT NOT NULL,"
+        " checksum_level INTEGER NOT NULL, flash_xml TEXT NOT NULL, load_digest TEXT NOT NULL,"
+        " result TEXT NOT NULL, failed_stage TEXT NOT NULL, error TEXT NOT NULL, poll INTEGER NOT NULL,"
+        " operator TEXT NOT NULL, work_order TEXT NOT NULL, station TEXT NOT NULL, tool_version TEXT NOT NULL)",
+        "CREATE TABLE stage (attempt INTEGER NOT NULL REFERENCES attempt(id), stage TEXT NOT NULL,"
+        " ms INTEGER NOT NULL)",
+        "CREATE INDEX attempt_time ON attempt(start_ms)",
+        "CREATE INDEX attempt_row ON attempt(row, start_ms)",
+        "CREATE INDEX attempt_port ON attempt(port, start_ms)",
+        "CREATE INDEX attempt_load ON attempt(load_digest, start_ms)",
+        "CREATE INDEX stage_attempt ON stage(attempt)",
+        "PRAGMA user_version = 1",
+    };
+}
+
 } // namespace StationRecordFiles

@@ -40,4 +40,8 @@ AttemptRecord MakeRecord(const QString& tag, const QDateTime& end, int row = 1, 
 // The field of a CSV row that the header names; a null string when the header lacks it or the row is short.
 QString Field(const QStringList& header, const QStringList& row, const QString& name);
 
+// The statements that made the station database of the writer's first version, which stations in the field
+// still have: no stages in the attempt rows, no table stage_name.
+QStringList FirstVersionSchema();
+
 } // namespace StationRecordFiles
