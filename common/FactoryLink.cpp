@@ -37,34 +37,32 @@ constexpr int kBatch = 30;
 QByteArray Batch(const std::vector<FactoryOutbox::Entry>& entries)
 {
     if (entries.size() == 1)
-        return entries.front().json;
+        return entries.front().message.json;
     QByteArray json("[");
     for (const FactoryOutbox::Entry& entry : entries) {
         if (json.size() > 1)
             json += ',';
-        json += entry.json;
+        json += entry.message.json;
     }
     return json + ']';
 }
 
-proton::message ToAmqp(const QString& uniqueId, const QString& name, const QString& source, const QDateTime& at,
-                       const QByteArray& json)
+// The headers are the given message's; the body may be a batch that begins with it.
+proton::message ToAmqp(const CfxMessage& first, const QByteArray& json)
 {
     proton::message message;
-    message.id(uniqueId.toStdString());
-    message.reply_to(source.toStdString());
-    message.subject((source + QLatin1Char('.') + name).toStdString());
+    message.id(first.uniqueId.toStdString());
+    message.reply_to(first.source.toStdString());
+    message.subject((first.source + QLatin1Char('.') + first.name).toStdString());
     message.content_type("application/json; charset=\"utf-8\"");
-    message.creation_time(proton::timestamp(at.toMSecsSinceEpoch()));
+    message.creation_time(proton::timestamp(first.timeStamp.toMSecsSinceEpoch()));
     message.durable(true);
     // A data section, not an AMQP string: the exchange's readers take the body as UTF-8 bytes.
     message.inferred(true);
     message.body(proton::binary(json.constData(), json.constData() + json.size()));
-    CfxMessage topic;
-    topic.name = name;
-    message.properties().put("cfx-topic", topic.Topic().toStdString());
-    message.properties().put("cfx-message", name.toStdString());
-    message.properties().put("cfx-handle", source.toStdString());
+    message.properties().put("cfx-topic", first.Topic().toStdString());
+    message.properties().put("cfx-message", first.name.toStdString());
+    message.properties().put("cfx-handle", first.source.toStdString());
     message.properties().put("cfx-target", proton::scalar());
     return message;
 }
@@ -176,12 +174,11 @@ private:
         container->schedule(proton::duration(kTickMs), [this] {
             if (!sender || link.stopping)
                 return;
-            link.Nudge(true);
+            sender.connection().work_queue().add([this] { Tick(); });
             ScheduleTick();
         });
     }
 
-public:
     void Tick()
     {
         if (!sender || link.stopping)
@@ -198,7 +195,6 @@ public:
         TrySend();
     }
 
-private:
     bool IsCurrent(const proton::tracker& tracker) const { return inFlight && tracker.tag() == currentTag; }
 
     void TrySend()
@@ -213,10 +209,9 @@ private:
         }
         if (head.empty())
             return;
-        const FactoryOutbox::Entry& first = head.front();
         currentSequence = head.back().sequence;
         currentCount = int(head.size());
-        currentTag = sender.send(ToAmqp(first.uniqueId, first.name, first.source, first.timeStamp, Batch(head))).tag();
+        currentTag = sender.send(ToAmqp(head.front().message, Batch(head))).tag();
         inFlight = true;
     }
 
@@ -225,7 +220,7 @@ private:
         if (!sender.active() || sender.credit() <= 0)
             return;
         const CfxMessage beat = heartbeat.Heartbeat(endpoint.heartbeatSeconds, QDateTime::currentDateTimeUtc());
-        sender.send(ToAmqp(beat.uniqueId, beat.name, beat.source, beat.timeStamp, beat.json));
+        sender.send(ToAmqp(beat, beat.json));
         ++link.heartbeats;
     }
 
@@ -320,14 +315,14 @@ void FactoryLink::SetQueue(proton::work_queue* connectionQueue, Connection* conn
     current = connection;
 }
 
-void FactoryLink::Nudge(bool tick)
+void FactoryLink::Nudge()
 {
     std::lock_guard<std::mutex> guard(lock);
     // The connection outlives every piece of work its queue still holds: the container that runs them goes
     // first.
     if (queue != nullptr) {
         Connection* connection = current;
-        queue->add([connection, tick] { tick ? connection->Tick() : connection->Nudge(); });
+        queue->add([connection] { connection->Nudge(); });
     }
 }
 

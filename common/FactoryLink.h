@@ -45,7 +45,7 @@ public:
     FactoryLink& operator=(const FactoryLink&) = delete;
 
     // The outbox has a new message. Thread-safe, never blocks.
-    void Nudge(bool tick = false);
+    void Nudge();
     // Waits until the outbox is empty, or the time is up, or two connections have ended (a link between tries
     // tries again at once); true when the outbox is empty.
     bool Drain(int timeoutMs);

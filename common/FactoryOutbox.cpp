@@ -142,11 +142,11 @@ std::vector<FactoryOutbox::Entry> FactoryOutbox::Head(int64_t after, int limit, 
     while ((step = sqlite3_step(select.get())) == SQLITE_ROW) {
         Entry entry;
         entry.sequence = sqlite3_column_int64(select.get(), 0);
-        entry.uniqueId = ColumnText(select.get(), 1);
-        entry.name = ColumnText(select.get(), 2);
-        entry.source = ColumnText(select.get(), 3);
-        entry.timeStamp = QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(select.get(), 4), Qt::UTC);
-        entry.json = QByteArray(static_cast<const char*>(sqlite3_column_blob(select.get(), 5)),
+        entry.message.uniqueId = ColumnText(select.get(), 1);
+        entry.message.name = ColumnText(select.get(), 2);
+        entry.message.source = ColumnText(select.get(), 3);
+        entry.message.timeStamp = QDateTime::fromMSecsSinceEpoch(sqlite3_column_int64(select.get(), 4), Qt::UTC);
+        entry.message.json = QByteArray(static_cast<const char*>(sqlite3_column_blob(select.get(), 5)),
                                 sqlite3_column_bytes(select.get(), 5));
         entries.push_back(entry);
     }

@@ -22,11 +22,7 @@ public:
     struct Entry
     {
         int64_t sequence = 0;
-        QString uniqueId;
-        QString name;
-        QString source;
-        QDateTime timeStamp;
-        QByteArray json;
+        CfxMessage message;
     };
 
     explicit FactoryOutbox(const QString& databasePath);

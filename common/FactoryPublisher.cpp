@@ -103,7 +103,6 @@ void FactoryPublisher::Publish(const CfxMessage& message)
             LOGI("FactoryPublisher::Publish", "Factory outbox stores messages again.");
         failing = !stored;
     }
-    ++published;
     if (link)
         link->Nudge();
 }

@@ -32,10 +32,6 @@ public:
     void Started(const AttemptRecord& attempt) override;
     void Record(const AttemptRecord& record) override;
 
-    FactoryOutbox& Outbox() { return outbox; }
-    const FactoryLink& Link() const { return *link; }
-    int64_t Published() const { return published.load(); }
-
     // The unit's identifier: the device's socid when known, else station, row and start time.
     static QString UnitId(const QString& station, const AttemptRecord& attempt);
 
@@ -56,5 +52,4 @@ private:
     std::mutex lock; // guards open and the outbox's first failure
     std::array<Work, 16> open;
     bool failing = false;
-    std::atomic<int64_t> published{0};
 };

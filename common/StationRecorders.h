@@ -21,7 +21,6 @@ public:
 
     // Why a named broker is not used; empty when it is, or when none is named.
     QString FactoryProblem() const { return factoryProblem; }
-    FactoryPublisher* Publisher() { return publisher.get(); }
 
 private:
     StationRecordWriter& records;

@@ -230,9 +230,9 @@ void FactoryMessagesTest::outboxKeepsOrderAcrossReopen()
     QVERIFY(error.isEmpty());
     QCOMPARE(int(rest.size()), 4);
     for (int i = 0; i < 4; ++i) {
-        QCOMPARE(rest[i].uniqueId, ids[i + 1]);
-        QCOMPARE(rest[i].name, QStringLiteral("CFX.Heartbeat"));
-        QVERIFY(rest[i].json.contains(ids[i + 1].toUtf8()));
+        QCOMPARE(rest[i].message.uniqueId, ids[i + 1]);
+        QCOMPARE(rest[i].message.name, QStringLiteral("CFX.Heartbeat"));
+        QVERIFY(rest[i].message.json.contains(ids[i + 1].toUtf8()));
     }
     QVERIFY(reopened.Head(rest[1].sequence, 10, error).front().sequence == rest[2].sequence);
 }
@@ -279,8 +279,8 @@ void FactoryMessagesTest::outboxWaitsInMemoryWhileTheDatabaseIsUnusable()
     QCOMPARE(outbox.Waiting(), size_t(0));
     const auto head = outbox.Head(0, 10, error);
     QCOMPARE(int(head.size()), 2);
-    QCOMPARE(head[0].uniqueId, first.uniqueId);
-    QCOMPARE(head[1].uniqueId, second.uniqueId);
+    QCOMPARE(head[0].message.uniqueId, first.uniqueId);
+    QCOMPARE(head[1].message.uniqueId, second.uniqueId);
 }
 
 void FactoryMessagesTest::unitIdPrefersTheDeviceOwnId()
