@@ -76,18 +76,9 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
     parser.addOptions({flashXml, settings, scene, ports, autoPolling, devices, checksum, operatorName, workOrder,
                        record, json, quiet, broker});
 
-    if (!parser.parse(arguments)) {
-        message = parser.errorText();
-        return Outcome::Error;
-    }
-    if (parser.isSet(help)) {
-        message = parser.helpText();
-        return Outcome::Help;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        message = QCoreApplication::translate("CliOptions", "unexpected argument: %1").arg(parser.positionalArguments().first());
-        return Outcome::Error;
-    }
+    const Outcome parsed = ParseCommandLine(parser, help, arguments, message);
+    if (parsed != Outcome::Run)
+        return parsed;
     options.flashXml = parser.value(flashXml);
     options.settingsFile = parser.value(settings);
     options.scene = parser.value(scene);

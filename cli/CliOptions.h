@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/CommandLine.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -22,12 +24,7 @@ struct CliOptions
     bool quiet = false;
     std::array<bool, 16> rows{};
 
-    enum class Outcome
-    {
-        Run,
-        Help,
-        Error
-    };
+    using Outcome = CommandLineOutcome;
 
     // On Error, message holds one line naming the problem; on Help, the help text.
     static Outcome Parse(const QStringList& arguments, CliOptions& options, QString& message);

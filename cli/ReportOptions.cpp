@@ -69,18 +69,9 @@ ReportOptions::Outcome ReportOptions::Parse(const QStringList& arguments, Report
     QStringList rest = arguments;
     if (rest.size() >= 2)
         rest.removeAt(1);
-    if (!parser.parse(rest)) {
-        message = parser.errorText();
-        return Outcome::Error;
-    }
-    if (parser.isSet(help)) {
-        message = parser.helpText();
-        return Outcome::Help;
-    }
-    if (!parser.positionalArguments().isEmpty()) {
-        message = Translate("unexpected argument: %1").arg(parser.positionalArguments().first());
-        return Outcome::Error;
-    }
+    const Outcome parsed = ParseCommandLine(parser, help, rest, message);
+    if (parsed != Outcome::Run)
+        return parsed;
     options.recordFolder = parser.value(record);
     options.json = parser.isSet(json);
     if (parser.isSet(record) &&

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cli/CommandLine.h"
+
 #include "cli/StationReport.h"
 
 #include <QString>
@@ -12,12 +14,7 @@ struct ReportOptions
     StationReport::Filter filter;
     bool json = false;
 
-    enum class Outcome
-    {
-        Run,
-        Help,
-        Error
-    };
+    using Outcome = CommandLineOutcome;
 
     // arguments start with the program, then "report"; on Error, message holds one line naming the
     // problem; on Help, the help text.

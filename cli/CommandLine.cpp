@@ -1,0 +1,22 @@
+#include "cli/CommandLine.h"
+
+#include <QCoreApplication>
+
+CommandLineOutcome ParseCommandLine(QCommandLineParser& parser, const QCommandLineOption& help,
+                                    const QStringList& arguments, QString& message)
+{
+    if (!parser.parse(arguments)) {
+        message = parser.errorText();
+        return CommandLineOutcome::Error;
+    }
+    if (parser.isSet(help)) {
+        message = parser.helpText();
+        return CommandLineOutcome::Help;
+    }
+    if (!parser.positionalArguments().isEmpty()) {
+        message = QCoreApplication::translate("CommandLine", "unexpected argument: %1")
+                      .arg(parser.positionalArguments().first());
+        return CommandLineOutcome::Error;
+    }
+    return CommandLineOutcome::Run;
+}
