@@ -2,8 +2,8 @@
 
 #include "cli/ReportOptions.h"
 #include "cli/ReportPrinter.h"
-#include "common/StationDatabase.h"
-#include "common/StationRecordWriter.h"
+#include "record/StationDatabase.h"
+#include "record/StationRecordWriter.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
 #include "Utility/FileUtils.h"
 #include "Utility/InstanceLock.h"
-#include "logging/Platform.h"
+#include "platform/Platform.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>

@@ -7,9 +7,9 @@
 
 #include "cli/ReportOptions.h"
 #include "cli/ReportPrinter.h"
-#include "cli/StationReport.h"
-#include "common/StageTimes.h"
-#include "common/StationDatabase.h"
+#include "record/StationReport.h"
+#include "record/StageTimes.h"
+#include "record/StationDatabase.h"
 
 #include <QDir>
 #include <QSqlDatabase>

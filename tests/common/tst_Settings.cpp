@@ -69,6 +69,9 @@ private Q_SLOTS:
     void fileWithAFormatErrorIsLeftUntouched_data();
     void fileWithAFormatErrorIsLeftUntouched();
     void garbageStartsWithDefaultsAndNeverCrashes();
+    void stationGroupIsReadByItsRules_data();
+    void stationGroupIsReadByItsRules();
+    void stationGroupSurvivesTheSaveAtExit();
 };
 
 void SettingsTest::initTestCase()
@@ -319,6 +322,66 @@ void SettingsTest::garbageStartsWithDefaultsAndNeverCrashes()
     QCOMPARE(station.frontEnd.checks.value(QStringLiteral("cbAutoPolling"), true), false);
     for (int row = 0; row < PortManager::kPortCount; ++row)
         QVERIFY(!station.frontEnd.Cell(row, 0).isNull());
+}
+
+void SettingsTest::stationGroupIsReadByItsRules_data()
+{
+    QTest::addColumn<QByteArray>("group");
+    QTest::addColumn<QString>("expected"); // the settings as read, in the order of Describe below
+    QTest::addColumn<int>("unknown");      // keys logged once at I
+    QTest::addColumn<int>("refused");      // values logged at E, the key keeping its default
+    const QString defaults = QStringLiteral("verify=0 quarantine=3 locked=0 digest= target=0 unit=0");
+    QTest::newRow("no group") << QByteArray() << defaults << 0 << 0;
+    QTest::newRow("every key")
+        << QByteArray("RequireVerification=yes\nQuarantineAfter=0\nLocked=ON\nLoadDigest=00112233AABBCCDD\n"
+                      "Target=250\nReadUnitId=1\n")
+        << QStringLiteral("verify=1 quarantine=0 locked=1 digest=00112233aabbccdd target=250 unit=1") << 0 << 0;
+    QTest::newRow("false words") << QByteArray("RequireVerification=off\nLocked=No\nReadUnitId=0\n") << defaults << 0 << 0;
+    QTest::newRow("bad values keep defaults")
+        << QByteArray("RequireVerification=maybe\nQuarantineAfter=-1\nLocked=2\nLoadDigest=xyz\nTarget=ten\n"
+                      "ReadUnitId=\"\"\n")
+        << defaults << 0 << 6;
+    QTest::newRow("a list is no value") << QByteArray("Target=1,2\nLoadDigest=0011223344556677\n")
+                                        << QStringLiteral("verify=0 quarantine=3 locked=0 digest=0011223344556677 target=0 unit=0")
+                                        << 0 << 1;
+    QTest::newRow("unknown key, any letter case") << QByteArray("Lock=true\nrequireverification=true\nTarget=5\n")
+                                  << QStringLiteral("verify=1 quarantine=3 locked=0 digest= target=5 unit=0") << 1 << 0;
+}
+
+void SettingsTest::stationGroupIsReadByItsRules()
+{
+    QFETCH(QByteArray, group);
+    QFETCH(QString, expected);
+    QFETCH(int, unknown);
+    QFETCH(int, refused);
+    WriteSettings("[Files]\nFlashXMLFile=/loads/flash.xml\n" + (group.isEmpty() ? QByteArray() : "[Station]\n" + group));
+    const LogCapture log;
+    Station station;
+    const StationSettings& read = station.manager->GetStationSettings();
+    const QString described = QStringLiteral("verify=%1 quarantine=%2 locked=%3 digest=%4 target=%5 unit=%6")
+                                  .arg(int(read.requireVerification))
+                                  .arg(read.quarantineAfter)
+                                  .arg(int(read.locked))
+                                  .arg(read.loadDigest)
+                                  .arg(read.target)
+                                  .arg(int(read.readUnitId));
+    QCOMPARE(described, expected);
+    QCOMPARE(log.CountContaining(QStringLiteral("StationSettings::Read"), QStringLiteral("is not a key this version knows")),
+             unknown);
+    QCOMPARE(log.CountContaining(QStringLiteral("StationSettings::Read"), QStringLiteral("the key is ignored")), refused);
+}
+
+void SettingsTest::stationGroupSurvivesTheSaveAtExit()
+{
+    const QByteArray group("[Station]\nLocked=true\nLoadDigest=00112233aabbccdd\nTarget=40\nFutureKey=kept\n");
+    WriteSettings("[Files]\nFlashXMLFile=/loads/flash.xml\n" + group);
+    {
+        Station station;
+        station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = QStringLiteral("/other/flash.xml");
+    }
+    const QByteArray after = TestFiles::ReadFile(kFile);
+    QVERIFY2(after.contains("/other/flash.xml"), after.constData()); // the save did run
+    QVERIFY2(after.contains(group), after.constData());
 }
 
 QTEST_GUILESS_MAIN(SettingsTest)
