@@ -3,6 +3,7 @@
 #include "XML/parser/FlashXMLParser.h"
 #include "common/DaOptions.h"
 #include "common/IniSetting.h"
+#include "common/LoadContents.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -16,23 +17,6 @@ namespace {
 
 constexpr int kPollMs = 50;
 constexpr qint64 kSecondStopMs = 2000;
-
-// The bytes one device receives: every image the scatter file downloads.
-qint64 LoadBytes(const QString& scatterPath)
-{
-    QFile scatter(scatterPath);
-    if (!scatter.open(QIODevice::ReadOnly))
-        return 0;
-    const QString folder = QFileInfo(scatterPath).absolutePath();
-    qint64 total = 0;
-    while (!scatter.atEnd()) {
-        const QString line = QString::fromUtf8(scatter.readLine()).section(QLatin1Char('#'), 0, 0).simplified();
-        const QString image = line.section(QLatin1Char(' '), 1, 1);
-        if (!image.isEmpty() && image != QLatin1String("NONE"))
-            total += QFileInfo(folder + QLatin1Char('/') + image).size();
-    }
-    return total;
-}
 
 } // namespace
 
@@ -126,7 +110,7 @@ bool CliStation::CheckLoad()
         Problem(QStringLiteral("the flash XML %1 cannot be used: %2").arg(flashXml, parser.GetErrorMsg()));
         return false;
     }
-    loadBytes = LoadBytes(parser.GetScatterFilePath());
+    loadBytes = LoadContents::Read(parser.GetScatterFilePath()).TotalBytes();
     // The same check the window makes: a load whose images do not match its list is not used.
     if (manager->VerifyChecksum() != 0) {
         Problem(QStringLiteral("the load %1 failed its image check").arg(flashXml));
@@ -206,6 +190,8 @@ void CliStation::Finish()
     display->End(wall.elapsed(), stopping);
     if (stopping)
         exitCode = Stopped;
+    else if (!manager->GetLoadChangedReason().isEmpty())
+        exitCode = Unusable; // the prompt has said which file went away or changed
     else if (exitCode == AllOk && summary.Total(QStringLiteral("FAIL")) > 0)
         exitCode = SomeFailed;
     QCoreApplication::exit(exitCode);

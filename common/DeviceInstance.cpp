@@ -171,8 +171,12 @@ void DeviceInstance::Start()
         EndWithFailure(QStringLiteral("Failed to create session"));
         return;
     }
+    withdrawReason.clear();
     if (RunSession(operation, scan)) {
         status = PortStatus::OK;
+    } else if (!withdrawReason.isEmpty()) {
+        EndWithFailure(withdrawReason);
+        status = PortStatus::CANL;
     } else {
         EndWithFailure(EngineLastError(session));
     }
@@ -206,8 +210,16 @@ bool DeviceInstance::RunSession(const OperationCallbacks& operation, const ScanC
         std::lock_guard<std::mutex> guard(stateLock);
         foundDescription = QString::fromUtf8(description);
     }
-    if (deviceFound)
-        deviceFound();
+    QString withdrawn;
+    if (deviceFound && !deviceFound(withdrawn)) {
+        // A stage of its own names why the session ended before it touched the device.
+        BeginStage(QStringLiteral("load-check"));
+        EndStage(-1);
+        LOGE("DeviceInstance::Start", "Device on %s left untouched: %s\n", port.constData(),
+             withdrawn.toUtf8().constData());
+        withdrawReason = withdrawn;
+        return false;
+    }
 
     const QByteArray authFile = GetParameter("AUTH-FILE-PATH");
     const QByteArray certFile = GetParameter("CERT-FILE-PATH");
@@ -301,7 +313,7 @@ QString DeviceInstance::GetSocid() const
     return socid;
 }
 
-void DeviceInstance::SetDeviceFoundHandler(std::function<void()> handler) { deviceFound = std::move(handler); }
+void DeviceInstance::SetDeviceFoundHandler(std::function<bool(QString&)> handler) { deviceFound = std::move(handler); }
 
 void DeviceInstance::BeginStage(const QString& name)
 {

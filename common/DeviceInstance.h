@@ -64,8 +64,9 @@ public:
     QString GetFoundDescription() const;
     // The device's socid as its authentication reported it; empty when the session learnt none.
     QString GetSocid() const;
-    // Called on the worker thread as soon as a session's scan has found its device.
-    void SetDeviceFoundHandler(std::function<void()> handler);
+    // Called on the worker thread as soon as a session's scan has found its device, before it touches it; a
+    // handler that returns false ends the session there, cancelled, with the reason it gives.
+    void SetDeviceFoundHandler(std::function<bool(QString& reason)> handler);
 
     void Reset();
     // Forgets an earlier stop, so the next scan of a pass is not cancelled by it.
@@ -113,5 +114,6 @@ private:
     SessionStages stages;
     QString foundDescription;
     QString socid;
-    std::function<void()> deviceFound;
+    std::function<bool(QString& reason)> deviceFound;
+    QString withdrawReason; // worker thread only: why the found handler ended the session
 };

@@ -120,7 +120,7 @@ void PortManager::Start(int index)
         return;
     }
     ICmdXMLGenerator generator;
-    if (!IsSelected(index))
+    if (!IsSelected(index) || RefuseChangedLoad())
         return;
     JoinWorker(index);
     portBusy[index] = true;
@@ -354,13 +354,17 @@ void PortManager::SetStationInfo(const QString& operatorName, const QString& wor
 
 void PortManager::SetDevicesPerPort(int devices) { devicesPerPort = devices; }
 
-void PortManager::Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text)
+void PortManager::Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text, const QString& detail)
 {
     if (prompt != nullptr) {
-        prompt->Tell(kind, title, text);
+        if (detail.isEmpty())
+            prompt->Tell(kind, title, text);
+        else
+            prompt->TellWithDetail(kind, title, text, detail);
         return;
     }
-    LOGE("PortManager::Tell", "%s: %s", title.toUtf8().constData(), text.toUtf8().constData());
+    LOGE("PortManager::Tell", "%s: %s%s%s", title.toUtf8().constData(), text.toUtf8().constData(),
+         detail.isEmpty() ? "" : " ", detail.toUtf8().constData());
 }
 
 bool PortManager::Ask(const QString& title, const QString& text)

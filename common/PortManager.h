@@ -4,6 +4,7 @@
 #include "record/AttemptRecord.h"
 #include "common/DeviceInstance.h"
 #include "common/FailurePacer.h"
+#include "common/LoadWatch.h"
 #include "common/OperatorPrompt.h"
 #include "common/PortTimer.h"
 #include "common/StationSettings.h"
@@ -94,6 +95,11 @@ public:
     // With auto polling, a port ends after this many successful devices; 0 never ends it that way.
     void SetDevicesPerPort(int devices);
 
+    // Why the last load check refused a load the image checker passed; empty otherwise.
+    QString GetLoadProblem() const { return loadProblem; }
+    // Why the run's load stopped the station (a file of it missing or changed); empty while it has not.
+    QString GetLoadChangedReason() const { return loadWatch.Reason(); }
+
     // The front end that answers the port manager's boxes; without one they are logged and answered No.
     void SetOperatorPrompt(OperatorPrompt* prompt);
 
@@ -149,7 +155,9 @@ private:
     void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
     void PrepareRecord(int index, const QString& scene);
     void RecordAttempt(unsigned index, const QDateTime& start, int poll);
-    void RecordStart(unsigned index, const QDateTime& start, int poll);
+    bool RecordStart(unsigned index, const QDateTime& start, int poll, QString& withdrawn);
+    bool RefuseChangedLoad();
+    Q_INVOKABLE void TellLoadChanged();
     AttemptRecord FoundAttempt(unsigned index, const QDateTime& start, int poll) const;
     void StopWorkersForExit();
     void RestoreChannelTable();
@@ -157,7 +165,7 @@ private:
     // Invoked by name from the scan thread, so the queued call carries no functor object of ours across threads.
     Q_INVOKABLE void EndScanPass();
     bool AnyPortBusy() const;
-    void Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text);
+    void Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text, const QString& detail = QString());
     bool Ask(const QString& title, const QString& text);
 
     bool flashXmlRestored = false;
@@ -171,6 +179,8 @@ private:
     bool selectAllPorts = false;
     bool readEfuseEnable = false;
     std::atomic<bool> checksumStop{false};
+    LoadWatch loadWatch;
+    QString loadProblem;
     std::array<std::atomic<bool>, kPortCount> stopRequested{};
     bool efuseEnable = false;
     bool blowAfterDownload = false;

@@ -3,6 +3,7 @@
 #include "common/PortManager.h"
 
 #include "XML/parser/FlashXMLParser.h"
+#include "common/LoadContents.h"
 #include "logging/Log.h"
 
 #include "quillon.h"
@@ -59,11 +60,18 @@ int PortManager::VerifyChecksum()
         LOGI(kFunction, "Verify Checksum Done!");
     Q_EMIT SigSetMWProgressBarVisible(kProgressBar, false);
 
-    if (result != QUILLON_OK) {
+    // The checker only compares what the list names; a load that writes nothing, or an image the list
+    // leaves out, would pass it and flash every device as OK without writing or checking it.
+    loadProblem = result == QUILLON_OK ? LoadContents::Problem(scatter) : QString();
+    if (!loadProblem.isEmpty())
+        LOGE(kFunction, "Load refused: %s", loadProblem.toUtf8().constData());
+    if (result != QUILLON_OK || !loadProblem.isEmpty()) {
+        loadWatch.Disarm();
         Tell(OperatorPrompt::Kind::Critical, QStringLiteral("Critical"),
-             QStringLiteral("Failed to Verify Checksum!\nPlease Regenerate scatter_checksum.xml File"));
+             QStringLiteral("Failed to Verify Checksum!\nPlease Regenerate scatter_checksum.xml File"), loadProblem);
         return -1;
     }
+    loadWatch.Arm(LoadSnapshot::Take(flashXml, scatter, LoadChecksumListPath(scatter)));
     return 0;
 }
 

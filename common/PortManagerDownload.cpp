@@ -146,10 +146,42 @@ AttemptRecord PortManager::FoundAttempt(unsigned index, const QDateTime& start, 
     return record;
 }
 
-void PortManager::RecordStart(unsigned index, const QDateTime& start, int poll)
+bool PortManager::RecordStart(unsigned index, const QDateTime& start, int poll, QString& withdrawn)
 {
     if (recorder != nullptr)
         recorder->Started(FoundAttempt(index, start, poll));
+    bool firstTime = false;
+    if (loadWatch.Check(withdrawn, firstTime))
+        return true;
+    if (firstTime) {
+        LOGE("PortManager::ExecuteDownloadThread", "The load changed during the run: %s; no more devices are started.",
+             withdrawn.toUtf8().constData());
+        QMetaObject::invokeMethod(this, "TellLoadChanged", Qt::QueuedConnection);
+    }
+    withdrawn = QStringLiteral("The load changed during the run: %1").arg(withdrawn);
+    return false;
+}
+
+void PortManager::TellLoadChanged()
+{
+    Tell(OperatorPrompt::Kind::Warning, QStringLiteral("Load Changed"),
+         QStringLiteral("A file of the load changed or went away during the run:\n%1\n\nNo more devices are started; "
+                        "devices already being written finish. Choose the load again to go on.")
+             .arg(loadWatch.Reason()));
+}
+
+// A Start after the load changed would blame every next device for it; the operator was told when it
+// changed, so the refusal itself is only logged.
+bool PortManager::RefuseChangedLoad()
+{
+    QString reason;
+    bool firstTime = false;
+    if (loadWatch.Check(reason, firstTime))
+        return false;
+    LOGE("PortManager::Start", "Start refused, the load changed: %s", reason.toUtf8().constData());
+    if (firstTime)
+        TellLoadChanged();
+    return true;
 }
 
 void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll)
@@ -164,7 +196,8 @@ void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll
     if (!device.IsFailed()) {
         record.result = QStringLiteral("OK");
     } else {
-        record.result = stopRequested[index] ? QStringLiteral("CANL") : QStringLiteral("FAIL");
+        const bool cancelled = stopRequested[index] || device.GetStatus() == PortStatus::CANL;
+        record.result = cancelled ? QStringLiteral("CANL") : QStringLiteral("FAIL");
         record.failedStage = FailedStage(record.stages);
         record.error = device.GetLastError();
     }
@@ -186,7 +219,8 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
         QElapsedTimer sessionClock;
         sessionClock.start();
         const QDateTime start = QDateTime::currentDateTimeUtc();
-        device.SetDeviceFoundHandler([manager, index, start, poll] { manager->RecordStart(index, start, poll); });
+        device.SetDeviceFoundHandler(
+            [manager, index, start, poll](QString& withdrawn) { return manager->RecordStart(index, start, poll, withdrawn); });
         device.Start();
         manager->RecordAttempt(index, start, poll);
         const QByteArray portName = device.GetPortName().toUtf8();
@@ -204,7 +238,7 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
             if (limit > 0 && portTotal >= limit)
                 break;
         }
-        if (manager->stopRequested[index] || !autoPolling)
+        if (manager->stopRequested[index] || !autoPolling || manager->loadWatch.IsGone())
             break;
         // A session that fails at once would otherwise spin, flooding the log and the front end.
         if (device.IsFailed()) {

@@ -17,6 +17,14 @@ void MessageBoxPrompt::Tell(Kind kind, const QString& title, const QString& text
     }
 }
 
+void MessageBoxPrompt::TellWithDetail(Kind kind, const QString& title, const QString& text, const QString& detail)
+{
+    static const QMessageBox::Icon kIcons[] = {QMessageBox::Information, QMessageBox::Warning, QMessageBox::Critical};
+    QMessageBox box(kIcons[static_cast<int>(kind)], title, text, QMessageBox::Ok);
+    box.setDetailedText(detail);
+    box.exec();
+}
+
 bool MessageBoxPrompt::Ask(const QString& title, const QString& text)
 {
     return QMessageBox::question(nullptr, title, text, QMessageBox::Yes | QMessageBox::No, QMessageBox::NoButton) ==

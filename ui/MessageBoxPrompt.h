@@ -8,5 +8,6 @@ class MessageBoxPrompt : public OperatorPrompt
 {
 public:
     void Tell(Kind kind, const QString& title, const QString& text) override;
+    void TellWithDetail(Kind kind, const QString& title, const QString& text, const QString& detail) override;
     bool Ask(const QString& title, const QString& text) override;
 };

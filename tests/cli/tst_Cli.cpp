@@ -149,6 +149,8 @@ void CliTest::initTestCase()
     bigLoad = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("bigload")), 8 * 1024 * 1024);
     const simtest::SampleLoad unlisted = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("unlisted")));
     QFile::remove(unlisted.folder + QStringLiteral("/scatter_checksum.xml"));
+    const simtest::SampleLoad empty = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("empty")));
+    QVERIFY(TestFiles::WriteFile(empty.scatterPath, "# every partition left out\npreloader NONE\n"));
     settings = QDir::current().absoluteFilePath(QStringLiteral("station.ini"));
     QVERIFY(TestFiles::WriteFile(settings, "; the station's own file\n[DownloadSetting]\nAutoPollingEnabled=false\n"));
     simtest::WriteFarm(QStringLiteral("three.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nDevicesPerPort=3\n"));
@@ -240,6 +242,8 @@ void CliTest::badUsageIsRefusedBeforeAnySession_data()
     QTest::newRow("unresolvable flash xml") << QStringList{"--flash-xml", ini, "--settings", ini} << "cannot be used";
     QTest::newRow("load fails its image check") << QStringList{"--flash-xml", QDir::current().absoluteFilePath("unlisted/flash.xml"), "--settings", ini}
                                               << "Failed to Verify Checksum!";
+    QTest::newRow("load that writes nothing") << QStringList{"--flash-xml", QDir::current().absoluteFilePath("empty/flash.xml"), "--settings", ini}
+                                              << "no image to download";
     QTest::newRow("record folder is a file") << (base + QStringList{"--record", ini}) << "station record";
 }
 

@@ -78,6 +78,7 @@ private Q_SLOTS:
     void successAndFailureAreRecorded();
     void aStoppedAttemptIsCancelled();
     void devicesPerPortEndsEachPortByItself();
+    void aLoadThatGoesAwayStopsTheStationWithoutBlamingDevices();
 };
 
 void AttemptRecordsTest::initTestCase()
@@ -165,6 +166,51 @@ void AttemptRecordsTest::devicesPerPortEndsEachPortByItself()
         QCOMPARE(station.manager->Device(row).GetPollingTimes(), 3);
     }
     QVERIFY(station.frontEnd.ControlsEnabled());
+}
+
+void AttemptRecordsTest::aLoadThatGoesAwayStopsTheStationWithoutBlamingDevices()
+{
+    QVERIFY(ConfigureFarm(QStringLiteral("fast.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\n")));
+    const QString away = load.folder + QStringLiteral("-away");
+    Station station;
+    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.flashXmlPath;
+    station.frontEnd.checks[QStringLiteral("cbAutoPolling")] = true;
+    for (int row = 0; row < 4; ++row)
+        station.frontEnd.rowSelected[size_t(row)] = true;
+    QCOMPARE(station.manager->VerifyChecksum(), 0);
+    station.manager->StartAll();
+    QTRY_VERIFY_WITH_TIMEOUT(station.recorder.Records().size() >= 8, 30000);
+    QVERIFY(QDir().rename(load.folder, away));
+    // Without the watch, auto polling would fail every next device for ever.
+    QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 30000);
+    const std::vector<AttemptRecord> records = station.recorder.Records();
+    int withdrawn = 0;
+    int failed = 0;
+    for (const AttemptRecord& record : records) {
+        if (record.failedStage == QLatin1String("load-check")) {
+            ++withdrawn;
+            QCOMPARE(record.result, QStringLiteral("CANL"));
+            QVERIFY2(record.error.contains(QStringLiteral("flash.xml is missing")), qPrintable(record.error));
+        } else if (record.result == QLatin1String("FAIL")) {
+            ++failed; // only a device already being written when the folder went
+        }
+    }
+    QVERIFY(withdrawn >= 1);
+    QVERIFY2(failed <= 4, qPrintable(QString::number(failed)));
+    QCOMPARE(station.frontEnd.prompts.filter(QStringLiteral("Warning|Load Changed|")).size(), 1);
+    QVERIFY(station.manager->GetLoadChangedReason().contains(QStringLiteral("is missing")));
+
+    // A Start before the load is checked again touches nothing; a new check lets the station go on.
+    station.manager->StartAll();
+    QVERIFY(station.Idle());
+    QCOMPARE(station.recorder.Records().size(), records.size());
+    QVERIFY(QDir().rename(away, load.folder));
+    QCOMPARE(station.manager->VerifyChecksum(), 0);
+    station.manager->SetDevicesPerPort(1);
+    station.manager->StartAll();
+    QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 30000);
+    QCOMPARE(station.recorder.Records().size(), records.size() + 4);
+    QCOMPARE(station.frontEnd.prompts.filter(QStringLiteral("Warning|Load Changed|")).size(), 1);
 }
 
 QTEST_GUILESS_MAIN(AttemptRecordsTest)

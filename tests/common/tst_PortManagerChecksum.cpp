@@ -1,6 +1,7 @@
 // The load check as the port manager runs it against the image checker: what the operator sees and the log
 // says for each outcome, and the text of the checksum bar.
 #include "PortTestSupport.h"
+#include "TestFiles.h"
 #include "TestFrontEnd.h"
 
 #include "common/PortManager.h"
@@ -104,13 +105,14 @@ void PortManagerChecksumTest::outcomeReachesLogBoxAndResult_data()
     QTest::addColumn<LoadChange>("change");
     QTest::addColumn<int>("result");
     QTest::addColumn<QString>("logLine");
+    QTest::addColumn<QString>("refusal"); // what the box's detail says of a load the checker passed
 
     const LoadChange unchanged = [](const simtest::SampleLoad& load) { return load.flashXmlPath; };
-    QTest::newRow("load verifies") << unchanged << 0 << kDone;
+    QTest::newRow("load verifies") << unchanged << 0 << kDone << QString();
     QTest::newRow("checksum list missing") << LoadChange([](const simtest::SampleLoad& load) {
         QFile::remove(QDir(load.folder).filePath(QStringLiteral("scatter_checksum.xml")));
         return load.flashXmlPath;
-    }) << -1 << kNotFound;
+    }) << -1 << kNotFound << QString();
     QTest::newRow("image does not match its checksum") << LoadChange([](const simtest::SampleLoad& load) {
         QFile image(QDir(load.folder).filePath(QStringLiteral("system.img")));
         if (image.open(QIODevice::ReadWrite) && image.seek(image.size() - 1)) {
@@ -120,13 +122,34 @@ void PortManagerChecksumTest::outcomeReachesLogBoxAndResult_data()
             image.putChar(char(byte ^ 0x80));
         }
         return load.flashXmlPath;
-    }) << -1 << kUnknown;
+    }) << -1 << kUnknown << QString();
     QTest::newRow("no flash XML chosen")
-        << LoadChange([](const simtest::SampleLoad&) { return QString(); }) << -1 << kUnknown;
+        << LoadChange([](const simtest::SampleLoad&) { return QString(); }) << -1 << kUnknown << QString();
     QTest::newRow("flash XML that does not parse") << LoadChange([](const simtest::SampleLoad& load) {
         QFile::remove(QDir(load.folder).filePath(QStringLiteral("flash.xsd")));
         return load.flashXmlPath;
-    }) << -1 << kUnknown;
+    }) << -1 << kUnknown << QString();
+    // The checker compares only what the list names: a load that writes nothing passes it.
+    const auto scatter = [](const QByteArray& text) {
+        return LoadChange([text](const simtest::SampleLoad& load) {
+            simtest::WriteFile(load.scatterPath, text);
+            return load.flashXmlPath;
+        });
+    };
+    QTest::newRow("empty scatter file") << scatter("") << -1 << kDone << QStringLiteral("no image to download");
+    QTest::newRow("scatter file of comments") << scatter("# nothing\n   # here\n") << -1 << kDone
+                                              << QStringLiteral("no image to download");
+    QTest::newRow("every partition NONE") << scatter("preloader NONE\nsystem NONE # skipped\n") << -1 << kDone
+                                          << QStringLiteral("no image to download");
+    QTest::newRow("image left out of the checksum list") << LoadChange([](const simtest::SampleLoad& load) {
+        const QString list = QDir(load.folder).filePath(QStringLiteral("scatter_checksum.xml"));
+        QByteArray text = TestFiles::ReadFile(list);
+        const int at = text.indexOf("name=\"system.img\"");
+        const int open = text.lastIndexOf('<', at);
+        text.remove(open, text.indexOf('>', at) - open + 1);
+        simtest::WriteFile(list, text);
+        return load.flashXmlPath;
+    }) << -1 << kDone << QStringLiteral("image system.img (partition system) is not in the checksum list");
 }
 
 void PortManagerChecksumTest::outcomeReachesLogBoxAndResult()
@@ -134,6 +157,7 @@ void PortManagerChecksumTest::outcomeReachesLogBoxAndResult()
     QFETCH(LoadChange, change);
     QFETCH(int, result);
     QFETCH(QString, logLine);
+    QFETCH(QString, refusal);
     const simtest::SampleLoad load = WriteStationLoad(Folder(QStringLiteral("outcome")), 64 * 1024);
     Station station;
     station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = change(load);
@@ -153,6 +177,12 @@ void PortManagerChecksumTest::outcomeReachesLogBoxAndResult()
         QCOMPARE(station.frontEnd.prompts, QStringList());
         QCOMPARE(hidden, events.size() - 1);
         QCOMPARE(events.at(hidden - 1), QStringLiteral("state prbChecksum 100"));
+    } else if (!refusal.isEmpty()) {
+        QCOMPARE(station.frontEnd.prompts.size(), 1);
+        QVERIFY2(station.frontEnd.prompts.first().startsWith(kBox + QStringLiteral("\n\n") + refusal),
+                 qPrintable(station.frontEnd.prompts.first()));
+        QCOMPARE(log.CountContaining(kFunction, QStringLiteral("Load refused: ") + refusal), 1);
+        QCOMPARE(station.manager->GetLoadProblem().left(refusal.size()), refusal);
     } else {
         QCOMPARE(station.frontEnd.prompts, QStringList{kBox});
         // The box comes after the bar is hidden, as the last thing the operator sees.
