@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QtTest>
 
 #include <memory>
@@ -373,15 +374,21 @@ void SettingsTest::stationGroupIsReadByItsRules()
 
 void SettingsTest::stationGroupSurvivesTheSaveAtExit()
 {
-    const QByteArray group("[Station]\nLocked=true\nLoadDigest=00112233aabbccdd\nTarget=40\nFutureKey=kept\n");
-    WriteSettings("[Files]\nFlashXMLFile=/loads/flash.xml\n" + group);
+    WriteSettings("[Files]\nFlashXMLFile=/loads/flash.xml\n"
+                  "[Station]\nLocked=true\nLoadDigest=00112233aabbccdd\nTarget=40\nFutureKey=kept\n");
     {
         Station station;
         station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = QStringLiteral("/other/flash.xml");
     }
-    const QByteArray after = TestFiles::ReadFile(kFile);
-    QVERIFY2(after.contains("/other/flash.xml"), after.constData()); // the save did run
-    QVERIFY2(after.contains(group), after.constData());
+    QCOMPARE(IniSetting(kFile, QStringLiteral("Files"), QStringLiteral("FlashXMLFile")).ReadString(),
+             QStringLiteral("/other/flash.xml")); // the save did run
+    QSettings after(kFile, QSettings::IniFormat);
+    after.beginGroup(QStringLiteral("Station"));
+    QStringList entries;
+    for (const QString& key : after.childKeys())
+        entries << key + QLatin1Char('=') + after.value(key).toString();
+    QCOMPARE(entries, (QStringList{QStringLiteral("FutureKey=kept"), QStringLiteral("LoadDigest=00112233aabbccdd"),
+                                   QStringLiteral("Locked=true"), QStringLiteral("Target=40")}));
 }
 
 QTEST_GUILESS_MAIN(SettingsTest)
