@@ -72,9 +72,10 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
     const QCommandLineOption record(QStringLiteral("record"), QStringLiteral("Folder of the station record."), QStringLiteral("dir"));
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON event per line on standard output."));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Only the summary and errors."));
+    const QCommandLineOption requireVerified(QStringLiteral("require-verified"), QStringLiteral("Refuse to run at checksum level 1, which verifies no device."));
     const QCommandLineOption broker(QStringLiteral("broker"), QStringLiteral("Factory broker, amqp://host:port (credentials from the settings' CredentialsFile)."), QStringLiteral("uri"));
     parser.addOptions({flashXml, settings, scene, ports, autoPolling, devices, checksum, operatorName, workOrder,
-                       record, json, quiet, broker});
+                       record, json, quiet, requireVerified, broker});
 
     const Outcome parsed = ParseCommandLine(parser, help, arguments, message);
     if (parsed != Outcome::Run)
@@ -88,6 +89,7 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
     options.recordFolder = parser.value(record);
     options.json = parser.isSet(json);
     options.quiet = parser.isSet(quiet);
+    options.requireVerified = parser.isSet(requireVerified);
     options.broker = parser.value(broker);
 
     if (parser.isSet(flashXml) && !(message = CheckPath(QStringLiteral("--flash-xml"), options.flashXml, true)).isEmpty())

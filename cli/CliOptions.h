@@ -22,6 +22,7 @@ struct CliOptions
     QString broker; // empty: the settings' [Factory] Broker, if any
     bool json = false;
     bool quiet = false;
+    bool requireVerified = false; // refuse a run whose checksum level compares no device checksum
     std::array<bool, 16> rows{};
 
     using Outcome = CommandLineOutcome;

@@ -58,6 +58,14 @@ bool CliStation::Prepare()
     manager->LoadCommonSetting();
     manager->LoadEfuseSetting();
     ApplyOptions();
+    // The option can only add the requirement: a station whose file requires verification keeps it.
+    if (options.requireVerified)
+        manager->SetRequireVerification(true);
+    const QString refusal = manager->VerificationRefusal(frontEnd->runtimeParameters.checksumLevel);
+    if (!refusal.isEmpty()) {
+        Problem(refusal + QStringLiteral(" (--checksum-level 2, 4 or 6)"));
+        return false;
+    }
     if (!CheckLoad())
         return false;
     if (options.scene == QLatin1String("efuse-write") && !manager->IsEfuseEnabled()) {
@@ -76,6 +84,7 @@ bool CliStation::Prepare()
     connect(frontEnd.get(), &HeadlessFrontEnd::RowChanged, display.get(), &CliDisplay::OnRowChanged);
     connect(manager.get(), &PortManager::SigSetMWPortProgressStatus, display.get(), &CliDisplay::OnProgress);
     connect(&summary, &RunSummary::Recorded, display.get(), &CliDisplay::OnRecord);
+    connect(manager.get(), &PortManager::SigNotifyUnverifiedRun, this, [](const QString& text) { Problem(text); });
     return true;
 }
 

@@ -106,8 +106,13 @@ void PortManager::StartAll()
             Q_EMIT SigSetMWElementContent(QStringLiteral("lblPollingTimes"), QStringLiteral("Polling Times: %1").arg(0));
         });
     }
+    unverifiedNoticeDue = true;
+    verificationRefusalTold = false;
     for (int index = 0; index < kPortCount; ++index)
         Start(index);
+    // A Start All tells each refusal once; a single row's Start tells its own.
+    unverifiedNoticeDue = false;
+    verificationRefusalTold = false;
 }
 
 void PortManager::Start(int index)
@@ -120,7 +125,7 @@ void PortManager::Start(int index)
         return;
     }
     ICmdXMLGenerator generator;
-    if (!IsSelected(index) || RefuseChangedLoad())
+    if (!IsSelected(index) || RefuseChangedLoad() || RefuseUnverifiedRun())
         return;
     JoinWorker(index);
     portBusy[index] = true;
@@ -140,6 +145,7 @@ void PortManager::Start(int index)
     device.SetParameter("DA-MODE-SETTING", generator.GetRuntimeParameterCmdString().toUtf8());
     PrepareRecord(index, AddCommands(index, generator));
     LaunchWorker(index);
+    NoticeUnverifiedRun(index);
 }
 
 void PortManager::ReadWindow()

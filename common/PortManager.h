@@ -95,6 +95,14 @@ public:
     // With auto polling, a port ends after this many successful devices; 0 never ends it that way.
     void SetDevicesPerPort(int devices);
 
+    // A station that requires verified devices refuses a run whose checksum level compares none; the
+    // settings file's [Station] group sets it, a front end's own option may switch it on as well.
+    void SetRequireVerification(bool require) { requireVerification = require; }
+    bool RequiresVerification() const { return requireVerification; }
+    // Why a run at this checksum level must not start; empty when it may.
+    QString VerificationRefusal(int checksumLevel) const;
+    static QString UnverifiedRunText();
+
     // Why the last load check refused a load the image checker passed; empty otherwise.
     QString GetLoadProblem() const { return loadProblem; }
     // Why the run's load stopped the station (a file of it missing or changed); empty while it has not.
@@ -133,6 +141,8 @@ Q_SIGNALS:
     void SigGetOWDASetting(RuntimeParameters& runtimeParams);
     void SigNotifyStartTimer(int comportIndex, int interval);
     void SigNotifyStopTimer(int comportIndex);
+    // A run started at a checksum level that compares no device checksum; told once per run.
+    void SigNotifyUnverifiedRun(QString text);
 
 private:
     static bool IsPortIndex(int index);
@@ -157,6 +167,8 @@ private:
     void RecordAttempt(unsigned index, const QDateTime& start, int poll);
     bool RecordStart(unsigned index, const QDateTime& start, int poll, QString& withdrawn);
     bool RefuseChangedLoad();
+    bool RefuseUnverifiedRun();
+    void NoticeUnverifiedRun(int index);
     Q_INVOKABLE void TellLoadChanged();
     AttemptRecord FoundAttempt(unsigned index, const QDateTime& start, int poll) const;
     void StopWorkersForExit();
@@ -180,6 +192,9 @@ private:
     bool readEfuseEnable = false;
     std::atomic<bool> checksumStop{false};
     LoadWatch loadWatch;
+    bool requireVerification = false;
+    bool unverifiedNoticeDue = false; // user-interface thread only
+    bool verificationRefusalTold = false;
     QString loadProblem;
     std::array<std::atomic<bool>, kPortCount> stopRequested{};
     bool efuseEnable = false;

@@ -42,6 +42,7 @@ void PortManager::LoadCommonSetting()
     }
     stationSettings = StationSettings::Read(settingsFile);
     stationSettings.Log();
+    requireVerification = stationSettings.requireVerification;
     flashXmlRestored = false;
     IniSetting setting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"));
     const bool format = setting.ReadString() == QLatin1String("FormatAllAndDownload");

@@ -116,6 +116,9 @@ void MainWindow::ConnectPortManager()
     connect(ports, &PortManager::SigSetMWProgressBarVisible, this, &MainWindow::SetProgressBarVisible);
     connect(ports, &PortManager::SigSetMWPortProgressStatus, this,
             [this](uint comportIndex, uint percent) { SetPortProgressStatus(comportIndex, percent); });
+    // The one text the status bar carries: an operator must see that OK does not mean verified.
+    connect(ports, &PortManager::SigNotifyUnverifiedRun, this,
+            [this](const QString& text) { form->statusbar->showMessage(text); });
 }
 
 void MainWindow::ConnectControls()

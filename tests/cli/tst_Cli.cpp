@@ -153,6 +153,8 @@ void CliTest::initTestCase()
     QVERIFY(TestFiles::WriteFile(empty.scatterPath, "# every partition left out\npreloader NONE\n"));
     settings = QDir::current().absoluteFilePath(QStringLiteral("station.ini"));
     QVERIFY(TestFiles::WriteFile(settings, "; the station's own file\n[DownloadSetting]\nAutoPollingEnabled=false\n"));
+    QVERIFY(TestFiles::WriteFile(QDir::current().absoluteFilePath(QStringLiteral("verify.ini")),
+                                 "[Station]\nRequireVerification=true\n"));
     simtest::WriteFarm(QStringLiteral("three.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nDevicesPerPort=3\n"));
     simtest::WriteFarm(QStringLiteral("connect.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\n[Port-COM4]\nFail=connect\n"));
     simtest::WriteFarm(QStringLiteral("slow.ini"), QStringLiteral("[Farm]\nTimeScale=1\nArrivalMs=0\nArrivalStepMs=0\nConnectMs=0\n"
@@ -181,6 +183,8 @@ void CliTest::sixteenRowsThreeDevicesEach()
     QCOMPARE(run.exitCode, 0);
     // The engine's log is switched on with the tool's, so a normal run says nothing about logging.
     QVERIFY2(!run.errors.contains(QLatin1String("not logged")), qPrintable(run.errors));
+    // The settings' options give checksum level 1: the run says once that nothing is verified.
+    QCOMPARE(run.errors.count(QStringLiteral("Checksum level 1: device checksums are not compared")), 1);
     const QStringList json = RecordLines(folder, QStringLiteral("jsonl"));
     QCOMPARE(json.size(), 48);
     for (const QString& line : json)
@@ -205,9 +209,13 @@ void CliTest::sixteenRowsThreeDevicesEach()
 
 void CliTest::aFailingPortEndsTheRunWithOne()
 {
-    const Run run = RunCli(QStringLiteral("connect.ini"), Base(load.flashXmlPath) << QStringLiteral("--ports")
-                                                                                 << QStringLiteral("1-2"));
+    // A station that requires verification runs at a level that compares checksums, without the notice.
+    const Run run = RunCli(QStringLiteral("connect.ini"), Base(load.flashXmlPath)
+                                                              << QStringLiteral("--ports") << QStringLiteral("1-2")
+                                                              << QStringLiteral("--require-verified")
+                                                              << QStringLiteral("--checksum-level") << QStringLiteral("2"));
     QCOMPARE(run.exitCode, 1);
+    QVERIFY2(!run.errors.contains(QStringLiteral("Checksum level 1")), qPrintable(run.errors));
     const QList<QJsonObject> records = run.Events(QStringLiteral("record"));
     QCOMPARE(records.size(), 2);
     for (const QJsonObject& record : records) {
@@ -244,6 +252,11 @@ void CliTest::badUsageIsRefusedBeforeAnySession_data()
                                               << "Failed to Verify Checksum!";
     QTest::newRow("load that writes nothing") << QStringList{"--flash-xml", QDir::current().absoluteFilePath("empty/flash.xml"), "--settings", ini}
                                               << "no image to download";
+    QTest::newRow("verification required by option") << (base + QStringList{"--require-verified"})
+                                                     << "requires verified devices";
+    QTest::newRow("verification required by the station")
+        << QStringList{"--flash-xml", xml, "--settings", QDir::current().absoluteFilePath("verify.ini")}
+        << "requires verified devices";
     QTest::newRow("record folder is a file") << (base + QStringList{"--record", ini}) << "station record";
 }
 
