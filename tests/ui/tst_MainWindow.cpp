@@ -19,6 +19,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTableWidget>
+#include <QStatusBar>
 #include <QtTest>
 
 #include <memory>
@@ -468,7 +469,11 @@ void MainWindowTest::runOnSixteenPortsShowsInTheTable()
     for (uint row = 0; row < 16; ++row)
         window->SetPortSelectState(row, 2);
 
+    QStatusBar* status = window->findChild<QStatusBar*>(QStringLiteral("statusbar"));
+    QCOMPARE(status->currentMessage(), QString());
     QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("btnStartAll")), Qt::LeftButton);
+    // No checksum box is ticked: the operator is told that OK will not mean verified.
+    QCOMPARE(status->currentMessage(), PortManager::UnverifiedRunText());
     QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QLabel*>(QStringLiteral("lblPollingTimes"))->text(),
                               QStringLiteral("Polling Times: 16"), 30000);
     QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QPushButton*>(QStringLiteral("btnStartAll"))->isEnabled(), 30000);
