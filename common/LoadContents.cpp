@@ -5,6 +5,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSet>
 
 QString LoadChecksumListPath(const QString& scatterPath)
 {
@@ -51,9 +52,12 @@ QString LoadContents::Problem(const QString& scatterPath)
     if (!list.ParseXMLFile(listPath))
         return QStringLiteral("the checksum list %1 cannot be read: %2")
             .arg(QDir::toNativeSeparators(listPath), list.GetErrorMsg());
-    const QHash<QString, QString> checksums = list.GetChecksumMap();
+    // Image names are matched in any letter case, as the engine's file systems do.
+    QSet<QString> listed;
+    for (const QString& name : list.GetChecksumMap().keys())
+        listed.insert(name.toCaseFolded());
     for (const LoadImage& image : contents.images) {
-        if (!checksums.contains(image.file))
+        if (!listed.contains(image.file.toCaseFolded()))
             return QStringLiteral("image %1 (partition %2) is not in the checksum list %3")
                 .arg(image.file, image.partition, QDir::toNativeSeparators(listPath));
     }

@@ -184,7 +184,7 @@ void CliTest::sixteenRowsThreeDevicesEach()
     // The engine's log is switched on with the tool's, so a normal run says nothing about logging.
     QVERIFY2(!run.errors.contains(QLatin1String("not logged")), qPrintable(run.errors));
     // The settings' options give checksum level 1: the run says once that nothing is verified.
-    QCOMPARE(run.errors.count(QStringLiteral("Checksum level 1: device checksums are not compared")), 1);
+    QCOMPARE(run.errors.count(QStringLiteral("praxilo-cli: Checksum level 1: device checksums are not compared")), 1);
     const QStringList json = RecordLines(folder, QStringLiteral("jsonl"));
     QCOMPARE(json.size(), 48);
     for (const QString& line : json)
