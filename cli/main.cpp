@@ -17,7 +17,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("praxilo-cli"));
-    FileUtils::SetAppDirectory(Platform::ExecutableFolder(argv[0]));
+    FileUtils::SetAppDirectory(Platform::ExecutableFolder());
     // Standard output is the display's; the log's console copy goes to standard error.
     Logger::Instance().SetConsoleStream(stderr);
 

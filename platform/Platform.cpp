@@ -16,6 +16,16 @@ constexpr int kLockRetryMs = 5;
 
 } // namespace
 
+namespace Platform {
+
+QByteArray ExecutableFolder()
+{
+    // argv[0] names the wrong folder when the tool is started through PATH or a link, on Windows as well.
+    return QCoreApplication::applicationDirPath().toUtf8();
+}
+
+} // namespace Platform
+
 #ifdef Q_OS_WIN
 #include <io.h>
 #include <share.h>
@@ -60,11 +70,6 @@ bool MakeOwnerAccessible(const QByteArray& path)
 {
     // On Windows this clears the read-only attribute.
     return _chmod(path.constData(), _S_IREAD | _S_IWRITE) == 0;
-}
-
-QByteArray ExecutableFolder(const char* argv0)
-{
-    return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath().toUtf8();
 }
 
 void OpenFolderInFileBrowser(const QString& path)
@@ -272,12 +277,6 @@ bool MakeOwnerAccessible(const QByteArray& path)
 {
     // Read and write alone would drop the search bit, and nothing could be made inside the folder.
     return chmod(path.constData(), S_IRWXU) == 0;
-}
-
-QByteArray ExecutableFolder(const char*)
-{
-    // argv[0] names the wrong folder when the tool is started through PATH or a link.
-    return QCoreApplication::applicationDirPath().toUtf8();
 }
 
 void OpenFolderInFileBrowser(const QString& path)

@@ -37,8 +37,8 @@ FILE* OpenSharedForAppend(const QByteArray& path);
 // Gives the owner of a newly made folder full use of it; false when the permissions could not be set.
 bool MakeOwnerAccessible(const QByteArray& path);
 
-// The folder of the running executable, as UTF-8; argv0 is the first process argument.
-QByteArray ExecutableFolder(const char* argv0);
+// The folder of the running executable, as UTF-8; needs the application object.
+QByteArray ExecutableFolder();
 
 // Shows the folder in the desktop's file browser, detached; a failure to start it is not reported.
 void OpenFolderInFileBrowser(const QString& path);

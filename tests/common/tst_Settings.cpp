@@ -3,6 +3,8 @@
 #include "PortTestSupport.h"
 #include "TestFrontEnd.h"
 
+#include "Utility/FileUtils.h"
+#include "Utility/StationFolders.h"
 #include "common/IniSetting.h"
 #include "common/PortManager.h"
 
@@ -73,6 +75,9 @@ private Q_SLOTS:
     void stationGroupIsReadByItsRules_data();
     void stationGroupIsReadByItsRules();
     void stationGroupSurvivesTheSaveAtExit();
+    void installersFileAnswersWhatTheUsersLacks_data();
+    void installersFileAnswersWhatTheUsersLacks();
+    void installedStationUsesTheUsersFileOverTheInstallers();
 };
 
 void SettingsTest::initTestCase()
@@ -389,6 +394,53 @@ void SettingsTest::stationGroupSurvivesTheSaveAtExit()
         entries << key + QLatin1Char('=') + after.value(key).toString();
     QCOMPARE(entries, (QStringList{QStringLiteral("FutureKey=kept"), QStringLiteral("LoadDigest=00112233aabbccdd"),
                                    QStringLiteral("Locked=true"), QStringLiteral("Target=40")}));
+void SettingsTest::installersFileAnswersWhatTheUsersLacks_data()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("the user's own value wins") << "Files" << "FlashXMLFile" << "/mine/flash.xml";
+    QTest::newRow("the user's empty value wins") << "Files" << "CertFile" << "";
+    QTest::newRow("a key only the installer set") << "Files" << "AuthFile" << "/installer/auth.bin";
+    QTest::newRow("a group only the installer set") << "EfuseSettings" << "Enable" << "true";
+    QTest::newRow("a key neither set") << "Files" << "Nothing" << "";
+}
+
+void SettingsTest::installersFileAnswersWhatTheUsersLacks()
+{
+    QFETCH(QString, group);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    const QByteArray installers("[Files]\nFlashXMLFile=/installer/flash.xml\nAuthFile=/installer/auth.bin\n"
+                                "CertFile=/installer/cert.pem\n[EfuseSettings]\nEnable=true\n");
+    QVERIFY(TestFiles::WriteFile(QStringLiteral("installer.ini"), installers));
+    WriteSettings("[Files]\nFlashXMLFile=/mine/flash.xml\nCertFile=\n");
+    IniSetting setting(kFile, group, key);
+    setting.defaults = QStringLiteral("installer.ini");
+    QCOMPARE(setting.ReadString(), value);
+
+    setting.WriteString(QStringLiteral("/written"));
+    QCOMPARE(IniSetting(kFile, group, key).ReadString(), QStringLiteral("/written"));
+    QCOMPARE(TestFiles::ReadFile(QStringLiteral("installer.ini")), installers);
+}
+
+void SettingsTest::installedStationUsesTheUsersFileOverTheInstallers()
+{
+    const QString bin = QDir::current().absoluteFilePath(QStringLiteral("installed/usr/bin"));
+    QVERIFY(QDir().mkpath(QDir(bin).filePath(StationFolders::InstalledLibraryFolder())));
+    const QString config = QDir::current().absoluteFilePath(QStringLiteral("installed/config"));
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    FileUtils::SetAppDirectory(QFile::encodeName(bin));
+    const QString path = IniSetting::DefaultPath();
+    const QString defaults = IniSetting(path, QStringLiteral("Files"), QStringLiteral("AuthFile")).defaults;
+    const QString otherFilesDefaults = IniSetting(kFile, QStringLiteral("Files"), QStringLiteral("AuthFile")).defaults;
+    FileUtils::SetAppDirectory(QByteArray());
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+
+    QCOMPARE(path, config + QStringLiteral("/praxilo/pxl_setting.ini"));
+    QCOMPARE(defaults, StationFolders::InstallerSettingsFile());
+    QVERIFY(otherFilesDefaults.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(SettingsTest)
