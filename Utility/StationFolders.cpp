@@ -1,7 +1,7 @@
 #include "Utility/StationFolders.h"
 
 #include "Utility/FileUtils.h"
-#include "logging/Platform.h"
+#include "platform/Platform.h"
 
 #include <QDir>
 #include <QFileInfo>
