@@ -394,6 +394,8 @@ void SettingsTest::stationGroupSurvivesTheSaveAtExit()
         entries << key + QLatin1Char('=') + after.value(key).toString();
     QCOMPARE(entries, (QStringList{QStringLiteral("FutureKey=kept"), QStringLiteral("LoadDigest=00112233aabbccdd"),
                                    QStringLiteral("Locked=true"), QStringLiteral("Target=40")}));
+}
+
 void SettingsTest::installersFileAnswersWhatTheUsersLacks_data()
 {
     QTest::addColumn<QString>("group");
