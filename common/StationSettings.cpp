@@ -1,5 +1,6 @@
 #include "common/StationSettings.h"
 
+#include "Utility/StationFolders.h"
 #include "logging/Log.h"
 
 #include <QFileInfo>
@@ -78,8 +79,11 @@ const std::vector<Key>& Keys()
 
 } // namespace
 
-StationSettings StationSettings::Read(const QString& settingsFile)
+StationSettings StationSettings::Read(const QString& file)
 {
+    // An installed station's policy is the installer's alone: a user's own file must not loosen it.
+    const StationFolders folders = StationFolders::Current();
+    const QString settingsFile = folders.installed && file == folders.settingsFile ? folders.installerSettingsFile : file;
     StationSettings result;
     if (!QFileInfo(settingsFile).isFile())
         return result;

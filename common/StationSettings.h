@@ -22,7 +22,8 @@ struct StationSettings
     QStringList notices;
     QStringList errors;
 
-    // A missing file or group gives the defaults without a word.
+    // A missing file or group gives the defaults without a word. An installed station reads the group from
+    // the installer's file, never from the user's own.
     static StationSettings Read(const QString& settingsFile);
     // Writes notices and errors to the log; the caller decides when logging has started.
     void Log() const;
