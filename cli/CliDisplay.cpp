@@ -1,6 +1,5 @@
 #include "cli/CliDisplay.h"
 
-#include "cli/HeadlessFrontEnd.h"
 #include "cli/RunSummary.h"
 
 #include <QJsonArray>
@@ -38,9 +37,9 @@ QJsonObject RecordObject(const AttemptRecord& record)
 
 } // namespace
 
-CliDisplay::CliDisplay(Mode mode, const HeadlessFrontEnd& frontEnd, const RunSummary& summary,
-                       const std::array<bool, 16>& rows, qint64 loadBytes, FILE* out)
-    : mode(mode), frontEnd(frontEnd), summary(summary), rows(rows), loadBytes(loadBytes), out(out)
+CliDisplay::CliDisplay(Mode mode, const RunSummary& summary, const std::array<bool, 16>& rows, qint64 loadBytes,
+                       FILE* out)
+    : mode(mode), summary(summary), rows(rows), loadBytes(loadBytes), out(out)
 {
     connect(&redraw, &QTimer::timeout, this, &CliDisplay::Redraw);
 }
@@ -67,50 +66,46 @@ void CliDisplay::Emit(const QByteArray& text)
     }
 }
 
-void CliDisplay::OnRowChanged(int row)
+void CliDisplay::OnRowState(int row, const PortRowState& state)
 {
     if (row < 0 || row >= 16 || !rows[static_cast<size_t>(row)])
         return;
+    RowState& kept = states[static_cast<size_t>(row)];
+    const PortRowState previous = kept.shown;
+    kept.shown = state;
     dirty = true;
-    // A status display sets the status, then the message: report once both have arrived.
-    QMetaObject::invokeMethod(this, [this, row] { ReportRow(row); }, Qt::QueuedConnection);
+    if (state.statusText != previous.statusText)
+        ReportStatus(row);
+    else if (state.percent != previous.percent || state.message != previous.message)
+        ReportProgress(row, previous.percent);
 }
 
-void CliDisplay::ReportRow(int row)
+void CliDisplay::ReportStatus(int row)
 {
-    RowState& state = states[static_cast<size_t>(row)];
-    const QString status = frontEnd.Cell(row, 1);
-    const QString message = frontEnd.Cell(row, 7);
-    const bool statusChanged = status != state.status;
-    state.status = status;
-    state.message = message;
-    if (!statusChanged)
-        return;
-    const QString port = frontEnd.Cell(row, 0);
+    const PortRowState& state = states[static_cast<size_t>(row)].shown;
     if (mode == Mode::Lines) {
-        Emit(QStringLiteral("row %1 %2 %3 %4\n").arg(QString::number(row + 1).rightJustified(2), port, status, message).toUtf8());
+        Emit(QStringLiteral("row %1 %2 %3 %4\n")
+                 .arg(QString::number(row + 1).rightJustified(2), state.port, state.statusText, state.message)
+                 .toUtf8());
     } else if (mode == Mode::Json) {
         const QJsonObject event{{QStringLiteral("event"), QStringLiteral("state")}, {QStringLiteral("row"), row + 1},
-                                {QStringLiteral("port"), port}, {QStringLiteral("status"), status},
-                                {QStringLiteral("message"), message}};
+                                {QStringLiteral("port"), state.port}, {QStringLiteral("status"), state.statusText},
+                                {QStringLiteral("message"), state.message}};
         Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
     }
 }
 
-void CliDisplay::OnProgress(uint row, uint percent)
+void CliDisplay::ReportProgress(int row, unsigned int previousPercent)
 {
-    if (row >= 16 || !rows[row])
-        return;
-    RowState& state = states[row];
+    RowState& kept = states[static_cast<size_t>(row)];
     const qint64 now = clock.elapsed();
-    if (static_cast<int>(percent) < state.percent || state.sessionStartMs == 0)
-        state.sessionStartMs = now;
-    state.percent = static_cast<int>(percent);
-    dirty = true;
-    if (mode == Mode::Json && now - state.lastProgressEventMs >= 1000) {
-        state.lastProgressEventMs = now;
-        const QJsonObject event{{QStringLiteral("event"), QStringLiteral("progress")}, {QStringLiteral("row"), int(row) + 1},
-                                {QStringLiteral("percent"), int(percent)}, {QStringLiteral("stage"), frontEnd.Cell(int(row), 7)}};
+    if (kept.shown.percent < previousPercent || kept.sessionStartMs == 0)
+        kept.sessionStartMs = now;
+    if (mode == Mode::Json && now - kept.lastProgressEventMs >= 1000) {
+        kept.lastProgressEventMs = now;
+        const QJsonObject event{{QStringLiteral("event"), QStringLiteral("progress")}, {QStringLiteral("row"), row + 1},
+                                {QStringLiteral("percent"), int(kept.shown.percent)},
+                                {QStringLiteral("stage"), kept.shown.message}};
         Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
     }
 }
@@ -129,25 +124,27 @@ void CliDisplay::OnRecord(const AttemptRecord& record)
 
 QString CliDisplay::LiveRow(int row) const
 {
-    const RowState& state = states[static_cast<size_t>(row)];
+    const RowState& kept = states[static_cast<size_t>(row)];
+    const PortRowState& state = kept.shown;
+    const int percent = static_cast<int>(state.percent);
     const RunSummary::Row counts = summary.Rows()[static_cast<size_t>(row)];
-    const int filled = state.percent * kBarWidth / 100;
+    const int filled = percent * kBarWidth / 100;
     const QString bar = QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('.'));
     QString speed = QStringLiteral("     -");
     QString eta = QStringLiteral("    -");
-    const qint64 running = clock.elapsed() - state.sessionStartMs;
-    if (loadBytes > 0 && state.percent > 0 && state.percent < 100 && running > 0) {
-        const double done = loadBytes * state.percent / 100.0;
+    const qint64 running = clock.elapsed() - kept.sessionStartMs;
+    if (loadBytes > 0 && percent > 0 && percent < 100 && running > 0) {
+        const double done = loadBytes * percent / 100.0;
         const double bytesPerMs = done / running;
         speed = QStringLiteral("%1").arg(bytesPerMs * 1000.0 / 1e6, 6, 'f', 1);
         eta = Duration(static_cast<qint64>((loadBytes - done) / bytesPerMs)).rightJustified(5);
     }
     // Pieces are padded one by one and joined without arg(): a stage text may itself contain "%1".
-    return QString::number(row + 1).rightJustified(2) + QLatin1Char(' ') + frontEnd.Cell(row, 0).left(14).leftJustified(14) +
-           QLatin1Char(' ') + state.status.left(4).leftJustified(4) + QLatin1Char(' ') +
+    return QString::number(row + 1).rightJustified(2) + QLatin1Char(' ') + state.port.left(14).leftJustified(14) +
+           QLatin1Char(' ') + state.statusText.left(4).leftJustified(4) + QLatin1Char(' ') +
            state.message.left(26).leftJustified(26) + QStringLiteral(" [") + bar + QStringLiteral("] ") +
-           QString::number(state.percent).rightJustified(3) + QStringLiteral("% ") +
-           frontEnd.Cell(row, 4).left(8).rightJustified(8) + QLatin1Char(' ') +
+           QString::number(percent).rightJustified(3) + QStringLiteral("% ") +
+           state.elapsed.left(8).rightJustified(8) + QLatin1Char(' ') +
            QString::number(counts.ok).rightJustified(3) + QLatin1Char('/') + QString::number(counts.failed).leftJustified(3) +
            QLatin1Char(' ') + speed + QStringLiteral(" MB/s ETA ") + eta;
 }

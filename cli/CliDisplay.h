@@ -1,5 +1,6 @@
 #pragma once
 
+#include "common/PortRowState.h"
 #include "record/AttemptRecord.h"
 
 #include <QElapsedTimer>
@@ -9,7 +10,6 @@
 #include <array>
 #include <cstdio>
 
-class HeadlessFrontEnd;
 class RunSummary;
 
 // What the command line shows on standard output: a live table on a terminal, one line per status change
@@ -27,32 +27,30 @@ public:
         Quiet
     };
 
-    CliDisplay(Mode mode, const HeadlessFrontEnd& frontEnd, const RunSummary& summary,
-               const std::array<bool, 16>& rows, qint64 loadBytes, FILE* out);
+    CliDisplay(Mode mode, const RunSummary& summary, const std::array<bool, 16>& rows, qint64 loadBytes, FILE* out);
 
     void Begin();
-    void OnRowChanged(int row);
-    void OnProgress(uint row, uint percent);
+    // Each state of a row as the port manager announces it: a new status is reported, a new percent or
+    // stage message is progress.
+    void OnRowState(int row, const PortRowState& state);
     void OnRecord(const AttemptRecord& record);
     void End(qint64 wallMs, bool interrupted);
 
 private:
     struct RowState
     {
-        QString status;
-        QString message;
-        int percent = 0;
+        PortRowState shown;
         qint64 sessionStartMs = 0;
         qint64 lastProgressEventMs = -1000;
     };
 
-    void ReportRow(int row);
+    void ReportStatus(int row);
+    void ReportProgress(int row, unsigned int previousPercent);
     void Redraw();
     QString LiveRow(int row) const;
     void Emit(const QByteArray& text);
 
     Mode mode;
-    const HeadlessFrontEnd& frontEnd;
     const RunSummary& summary;
     std::array<bool, 16> rows;
     qint64 loadBytes;

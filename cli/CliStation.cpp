@@ -42,7 +42,6 @@ bool CliStation::Prepare()
     manager = std::make_unique<PortManager>();
     frontEnd = std::make_unique<HeadlessFrontEnd>(*manager);
     frontEnd->askAnswer = true;
-    frontEnd->keepHistory = false;
     frontEnd->onPrompt = [this](OperatorPrompt::Kind kind, const QString& title, const QString& text) {
         Problem(QStringLiteral("%1: %2").arg(title, text));
         // A load that failed its check cannot be used.
@@ -57,16 +56,17 @@ bool CliStation::Prepare()
     manager->SetDevicesPerPort(options.devices);
     manager->LoadCommonSetting();
     manager->LoadEfuseSetting();
-    ApplyOptions();
+    const RunSettings settings = SettingsForRun();
+    manager->SetRunSettings(settings);
     // The option can only add the requirement: a station whose file requires verification keeps it.
     if (options.requireVerified)
         manager->SetRequireVerification(true);
-    const QString refusal = manager->VerificationRefusal(frontEnd->runtimeParameters.checksumLevel);
+    const QString refusal = manager->VerificationRefusal(settings.runtimeParameters.checksumLevel);
     if (!refusal.isEmpty()) {
         Problem(refusal + QStringLiteral(" (--checksum-level 2, 4 or 6)"));
         return false;
     }
-    if (!CheckLoad())
+    if (!CheckLoad(settings.flashXmlPath))
         return false;
     if (options.scene == QLatin1String("efuse-write") && !manager->IsEfuseEnabled()) {
         Problem(QStringLiteral("--scene efuse-write: eFuse writing is not enabled in %1").arg(settingsFile));
@@ -80,36 +80,39 @@ bool CliStation::Prepare()
         mode = CliDisplay::Mode::Quiet;
     else if (isatty(fileno(stdout)))
         mode = CliDisplay::Mode::Live;
-    display = std::make_unique<CliDisplay>(mode, *frontEnd, summary, options.rows, loadBytes, stdout);
-    connect(frontEnd.get(), &HeadlessFrontEnd::RowChanged, display.get(), &CliDisplay::OnRowChanged);
-    connect(manager.get(), &PortManager::SigSetMWPortProgressStatus, display.get(), &CliDisplay::OnProgress);
+    display = std::make_unique<CliDisplay>(mode, summary, options.rows, loadBytes, stdout);
+    // The rows as the settings file bound them, before the display was there to hear it.
+    for (int row = 0; row < PortManager::kPortCount; ++row)
+        display->OnRowState(row, manager->GetRowState(row));
+    connect(manager.get(), &PortManager::SigNotifyPortRowState, display.get(), &CliDisplay::OnRowState);
     connect(&summary, &RunSummary::Recorded, display.get(), &CliDisplay::OnRecord);
     connect(manager.get(), &PortManager::SigNotifyUnverifiedRun, this, [](const QString& text) { Problem(text); });
     return true;
 }
 
-void CliStation::ApplyOptions()
+// What the settings file gives, as the window would show it, changed where the command line asks.
+RunSettings CliStation::SettingsForRun() const
 {
+    RunSettings settings = manager->GetRestoredSettings();
     if (!options.flashXml.isEmpty())
-        frontEnd->contents[QStringLiteral("leFlashXmlPath")] = QFileInfo(options.flashXml).absoluteFilePath();
-    if (!options.scene.isEmpty()) {
-        frontEnd->checks[QStringLiteral("rbFormatDownload")] = options.scene == QLatin1String("format-download");
-        frontEnd->checks[QStringLiteral("rbFirmwareUpgrade")] = options.scene == QLatin1String("firmware-upgrade");
-        frontEnd->checks[QStringLiteral("rbEFUSEWrite")] = options.scene == QLatin1String("efuse-write");
-    }
+        settings.flashXmlPath = QFileInfo(options.flashXml).absoluteFilePath();
+    if (options.scene == QLatin1String("format-download"))
+        settings.scene = RunSettings::Scene::FormatDownload;
+    else if (options.scene == QLatin1String("firmware-upgrade"))
+        settings.scene = RunSettings::Scene::FirmwareUpgrade;
+    else if (options.scene == QLatin1String("efuse-write"))
+        settings.scene = RunSettings::Scene::EfuseWrite;
     if (options.autoPolling)
-        frontEnd->checks[QStringLiteral("cbAutoPolling")] = true;
-    for (size_t row = 0; row < options.rows.size(); ++row)
-        frontEnd->rowSelected[row] = options.rows[row];
-    RuntimeParameters parameters = DaOptions::Load(settingsFile).ToRuntimeParameters();
+        settings.autoPolling = true;
+    settings.selectedRows = options.rows;
+    settings.runtimeParameters = DaOptions::Load(settingsFile).ToRuntimeParameters();
     if (options.checksumLevel > 0)
-        parameters.checksumLevel = options.checksumLevel;
-    frontEnd->runtimeParameters = parameters;
+        settings.runtimeParameters.checksumLevel = options.checksumLevel;
+    return settings;
 }
 
-bool CliStation::CheckLoad()
+bool CliStation::CheckLoad(const QString& flashXml)
 {
-    const QString flashXml = frontEnd->contents.value(QStringLiteral("leFlashXmlPath"));
     if (flashXml.isEmpty()) {
         Problem(QStringLiteral("no flash XML: give --flash-xml or a settings file that names one"));
         return false;

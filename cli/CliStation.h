@@ -38,8 +38,8 @@ public:
     void RequestStop();
 
 private:
-    void ApplyOptions();
-    bool CheckLoad();
+    RunSettings SettingsForRun() const;
+    bool CheckLoad(const QString& flashXml);
     void BindAndStart();
     void StartPorts();
     void Poll();

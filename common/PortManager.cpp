@@ -3,6 +3,7 @@
 #include "XML/ICmdXMLGenerator.h"
 #include "XML/parser/FlashXMLParser.h"
 #include "common/IniSetting.h"
+#include "common/PortTableColumn.h"
 #include "logging/Log.h"
 
 #include "quillon.h"
@@ -17,17 +18,6 @@ static constexpr char kLogSource[] = "Common\\PortManager";
 namespace {
 
 const QString kTable = QStringLiteral("tableWidget");
-
-enum Column
-{
-    PortColumn = 0,
-    StatusColumn = 1,
-    PercentColumn = 2,
-    ElapsedColumn = 4,
-    StartColumn = 5,
-    MessageColumn = 7,
-    LastErrorColumn = 8
-};
 
 struct StatusDisplay
 {
@@ -50,6 +40,8 @@ const StatusDisplay kStatusDisplays[] = {
 
 PortManager::PortManager() : settingsFile(IniSetting::DefaultPath())
 {
+    qRegisterMetaType<PortRowState>("PortRowState");
+    qRegisterMetaType<PortRowChange>("PortRowChange");
     quillon_startup(nullptr);
     for (int i = 0; i < kPortCount; ++i) {
         devices[i].SetIndex(i);
@@ -88,14 +80,6 @@ void PortManager::StopWorkersForExit()
 }
 
 bool PortManager::IsPortIndex(int index) { return index >= 0 && index < kPortCount; }
-
-bool PortManager::IsSelected(int index)
-{
-    bool isSelected = false;
-    Q_EMIT SigGetMWPortIsSelected(static_cast<uint>(index), isSelected);
-    selected[index] = isSelected;
-    return isSelected;
-}
 
 void PortManager::StartAll()
 {
@@ -136,7 +120,7 @@ void PortManager::Start(int index)
     OnDeviceProgress(static_cast<unsigned int>(index), 0, QStringLiteral("INIT"));
     SetPortStatus(index, PortStatus::RUN);
 
-    ReadWindow();
+    ReadRunSettings();
     ResolveScatterFile();
     device.SetParameter("FLASH-XML-PATH", flashXmlPath.toUtf8());
     device.SetParameter("AUTH-FILE-PATH", authFilePath.toUtf8());
@@ -146,16 +130,6 @@ void PortManager::Start(int index)
     PrepareRecord(index, AddCommands(index, generator));
     LaunchWorker(index);
     NoticeUnverifiedRun(index);
-}
-
-void PortManager::ReadWindow()
-{
-    Q_EMIT SigGetMWElementContent(QStringLiteral("leFlashXmlPath"), flashXmlPath);
-    Q_EMIT SigGetMWElementContent(QStringLiteral("leAuthFilePath"), authFilePath);
-    Q_EMIT SigGetMWElementContent(QStringLiteral("leCertFilePath"), certFilePath);
-    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("cbAutoPolling"), autoPolling);
-    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("cbAutoReboot"), autoReboot);
-    Q_EMIT SigGetOWDASetting(runtimeParams);
 }
 
 // A flash XML that cannot be read leaves no scatter path, so a port never writes a load the operator
@@ -221,11 +195,33 @@ void PortManager::StopAll()
     SetRunState(false);
 }
 
-void PortManager::ShowRow(int index, const QString& icon, const QString& text, const QString& message)
+void PortManager::ShowRow(int index, unsigned code, const QString& icon, const QString& text,
+                          const QString& message)
 {
-    Q_EMIT SigSetMWTableWidgetItemIcon(kTable, index, StatusColumn, icon);
-    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, StatusColumn, text);
-    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, MessageColumn, message);
+    Q_EMIT SigSetMWTableWidgetItemIcon(kTable, index, PortTableColumn::Status, icon);
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, PortTableColumn::Status, text);
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, PortTableColumn::Message, message);
+    PortRowChange change(index);
+    change.status = static_cast<int32_t>(code);
+    change.statusText = text;
+    change.message = message;
+    ChangeRow(change);
+}
+
+void PortManager::ShowPort(int index, const QString& port)
+{
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, PortTableColumn::Port, port);
+    PortRowChange change(index);
+    change.port = port;
+    ChangeRow(change);
+}
+
+void PortManager::ShowLastError(int index, const QString& lastError)
+{
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, PortTableColumn::LastError, lastError);
+    PortRowChange change(index);
+    change.lastError = lastError;
+    ChangeRow(change);
 }
 
 // Displays that follow a change of the mask or the total are queued in the order of the changes, also
@@ -258,16 +254,16 @@ void PortManager::SetPortStatusLocked(int index, unsigned code)
     const bool controlsFree = runningPortMask == 0;
     Show([this, index, code, controlsFree] {
         if (code > PortStatus::CANL) {
-            ShowRow(index, QString(), QString(), QString());
+            ShowRow(index, code, QString(), QString(), QString());
         } else {
             if (code == PortStatus::RUN) {
-                Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, LastErrorColumn, QStringLiteral("No Error"));
-                Q_EMIT SigSetMWTableWidgetItemState(kTable, index, StartColumn, false);
+                ShowLastError(index, QStringLiteral("No Error"));
+                Q_EMIT SigSetMWTableWidgetItemState(kTable, index, PortTableColumn::Start, false);
             } else if (code >= PortStatus::OK) {
-                Q_EMIT SigSetMWTableWidgetItemState(kTable, index, StartColumn, true);
+                Q_EMIT SigSetMWTableWidgetItemState(kTable, index, PortTableColumn::Start, true);
             }
             const StatusDisplay& display = kStatusDisplays[code];
-            ShowRow(index, QString::fromLatin1(display.icon), QString::fromLatin1(display.text),
+            ShowRow(index, code, QString::fromLatin1(display.icon), QString::fromLatin1(display.text),
                     QString::fromLatin1(display.message));
         }
         if (controlsFree)
@@ -294,19 +290,27 @@ void PortManager::EmitRunState(bool running)
 void PortManager::OnDeviceProgress(unsigned int comportIndex, unsigned int percent, QString info)
 {
     const int row = static_cast<int>(comportIndex);
-    Q_EMIT SigSetMWTableWidgetItemContext(kTable, row, PercentColumn, QString::number(percent) + QLatin1Char('%'));
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, row, PortTableColumn::Percent,
+                                          QString::number(percent) + QLatin1Char('%'));
     Q_EMIT SigSetMWPortProgressStatus(comportIndex, percent);
-    Q_EMIT SigSetMWTableWidgetItemContext(kTable, row, MessageColumn, info);
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, row, PortTableColumn::Message, info);
+    PortRowChange change(row);
+    change.percent = percent;
+    change.message = info;
+    ChangeRow(change);
 }
 
 void PortManager::OnDeviceLastError(int comportIndex, QString lastError)
 {
-    Q_EMIT SigSetMWTableWidgetItemContext(kTable, comportIndex, LastErrorColumn, lastError);
+    ShowLastError(comportIndex, lastError);
 }
 
 void PortManager::OnPortTimeout(int index, QString timeString)
 {
-    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, ElapsedColumn, timeString);
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, PortTableColumn::Elapsed, timeString);
+    PortRowChange change(index);
+    change.elapsed = timeString;
+    ChangeRow(change);
 }
 
 void PortManager::OnStartTimer(int comportIndex, int interval)

@@ -6,7 +6,9 @@
 #include "common/FailurePacer.h"
 #include "common/LoadWatch.h"
 #include "common/OperatorPrompt.h"
+#include "common/PortRowState.h"
 #include "common/PortTimer.h"
+#include "common/RunSettings.h"
 #include "common/StationSettings.h"
 #include "logging/CriticalSection.h"
 
@@ -20,6 +22,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -111,6 +114,15 @@ public:
     // The front end that answers the port manager's boxes; without one they are logged and answered No.
     void SetOperatorPrompt(OperatorPrompt* prompt);
 
+    // A front end without a window hands over its settings here; from then on every start, stop, scan, load
+    // check and save reads them instead of asking the window by element name. User-interface thread only.
+    void SetRunSettings(const RunSettings& settings);
+    // What LoadCommonSetting restored, as the window shows it afterwards; the runtime parameters are left
+    // at their defaults, since the options dialog's group is not the port manager's.
+    const RunSettings& GetRestoredSettings() const { return restoredSettings; }
+    // What row index shows once every display so far has been applied. User-interface thread only.
+    PortRowState GetRowState(int index) const;
+
     // How long a failed session is stretched to before auto polling tries the next device.
     void SetFailurePace(std::chrono::milliseconds pace);
 
@@ -143,10 +155,12 @@ Q_SIGNALS:
     void SigNotifyStopTimer(int comportIndex);
     // A run started at a checksum level that compares no device checksum; told once per run.
     void SigNotifyUnverifiedRun(QString text);
+    // A row's state after each of its displays, emitted in the user-interface thread in the order in which
+    // the window applies the same displays to its cells.
+    void SigNotifyPortRowState(int index, PortRowState state);
 
 private:
     static bool IsPortIndex(int index);
-    void ReadWindow();
     void ResolveScatterFile();
     // Both return the scene the commands were built for, as a record names it.
     QString AddCommands(int index, ICmdXMLGenerator& generator);
@@ -158,7 +172,17 @@ private:
     void LaunchWorker(int index);
     void JoinWorker(int index);
     bool IsSelected(int index);
-    void ShowRow(int index, const QString& icon, const QString& text, const QString& message);
+    void ReadRunSettings();
+    void ReadCheck(const QString& name, bool RunSettings::*field, bool& isChecked);
+    void ReadContent(const QString& name, QString RunSettings::*field, QString& content);
+    bool ReadSceneChecked(const QString& radioName, RunSettings::Scene scene);
+    void ShowRow(int index, unsigned code, const QString& icon, const QString& text, const QString& message);
+    void ShowPort(int index, const QString& port);
+    void ShowLastError(int index, const QString& lastError);
+    // Row states change in the user-interface thread only, in the order of the window's displays: a worker's
+    // change is queued behind the cells it has just queued for the window.
+    void ChangeRow(const PortRowChange& change);
+    Q_INVOKABLE void ApplyRowChange(PortRowChange change);
     void EmitRunState(bool running);
     void Show(std::function<void()> display);
     void SetPortStatusLocked(int index, unsigned code);
@@ -230,6 +254,11 @@ private:
     QString operatorName;
     QString workOrder;
     std::atomic<int> devicesPerPort{0};
+
+    // Set by a front end without a window; empty while the window is read by element name.
+    std::optional<RunSettings> runSettings;
+    RunSettings restoredSettings;
+    std::array<PortRowState, kPortCount> rowStates;
 
     QString settingsFile;
     StationSettings stationSettings;

@@ -39,7 +39,7 @@ int PortManager::VerifyChecksum()
 {
     static constexpr char kFunction[] = "DeviceInstance::VerifyChecksum";
     QString flashXml;
-    Q_EMIT SigGetMWElementContent(QStringLiteral("leFlashXmlPath"), flashXml);
+    ReadContent(QStringLiteral("leFlashXmlPath"), &RunSettings::flashXmlPath, flashXml);
     // An unreadable flash XML leaves the scatter path empty; the checker's refusal then reaches the operator.
     QString scatter;
     FlashXMLParser parser;

@@ -3,6 +3,7 @@
 #include "record/LoadDigest.h"
 #include "common/PortDescription.h"
 #include "common/PortManager.h"
+#include "common/PortTableColumn.h"
 
 #include "XML/ICmdXMLGenerator.h"
 #include "logging/Log.h"
@@ -23,15 +24,13 @@ QString PortManager::AddCommands(int index, ICmdXMLGenerator& generator)
 
 QString PortManager::AddSceneCommands(int index, ICmdXMLGenerator& generator)
 {
-    bool formatDownload = false;
-    bool firmwareUpgrade = false;
-    bool efuseWrite = false;
-    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("rbFormatDownload"), formatDownload);
-    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("rbFirmwareUpgrade"), firmwareUpgrade);
-    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("rbEFUSEWrite"), efuseWrite);
+    using Scene = RunSettings::Scene;
+    const bool format = ReadSceneChecked(QStringLiteral("rbFormatDownload"), Scene::FormatDownload);
+    const bool upgrade = ReadSceneChecked(QStringLiteral("rbFirmwareUpgrade"), Scene::FirmwareUpgrade);
+    const bool efuseWrite = ReadSceneChecked(QStringLiteral("rbEFUSEWrite"), Scene::EfuseWrite);
 
     DeviceInstance& device = devices[index];
-    if (formatDownload) {
+    if (format) {
         device.AddCommand(generator.GetEraseFlashCmdString());
         device.AddCommand(generator.GetFlashAllCmdString(scatterFilePath));
         AddFeedbackCommand(index, generator);
@@ -41,7 +40,7 @@ QString PortManager::AddSceneCommands(int index, ICmdXMLGenerator& generator)
             AddReadbackCommand(index, generator);
         return QStringLiteral("format-download");
     }
-    if (firmwareUpgrade) {
+    if (upgrade) {
         device.AddCommand(generator.GetFWCmdString(scatterFilePath));
         AddFeedbackCommand(index, generator);
         AddReadbackCommand(index, generator);
@@ -211,7 +210,8 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
     device.ResetPollingTimes();
     Q_EMIT manager->SigNotifyStartTimer(port, 1000);
     manager->SetRunState(true);
-    Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, 0, false);
+    Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, PortTableColumn::Port,
+                                                 false);
     LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Start.", device.GetPortName().toUtf8().constData());
 
     for (int poll = 1;; ++poll) {
@@ -250,6 +250,7 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
     }
 
     manager->SetPortStatus(port, static_cast<unsigned>(device.GetStatus()));
-    Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, 0, true);
+    Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, PortTableColumn::Port,
+                                                 true);
     Q_EMIT manager->SigNotifyStopTimer(port);
 }

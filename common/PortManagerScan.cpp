@@ -1,5 +1,6 @@
 // Binding devices to rows: the scan pass, the table's select-all and action cells.
 #include "common/PortManager.h"
+#include "common/PortTableColumn.h"
 
 #include "logging/CriticalSectionSentry.h"
 #include "logging/Log.h"
@@ -13,8 +14,6 @@ static constexpr char kLogSource[] = "Common\\PortManager";
 namespace {
 
 const QString kTable = QStringLiteral("tableWidget");
-constexpr int kColumns = 9;
-constexpr int kStatusColumn = 1;
 
 } // namespace
 
@@ -94,9 +93,7 @@ void PortManager::ScanThread(PortManager* manager, std::vector<int> rows)
             } else if (result != 0) {
                 manager->SetPortStatus(row, PortStatus::FAIL);
             } else {
-                Q_EMIT manager->SigSetMWTableWidgetItemContext(kTable, row, 0,
-                                                               device.GetPortName() + QLatin1Char('+') +
-                                                                   device.GetPortType());
+                manager->ShowPort(row, device.GetPortName() + QLatin1Char('+') + device.GetPortType());
                 manager->SetPortStatus(row, PortStatus::OK);
                 claimed.insert(name);
             }
@@ -123,8 +120,8 @@ void PortManager::EndScanPass()
     for (int row = 0; row < kPortCount; ++row) {
         if (portBusy[row])
             continue;
-        for (int column = 0; column < kColumns; ++column) {
-            if (column != kStatusColumn)
+        for (int column = 0; column < PortTableColumn::Count; ++column) {
+            if (column != PortTableColumn::Status)
                 Q_EMIT SigSetMWTableWidgetItemState(kTable, row, column, true);
         }
     }
@@ -138,9 +135,9 @@ void PortManager::SetScanState(bool scanning)
     Q_EMIT SigSetMWElementEnabled(QStringLiteral("btnStartAll"), !scanning);
     for (int row = 0; row < kPortCount; ++row) {
         if (scanning)
-            Q_EMIT SigSetMWTableWidgetItemContext(kTable, row, 0, QStringLiteral("N/A"));
-        for (int column = 0; column < kColumns; ++column) {
-            if (column != kStatusColumn)
+            ShowPort(row, QStringLiteral("N/A"));
+        for (int column = 0; column < PortTableColumn::Count; ++column) {
+            if (column != PortTableColumn::Status)
                 Q_EMIT SigSetMWTableWidgetItemState(kTable, row, column, !scanning);
         }
     }
@@ -157,13 +154,13 @@ void PortManager::OnTableCellClicked(int row, int column)
     if (!IsPortIndex(row))
         return;
     switch (column) {
-    case 5:
+    case PortTableColumn::Start:
         Start(row);
         break;
-    case 6:
+    case PortTableColumn::Stop:
         Stop(row);
         break;
-    case 8:
+    case PortTableColumn::LastError:
         Tell(OperatorPrompt::Kind::Information, tr("Last Error Message"), devices[row].GetLastError());
         break;
     default:

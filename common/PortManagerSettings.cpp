@@ -44,9 +44,12 @@ void PortManager::LoadCommonSetting()
     stationSettings.Log();
     requireVerification = stationSettings.requireVerification;
     flashXmlRestored = false;
+    restoredSettings = RunSettings();
     IniSetting setting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"));
     const bool format = setting.ReadString() == QLatin1String("FormatAllAndDownload");
     Q_EMIT SigSetMWElementCheck(format ? QStringLiteral("rbFormatDownload") : QStringLiteral("rbFirmwareUpgrade"), true);
+    restoredSettings.scene = format ? RunSettings::Scene::FormatDownload
+                                    : RunSettings::Scene::FirmwareUpgrade;
 
     setting.group = QStringLiteral("RebootScene");
     rebootScene = setting.ReadString();
@@ -63,14 +66,21 @@ void PortManager::LoadCommonSetting()
     Q_EMIT SigSetMWElementCheck(QStringLiteral("cbSelectAllPorts"), selectAllPorts);
     for (int row = 0; row < kPortCount; ++row)
         Q_EMIT SigSetMWPortSelectState(static_cast<uint>(row), selectAllPorts ? 1 : 0);
+    restoredSettings.autoReboot = autoReboot;
+    restoredSettings.autoPolling = autoPolling;
+    restoredSettings.selectAllPorts = selectAllPorts;
+    restoredSettings.selectedRows.fill(selectAllPorts);
 
     const QString flashXml = RestoredPath(QStringLiteral("Files"), QStringLiteral("FlashXMLFile"), tr("Flash XML"));
     Q_EMIT SigSetMWElementContent(QStringLiteral("leFlashXmlPath"), flashXml);
     flashXmlRestored = !flashXml.isEmpty();
-    Q_EMIT SigSetMWElementContent(QStringLiteral("leAuthFilePath"),
-                                  RestoredPath(QStringLiteral("Files"), QStringLiteral("AuthFile"), tr("Auth File")));
-    Q_EMIT SigSetMWElementContent(QStringLiteral("leCertFilePath"),
-                                  RestoredPath(QStringLiteral("Files"), QStringLiteral("CertFile"), tr("Cert File")));
+    restoredSettings.flashXmlPath = flashXml;
+    restoredSettings.authFilePath =
+        RestoredPath(QStringLiteral("Files"), QStringLiteral("AuthFile"), tr("Auth File"));
+    Q_EMIT SigSetMWElementContent(QStringLiteral("leAuthFilePath"), restoredSettings.authFilePath);
+    restoredSettings.certFilePath =
+        RestoredPath(QStringLiteral("Files"), QStringLiteral("CertFile"), tr("Cert File"));
+    Q_EMIT SigSetMWElementContent(QStringLiteral("leCertFilePath"), restoredSettings.certFilePath);
 
     scanType = IniSetting(settingsFile, QStringLiteral("ChanneltNumber"), QStringLiteral("ScanType")).ReadInt();
     RestoreChannelTable();
@@ -105,11 +115,11 @@ void PortManager::RestoreChannelTable()
         device.SetPortType(portType);
         device.SetScanType(scanType);
         if (!portName.isEmpty()) {
-            Q_EMIT SigSetMWTableWidgetItemContext(QStringLiteral("tableWidget"), channel, 0,
-                                                  device.GetPortName() + QLatin1Char('+') + device.GetPortType());
+            ShowPort(channel, device.GetPortName() + QLatin1Char('+') + device.GetPortType());
             Q_EMIT SigSetMWPortSelectState(static_cast<uint>(channel), 1);
+            restoredSettings.selectedRows[static_cast<size_t>(channel)] = true;
         } else {
-            Q_EMIT SigSetMWTableWidgetItemContext(QStringLiteral("tableWidget"), channel, 0, QStringLiteral("N/A"));
+            ShowPort(channel, QStringLiteral("N/A"));
         }
     }
 }
@@ -137,31 +147,37 @@ void PortManager::SaveCommonSetting()
 {
     bool checked = false;
     IniSetting setting(settingsFile, QStringLiteral("DownloadSetting"), QStringLiteral("AutoPollingEnabled"));
-    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("cbAutoPolling"), checked);
+    ReadCheck(QStringLiteral("cbAutoPolling"), &RunSettings::autoPolling, checked);
     autoPolling = checked;
     setting.WriteBool(autoPolling);
     checked = false;
-    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("cbSelectAllPorts"), checked);
+    ReadCheck(QStringLiteral("cbSelectAllPorts"), &RunSettings::selectAllPorts, checked);
     selectAllPorts = checked;
     setting.key = QStringLiteral("SelectAllComports");
     setting.WriteBool(selectAllPorts);
 
-    checked = false;
-    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("rbFormatDownload"), checked);
+    checked = ReadSceneChecked(QStringLiteral("rbFormatDownload"), RunSettings::Scene::FormatDownload);
     IniSetting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"))
         .WriteString(checked ? QStringLiteral("FormatAllAndDownload") : QStringLiteral("FirmwareUpgrade"));
 
     checked = false;
-    Q_EMIT SigGetMWElementIsChecked(QStringLiteral("cbAutoReboot"), checked);
+    ReadCheck(QStringLiteral("cbAutoReboot"), &RunSettings::autoReboot, checked);
     autoReboot = checked;
     IniSetting(settingsFile, QStringLiteral("RebootScene"), QStringLiteral("AutoRebootEnabled")).WriteBool(autoReboot);
 
-    const std::pair<const char*, const char*> files[] = {
-        {"FlashXMLFile", "leFlashXmlPath"}, {"AuthFile", "leAuthFilePath"}, {"CertFile", "leCertFilePath"}};
-    for (const auto& file : files) {
+    struct SavedFile
+    {
+        const char* key;
+        const char* element;
+        QString RunSettings::*field;
+    };
+    const SavedFile files[] = {{"FlashXMLFile", "leFlashXmlPath", &RunSettings::flashXmlPath},
+                               {"AuthFile", "leAuthFilePath", &RunSettings::authFilePath},
+                               {"CertFile", "leCertFilePath", &RunSettings::certFilePath}};
+    for (const SavedFile& file : files) {
         QString text;
-        Q_EMIT SigGetMWElementContent(QString::fromLatin1(file.second), text);
-        IniSetting(settingsFile, QStringLiteral("Files"), QString::fromLatin1(file.first)).WriteString(text);
+        ReadContent(QString::fromLatin1(file.element), file.field, text);
+        IniSetting(settingsFile, QStringLiteral("Files"), QString::fromLatin1(file.key)).WriteString(text);
     }
 
     for (int channel = 0; channel < kPortCount; ++channel) {

@@ -32,7 +32,10 @@ bool PortManager::RefuseUnverifiedRun()
     if (!requireVerification)
         return false;
     RuntimeParameters parameters;
-    Q_EMIT SigGetOWDASetting(parameters);
+    if (runSettings)
+        parameters = runSettings->runtimeParameters;
+    else
+        Q_EMIT SigGetOWDASetting(parameters);
     const QString refusal = VerificationRefusal(parameters.checksumLevel);
     if (refusal.isEmpty())
         return false;

@@ -2,6 +2,7 @@
 
 #include "Utility/XmlSafeText.h"
 #include "common/IniSetting.h"
+#include "common/PortTableColumn.h"
 #include "logging/Logger.h"
 #include "platform/Platform.h"
 #include "ui/AboutDialog.h"
@@ -15,8 +16,7 @@
 
 namespace {
 
-constexpr int kColumnCount = 9;
-constexpr int kProgressColumn = 3;
+constexpr int kColumnCount = PortTableColumn::Count;
 const int kColumnWidths[kColumnCount] = {180, 80, 80, 100, 70, 100, 100, 150, 50};
 
 QString OpenFileDialog(QWidget* parent, const QString& caption, const QString& filter)
@@ -73,23 +73,23 @@ void MainWindow::BuildPortTable()
                                              QStringLiteral("No Error")};
         for (int column = 0; column < kColumnCount; ++column) {
             auto* item = new QTableWidgetItem(texts[column]);
-            if (column != kProgressColumn)
+            if (column != PortTableColumn::Progress)
                 item->setTextAlignment(Qt::AlignCenter);
             table->setItem(row, column, item);
         }
-        QTableWidgetItem* port = table->item(row, 0);
+        QTableWidgetItem* port = table->item(row, PortTableColumn::Port);
         port->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
         // A cell shows no check box until its check state has been set once.
         port->setCheckState(Qt::Unchecked);
-        table->item(row, 1)->setIcon(QIcon(QStringLiteral(":/image/status_und.png")));
+        table->item(row, PortTableColumn::Status)->setIcon(QIcon(QStringLiteral(":/image/status_und.png")));
         QFont percentFont(QStringLiteral("Arial Black"), 9);
         percentFont.setBold(true);
-        table->item(row, 2)->setFont(percentFont);
-        table->item(row, 5)->setIcon(QIcon(QStringLiteral(":/image/start.png")));
-        table->item(row, 6)->setIcon(QIcon(QStringLiteral(":/image/stop.png")));
-        table->item(row, 8)->setIcon(QIcon(QStringLiteral(":/image/com.png")));
+        table->item(row, PortTableColumn::Percent)->setFont(percentFont);
+        table->item(row, PortTableColumn::Start)->setIcon(QIcon(QStringLiteral(":/image/start.png")));
+        table->item(row, PortTableColumn::Stop)->setIcon(QIcon(QStringLiteral(":/image/stop.png")));
+        table->item(row, PortTableColumn::LastError)->setIcon(QIcon(QStringLiteral(":/image/com.png")));
         progressBars[row].setTextVisible(false);
-        table->setCellWidget(row, kProgressColumn, &progressBars[row]);
+        table->setCellWidget(row, PortTableColumn::Progress, &progressBars[row]);
     }
     table->resizeColumnsToContents();
     table->resizeRowsToContents();

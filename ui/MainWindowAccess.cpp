@@ -3,6 +3,8 @@
 // because the form is gone when the port manager saves its settings at exit.
 #include "ui/MainWindow.h"
 
+#include "common/PortTableColumn.h"
+
 #include <QCheckBox>
 #include <QComboBox>
 #include <QLabel>
@@ -22,6 +24,12 @@ QString LiteralFormat(const QString& text)
     QString format = text;
     format.replace(QLatin1Char('%'), QStringLiteral("%\u2060"));
     return format;
+}
+
+// The cell that holds a row's selection box.
+QTableWidgetItem* SelectionCell(QTableWidget* table, uint portIndex)
+{
+    return table != nullptr ? table->item(static_cast<int>(portIndex), PortTableColumn::Port) : nullptr;
 }
 
 } // namespace
@@ -133,15 +141,13 @@ void MainWindow::SetTableWidgetItemIcon(QString twName, int row, int column, QSt
 
 void MainWindow::GetPortIsSelected(uint portIndex, bool& isSelected)
 {
-    auto* table = findChild<QTableWidget*>(QStringLiteral("tableWidget"));
-    QTableWidgetItem* item = table != nullptr ? table->item(static_cast<int>(portIndex), 0) : nullptr;
+    QTableWidgetItem* item = SelectionCell(findChild<QTableWidget*>(QStringLiteral("tableWidget")), portIndex);
     isSelected = item != nullptr && item->checkState() == Qt::Checked;
 }
 
 void MainWindow::SetPortSelectState(uint portIndex, int state)
 {
-    auto* table = findChild<QTableWidget*>(QStringLiteral("tableWidget"));
-    if (QTableWidgetItem* item = table != nullptr ? table->item(static_cast<int>(portIndex), 0) : nullptr)
+    if (QTableWidgetItem* item = SelectionCell(findChild<QTableWidget*>(QStringLiteral("tableWidget")), portIndex))
         item->setCheckState(state != 0 ? Qt::Checked : Qt::Unchecked);
 }
 

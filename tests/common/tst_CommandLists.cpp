@@ -56,11 +56,14 @@ class CommandListsTest : public QObject
 
 private:
     simtest::SampleLoad load;
+    void CheckList(bool typedSettings);
 
 private Q_SLOTS:
     void initTestCase();
     void listForSceneAndOptions_data();
     void listForSceneAndOptions();
+    void typedSettingsGiveTheSameList_data() { listForSceneAndOptions_data(); }
+    void typedSettingsGiveTheSameList();
 };
 
 void CommandListsTest::initTestCase()
@@ -131,7 +134,12 @@ void CommandListsTest::listForSceneAndOptions_data()
         << missingXml << QStringList{"ERASE", "FLASH-ALL:", "FEEDBACK:", "REBOOT:DISCONNECT"};
 }
 
-void CommandListsTest::listForSceneAndOptions()
+void CommandListsTest::listForSceneAndOptions() { CheckList(false); }
+
+// The same list, with the window's choices handed over as settings rather than asked by element name.
+void CommandListsTest::typedSettingsGiveTheSameList() { CheckList(true); }
+
+void CommandListsTest::CheckList(bool typedSettings)
 {
     QFETCH(Choice, choice);
     QFETCH(QStringList, expected);
@@ -159,12 +167,27 @@ void CommandListsTest::listForSceneAndOptions()
         frontEnd.checks[QStringLiteral("cbAutoReboot")] = choice.autoReboot;
         frontEnd.checks[QStringLiteral("cbAutoPolling")] = choice.autoPolling;
         frontEnd.runtimeParameters = Parameters(choice.checksumLevel);
+        RunSettings settings;
+        settings.selectedRows[4] = true;
+        settings.flashXmlPath = load.flashXmlPath;
+        using Scene = RunSettings::Scene;
+        const QHash<QString, Scene> scenes = {
+            {"format", Scene::FormatDownload}, {"upgrade", Scene::FirmwareUpgrade}, {"efuse", Scene::EfuseWrite}};
+        settings.scene = scenes.value(choice.scene, Scene::None);
+        settings.autoReboot = choice.autoReboot;
+        settings.autoPolling = choice.autoPolling;
+        settings.runtimeParameters = frontEnd.runtimeParameters;
+        if (typedSettings)
+            manager.SetRunSettings(settings);
 
         if (!choice.flashXmlPresent) {
             // A load resolved earlier must not be written once the operator's flash XML is gone.
             manager.Start(4);
             QTRY_VERIFY_WITH_TIMEOUT(!manager.IsPortBusy(4), 20000);
             frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.folder + QStringLiteral("/missing.xml");
+            settings.flashXmlPath = frontEnd.contents.value(QStringLiteral("leFlashXmlPath"));
+            if (typedSettings)
+                manager.SetRunSettings(settings);
         }
         manager.Start(4);
         QVERIFY(manager.IsPortBusy(4));
@@ -172,6 +195,7 @@ void CommandListsTest::listForSceneAndOptions()
             manager.Stop(4);
         QTRY_VERIFY_WITH_TIMEOUT(!manager.IsPortBusy(4), 20000);
         QCOMPARE(frontEnd.getsOffThread, 0);
+        QCOMPARE(frontEnd.gets == 0, typedSettings);
 
         ICmdXMLGenerator generator;
         generator.SetRuntimeParameters(frontEnd.runtimeParameters);

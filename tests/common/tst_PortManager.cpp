@@ -89,6 +89,7 @@ private:
 
 private Q_SLOTS:
     void initTestCase();
+    void startAllStartsExactlyTheSelectedRows_data();
     void startAllStartsExactlyTheSelectedRows();
     void autoPollingCountsEveryDeviceOnSixteenPorts();
     void autoPollingWithFailingSessionsIsPacedAndNeverCounts();
@@ -111,12 +112,29 @@ void PortManagerTest::initTestCase()
     slowLoad = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("slowload")), kSlowImageSize);
 }
 
+void PortManagerTest::startAllStartsExactlyTheSelectedRows_data()
+{
+    QTest::addColumn<bool>("typedSettings");
+    QTest::newRow("the window read by name") << false;
+    QTest::newRow("settings handed over") << true;
+}
+
 void PortManagerTest::startAllStartsExactlyTheSelectedRows()
 {
+    QFETCH(bool, typedSettings);
     QVERIFY(ConfigureFarm(QStringLiteral("fast.ini"), kFastFarm));
     Station station;
     station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.flashXmlPath;
     station.Select({2, 5});
+    if (typedSettings) {
+        RunSettings settings;
+        settings.scene = RunSettings::Scene::FormatDownload;
+        settings.flashXmlPath = load.flashXmlPath;
+        settings.selectedRows[2] = settings.selectedRows[5] = true;
+        settings.runtimeParameters = station.frontEnd.runtimeParameters;
+        station.frontEnd.rowSelected.fill(false);
+        station.manager->SetRunSettings(settings);
+    }
     station.manager->StartAll();
     QVERIFY(station.manager->IsPortBusy(2) && station.manager->IsPortBusy(5));
     QTRY_VERIFY_WITH_TIMEOUT(!station.AnyBusy(), 20000);
@@ -133,7 +151,9 @@ void PortManagerTest::startAllStartsExactlyTheSelectedRows()
             QVERIFY(station.frontEnd.CellEnabled(row, 0));
             QVERIFY(station.frontEnd.CellEnabled(row, 5));
         }
+        QCOMPARE(station.frontEnd.RowStateMismatch(row, station.manager->GetRowState(row)), QString());
     }
+    QCOMPARE(station.frontEnd.gets == 0, typedSettings);
     QCOMPARE(station.frontEnd.ContentHistory(QStringLiteral("lblPollingTimes")),
              (QStringList{"Polling Times: 0", "Polling Times: 1", "Polling Times: 2"}));
     QCOMPARE(station.manager->GetRunningPortMask(), 0u);
@@ -176,6 +196,7 @@ void PortManagerTest::autoPollingCountsEveryDeviceOnSixteenPorts()
         QCOMPARE(WorkerLines(log, QStringLiteral("[%1]Download Success,DevicePollingTimes:4,").arg(PortName(row))),
                  0);
         QCOMPARE(station.manager->Device(row).GetPollingTimes(), 3);
+        QCOMPARE(station.frontEnd.RowStateMismatch(row, station.manager->GetRowState(row)), QString());
     }
     QCOMPARE(WorkerLines(log, QStringLiteral("Total PollingTimes:48.")), 1);
     QCOMPARE(station.manager->GetRunningPortMask(), 0u);
@@ -238,6 +259,7 @@ void PortManagerTest::faultAtEachStageEndsTheRowInFail()
     QCOMPARE(station.frontEnd.Icon(0, 1), QStringLiteral(":image/status_fail.png"));
     QCOMPARE(station.frontEnd.Cell(0, 7), QString());
     QCOMPARE(station.frontEnd.Cell(0, 8), lastError);
+    QCOMPARE(station.frontEnd.RowStateMismatch(0, station.manager->GetRowState(0)), QString());
     if (checksumLevel == 1)
         QVERIFY2(!lastError.isEmpty() && lastError != QLatin1String("No Error Occurred"), qPrintable(lastError));
     QCOMPARE(WorkerLines(log, QStringLiteral("[COM3]Download Fail,Last Error:%1.").arg(lastError)), 1);
@@ -285,6 +307,7 @@ void PortManagerTest::stopEndsTheWorkerPromptly()
     QCOMPARE(station.frontEnd.Cell(0, 1), QStringLiteral("FAIL"));
     QCOMPARE(station.frontEnd.Cell(0, 7), QString());
     QCOMPARE(station.frontEnd.Cell(0, 8), lastError);
+    QCOMPARE(station.frontEnd.RowStateMismatch(0, station.manager->GetRowState(0)), QString());
     QCOMPARE(WorkerLines(log, QStringLiteral("[COM3]Download Fail,Last Error:%1.").arg(lastError)), 1);
     QCOMPARE(WorkerLines(log, QStringLiteral("Download Fail")), 1);
     QVERIFY(station.frontEnd.ControlsEnabled());

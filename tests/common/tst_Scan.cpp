@@ -77,6 +77,8 @@ void ScanTest::firstRowGetsTheDeviceSecondWaitsForAnother()
         QCOMPARE(station.frontEnd.Cell(row, 0), QStringLiteral("N/A"));
         QCOMPARE(station.frontEnd.Cell(row, 1), QString());
     }
+    for (int row = 0; row < PortManager::kPortCount; ++row)
+        QCOMPARE(station.frontEnd.RowStateMismatch(row, station.manager->GetRowState(row)), QString());
     QCOMPARE(station.manager->Device(1).GetPortName(), QStringLiteral("COM4"));
     QCOMPARE(station.manager->GetRunningPortMask(), 0u);
     QVERIFY(station.frontEnd.enabled.value(QStringLiteral("btnScan")));
@@ -99,6 +101,7 @@ void ScanTest::stopAllCancelsEveryScanOfThePassEvenUnticked()
         QCOMPARE(station.frontEnd.Cell(row, 1), QStringLiteral("CANL"));
         QCOMPARE(station.frontEnd.Cell(row, 7), QStringLiteral("User Cancel"));
         QCOMPARE(station.frontEnd.Icon(row, 1), QStringLiteral(":image/status_fail.png"));
+        QCOMPARE(station.frontEnd.RowStateMismatch(row, station.manager->GetRowState(row)), QString());
     }
 }
 

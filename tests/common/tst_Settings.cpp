@@ -40,6 +40,30 @@ struct Station
     TestFrontEnd frontEnd;
 };
 
+// Where the settings restored in typed form differ from what the restore showed by element name.
+QString RestoredMismatch(const Station& station)
+{
+    const RunSettings& restored = station.manager->GetRestoredSettings();
+    const TestFrontEnd& shown = station.frontEnd;
+    const auto checked = [&shown](const char* name) { return shown.checks.value(QLatin1String(name)); };
+    const auto text = [&shown](const char* name) { return shown.contents.value(QLatin1String(name)); };
+    const bool format = restored.scene == RunSettings::Scene::FormatDownload;
+    QStringList differ;
+    if (checked("rbFormatDownload") != format || checked("rbFirmwareUpgrade") == format)
+        differ << QStringLiteral("scene");
+    if (QList<bool>{checked("cbAutoPolling"), checked("cbAutoReboot"), checked("cbSelectAllPorts")} !=
+        QList<bool>{restored.autoPolling, restored.autoReboot, restored.selectAllPorts})
+        differ << QStringLiteral("boxes");
+    if (QStringList{text("leFlashXmlPath"), text("leAuthFilePath"), text("leCertFilePath")} !=
+        QStringList{restored.flashXmlPath, restored.authFilePath, restored.certFilePath})
+        differ << QStringLiteral("files");
+    for (int row = 0; row < PortManager::kPortCount; ++row) {
+        if (shown.rowSelected[row] != restored.selectedRows[row] || shown.Cell(row, 0) != station.manager->GetRowState(row).port)
+            differ << QStringLiteral("row %1").arg(row);
+    }
+    return differ.join(QLatin1Char(' '));
+}
+
 void WriteSettings(const QByteArray& text)
 {
     QFile::remove(kFile);
@@ -67,6 +91,7 @@ private Q_SLOTS:
     void channelTableIsRestoredFromFriendlyNames();
     void selectAllAndOneRestoredPort();
     void pathThatDocumentsCannotCarryIsLeftEmpty();
+    void exitWritesTheOperatorsState_data();
     void exitWritesTheOperatorsState();
     void twoLifetimesWriteTheSameBytes();
     void fileWithAFormatErrorIsLeftUntouched_data();
@@ -104,6 +129,7 @@ void SettingsTest::noFileGivesTheDefaults()
     }
     QVERIFY(frontEnd.history.contains(QStringLiteral("hide rbEFUSEWrite")));
     QVERIFY(!station.manager->IsFlashXmlRestored());
+    QCOMPARE(RestoredMismatch(station), QString());
 }
 
 void SettingsTest::booleansAreTrueOnlyWhenTheySaySo_data()
@@ -221,6 +247,7 @@ void SettingsTest::channelTableIsRestoredFromFriendlyNames()
     QCOMPARE(device.GetScanType(), 0);
     QCOMPARE(station.frontEnd.Cell(6, 0), portName.isEmpty() ? QStringLiteral("N/A") : portName + '+' + portType);
     QCOMPARE(station.frontEnd.rowSelected[6], !portName.isEmpty());
+    QCOMPARE(RestoredMismatch(station), QString());
 }
 
 void SettingsTest::selectAllAndOneRestoredPort()
@@ -231,6 +258,7 @@ void SettingsTest::selectAllAndOneRestoredPort()
         QVERIFY(station.frontEnd.rowSelected[row]);
         QCOMPARE(station.frontEnd.Cell(row, 0), row == 3 ? QStringLiteral("COM5+BROM") : QStringLiteral("N/A"));
     }
+    QCOMPARE(RestoredMismatch(station), QString());
 }
 
 void SettingsTest::pathThatDocumentsCannotCarryIsLeftEmpty()
@@ -243,10 +271,19 @@ void SettingsTest::pathThatDocumentsCannotCarryIsLeftEmpty()
     QCOMPARE(station.frontEnd.contents.value(QStringLiteral("leAuthFilePath")), QStringLiteral("/loads/a.auth"));
     QVERIFY(!station.manager->IsFlashXmlRestored());
     QCOMPARE(log.CountContaining(QStringLiteral("PortManager::LoadCommonSetting"), QStringLiteral("Files/FlashXMLFile ignored")), 1);
+    QCOMPARE(RestoredMismatch(station), QString());
+}
+
+void SettingsTest::exitWritesTheOperatorsState_data()
+{
+    QTest::addColumn<bool>("typedSettings");
+    QTest::newRow("the window read by name") << false;
+    QTest::newRow("settings handed over") << true;
 }
 
 void SettingsTest::exitWritesTheOperatorsState()
 {
+    QFETCH(bool, typedSettings);
     WriteSettings("[RebootScene]\nScene=FASTBOOT\n[EfuseSettings]\nEnable=true\n[MetaSetting]\nADB=ON\n");
     const LogCapture log;
     {
@@ -257,6 +294,16 @@ void SettingsTest::exitWritesTheOperatorsState()
         station.frontEnd.checks[QStringLiteral("cbAutoPolling")] = true;
         station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = QStringLiteral("/loads/flash.xml");
         station.manager->Device(5).SetFriendlyPortName(QStringLiteral("a@b@Sim (COM8)"));
+        if (typedSettings) {
+            RunSettings settings;
+            settings.scene = RunSettings::Scene::EfuseWrite;
+            settings.autoPolling = true;
+            settings.flashXmlPath = station.frontEnd.contents.take(QStringLiteral("leFlashXmlPath"));
+            station.frontEnd.checks.clear();
+            station.manager->SetRunSettings(settings);
+        }
+        station.manager.reset();
+        QCOMPARE(station.frontEnd.gets == 0, typedSettings);
     }
     const IniSetting scene(kFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"));
     QCOMPARE(scene.ReadString(), QStringLiteral("FirmwareUpgrade"));
@@ -328,6 +375,7 @@ void SettingsTest::garbageStartsWithDefaultsAndNeverCrashes()
     QCOMPARE(station.frontEnd.checks.value(QStringLiteral("cbAutoPolling"), true), false);
     for (int row = 0; row < PortManager::kPortCount; ++row)
         QVERIFY(!station.frontEnd.Cell(row, 0).isNull());
+    QCOMPARE(RestoredMismatch(station), QString());
 }
 
 void SettingsTest::stationGroupIsReadByItsRules_data()

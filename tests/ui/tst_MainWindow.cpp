@@ -5,6 +5,7 @@
 
 #include "Utility/FileUtils.h"
 #include "common/IniSetting.h"
+#include "common/PortTableColumn.h"
 #include "logging/Logger.h"
 #include "ui/MainWindow.h"
 
@@ -44,6 +45,29 @@ public:
 };
 
 QTableWidget* Table(MainWindow& window) { return window.findChild<QTableWidget*>(QStringLiteral("tableWidget")); }
+
+// Where the port manager's typed state of a row differs from what the window's cells show.
+QString RowStateMismatch(MainWindow& window, int row)
+{
+    const PortRowState state = window.Ports().GetRowState(row);
+    QTableWidget* table = Table(window);
+    const auto text = [table, row](int column) { return table->item(row, column)->text(); };
+    const auto* bar = qobject_cast<QProgressBar*>(table->cellWidget(row, PortTableColumn::Progress));
+    const QList<QPair<QString, QString>> fields = {
+        {text(PortTableColumn::Status), state.statusText},
+        {text(PortTableColumn::Message), state.message},
+        {text(PortTableColumn::Percent), QString::number(state.percent) + QLatin1Char('%')},
+        {QString::number(bar->value()), QString::number(state.percent)},
+        {text(PortTableColumn::Port), state.port},
+        // A port whose timer never ticked keeps the table's first text.
+        {text(PortTableColumn::Elapsed), state.elapsed.isEmpty() ? QStringLiteral("0 sec") : state.elapsed},
+        {text(PortTableColumn::LastError), state.lastError}};
+    for (const auto& field : fields) {
+        if (field.first != field.second)
+            return QStringLiteral("row %1: the table shows \"%2\", the state \"%3\"").arg(row).arg(field.first, field.second);
+    }
+    return QString();
+}
 
 } // namespace
 
@@ -482,6 +506,7 @@ void MainWindowTest::runOnSixteenPortsShowsInTheTable()
         QCOMPARE(table->item(row, 2)->text(), QStringLiteral("100%"));
         QCOMPARE(qobject_cast<QProgressBar*>(table->cellWidget(row, 3))->value(), 100);
         QCOMPARE(table->item(row, 7)->text(), QStringLiteral("Operation Done"));
+        QCOMPARE(RowStateMismatch(*window, row), QString());
     }
 
     window->SetElementCheck(QStringLiteral("cbAutoPolling"), true);
@@ -499,6 +524,8 @@ void MainWindowTest::runOnSixteenPortsShowsInTheTable()
         20000);
     const QString label = window->findChild<QLabel*>(QStringLiteral("lblPollingTimes"))->text();
     QCOMPARE(label, QStringLiteral("Polling Times: %1").arg(window->Ports().GetTotalPollingTimes()));
+    for (int row = 0; row < 16; ++row)
+        QCOMPARE(RowStateMismatch(*window, row), QString());
     QVERIFY(window->findChild<QPushButton*>(QStringLiteral("btnScan"))->isEnabled());
     prompt.answer = true;
     QVERIFY(window->close());
