@@ -6,7 +6,10 @@
 
 namespace quillonsim {
 
-Farm::Farm(const FarmConfig& farmConfig) : config(farmConfig), clock(farmConfig.timeScale)
+Farm::Farm(const FarmConfig& farmConfig)
+    : config(farmConfig), clock(farmConfig.timeScale),
+      // At a time scale of 0 a transfer takes no time, so there is nothing to share.
+      hub(farmConfig.timeScale > 0 ? farmConfig.hubMBps * 1.0e6 / farmConfig.timeScale : 0)
 {
     if (ledger.Open(config.ledger, startError)) {
         farmDevices = ledger.LastDevice();

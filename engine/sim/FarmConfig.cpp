@@ -219,9 +219,10 @@ bool ApplyPortKey(const KeyReader& reader, PortSettings& port, QString& error)
 bool IsFarmOnly(const QString& key)
 {
     return key == QLatin1String("Ports") || key == QLatin1String("FirstCom") ||
-           key == QLatin1String("TimeScale") || key == QLatin1String("RefuseSessions") ||
-           key == QLatin1String("Ledger") || key == QLatin1String("FaultRate") ||
-           key == QLatin1String("FaultSeed") || key == QLatin1String("SwapFailedAfter");
+           key == QLatin1String("TimeScale") || key == QLatin1String("HubMBps") ||
+           key == QLatin1String("RefuseSessions") || key == QLatin1String("Ledger") ||
+           key == QLatin1String("FaultRate") || key == QLatin1String("FaultSeed") ||
+           key == QLatin1String("SwapFailedAfter");
 }
 
 } // namespace
@@ -261,6 +262,8 @@ bool FarmConfig::Load(const QString& path, FarmConfig& out, QString& error)
                 ok = reader.Integer(1, 9999, config.firstCom, error);
             else if (entry.key == QLatin1String("TimeScale"))
                 ok = reader.Number(0, 1000, config.timeScale, error);
+            else if (entry.key == QLatin1String("HubMBps"))
+                ok = reader.Number(0, 1.0e6, config.hubMBps, error);
             else if (entry.key == QLatin1String("RefuseSessions"))
                 ok = reader.Flag(config.refuseSessions, error);
             else if (entry.key == QLatin1String("Ledger"))

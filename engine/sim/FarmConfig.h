@@ -72,6 +72,7 @@ struct FarmConfig
     int ports = 16;
     int firstCom = 3;
     double timeScale = 1.0;
+    double hubMBps = 0; // what all ports together can stream, as behind one USB 2.0 hub; 0: no shared limit
     bool refuseSessions = false;
     QString ledger;                 // the farm's JSON-lines account of what it did; empty: none
     double faultRate = 0;           // share of devices that get a seeded fault
