@@ -51,8 +51,9 @@ void Farm::NoteArrivalLocked(DeviceSlot& slot)
 {
     FaultPlan plan = slot.Fault();
     QString kind = SeededFault::KindOf(plan, slot.DeviceNumber());
-    if (config.faultRate > 0)
-        SeededFault::Pick(config.faultSeed, config.faultRate, farmDevices + 1, plan, kind);
+    const PortSettings& settings = slot.Settings();
+    if (settings.faultRate > 0)
+        SeededFault::Pick(settings.faultSeed, settings.faultRate, farmDevices + 1, plan, kind);
     slot.Identify(++farmDevices, plan);
     Note({slot.Index(), slot.DeviceNumber(), slot.FarmNumber()}, QStringLiteral("arrival"),
          {{QStringLiteral("fault"), kind.isEmpty() ? QStringLiteral("none") : kind}});
