@@ -1,5 +1,6 @@
 #include "Farm.h"
 
+#include "DeviceIdentity.h"
 #include "SeededFault.h"
 
 #include <algorithm>
@@ -55,8 +56,10 @@ void Farm::NoteArrivalLocked(DeviceSlot& slot)
     if (settings.faultRate > 0)
         SeededFault::Pick(settings.faultSeed, settings.faultRate, farmDevices + 1, plan, kind);
     slot.Identify(++farmDevices, plan);
-    Note({slot.Index(), slot.DeviceNumber(), slot.FarmNumber()}, QStringLiteral("arrival"),
-         {{QStringLiteral("fault"), kind.isEmpty() ? QStringLiteral("none") : kind}});
+    const DeviceRef device{slot.Index(), slot.DeviceNumber(), slot.FarmNumber()};
+    Note(device, QStringLiteral("arrival"),
+         {{QStringLiteral("fault"), kind.isEmpty() ? QStringLiteral("none") : kind},
+          {QStringLiteral("socid"), QString::fromLatin1(DeviceIdentity::Socid(device).toHex())}});
 }
 
 void Farm::NoteDepartureLocked(const DeviceSlot& slot, const QString& reason)

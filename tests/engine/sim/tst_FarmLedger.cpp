@@ -70,13 +70,17 @@ int Run(QuillonSession* session, const QByteArray& document)
     return quillon_execute_command(session, document.constData(), nullptr);
 }
 
-// One session on the port's device: connect, DA mode, download, and a reboot when asked.
-void FlashOnce(const SampleLoad& load, bool reboot, const QString& port = QStringLiteral("COM3"))
+// One session on the port's device: connect, DA mode, download, and a reboot when asked; unit, when given,
+// gets the socid the device answers with.
+void FlashOnce(const SampleLoad& load, bool reboot, const QString& port = QStringLiteral("COM3"),
+               QString* unit = nullptr)
 {
     QString error;
     QuillonSession* session = OpenDaSession(QStringLiteral("COM://") + port, load, error);
     if (session == nullptr)
         return;
+    if (unit != nullptr)
+        *unit = FirmwareId(session, QStringLiteral("socid"));
     if (Run(session, Command(QStringLiteral("CMD:FLASH-ALL"), {{"source_file", load.scatterPath}})) ==
             QUILLON_OK &&
         reboot)
@@ -191,8 +195,9 @@ void FarmLedgerTest::everyLineCarriesTheCallersWallClock()
 void FarmLedgerTest::deviceNumbersContinueAcrossRestarts()
 {
     QVERIFY(Restart(LedgerFarm(ledger, QString())));
-    FlashOnce(load, true);
-    FlashOnce(load, true);
+    QStringList units{QString(), QString(), QString()};
+    FlashOnce(load, true, QStringLiteral("COM3"), &units[0]);
+    FlashOnce(load, true, QStringLiteral("COM3"), &units[1]);
     // An abrupt end can leave half a line behind; the count must still continue after the last whole one.
     quillon_cleanup();
     QFile cut(ledger);
@@ -200,12 +205,19 @@ void FarmLedgerTest::deviceNumbersContinueAcrossRestarts()
     cut.write("{\"event\":\"arrival\",\"device\":9");
     cut.close();
     QVERIFY(Restart(QStringLiteral("ledger.ini")));
-    FlashOnce(load, true);
+    FlashOnce(load, true, QStringLiteral("COM3"), &units[2]);
     quillon_cleanup();
     QList<double> numbers;
-    for (const QJsonObject& arrival : OfEvent(ReadLedger(ledger), QStringLiteral("arrival")))
+    QStringList socids;
+    for (const QJsonObject& arrival : OfEvent(ReadLedger(ledger), QStringLiteral("arrival"))) {
         numbers << arrival.value(QStringLiteral("device")).toDouble();
+        socids << arrival.value(QStringLiteral("socid")).toString();
+    }
     QCOMPARE(numbers, (QList<double>{1, 2, 3}));
+    // Each arrival names the unit its device answers with; the third is again its port's first device after
+    // the restart, and still a unit of its own.
+    QCOMPARE(socids, units);
+    QCOMPARE(QSet<QString>(units.begin(), units.end()).size(), 3);
     QCOMPARE(OfEvent(ReadLedger(ledger), QStringLiteral("start")).size(), 2);
 }
 
