@@ -10,10 +10,13 @@ namespace {
 
 QByteArray DeviceBytes(const DeviceRef& device, const char* purpose, int length)
 {
-    const QByteArray seed = QStringLiteral("%1/%2/%3")
+    // The farm's own number continues across restarts on one ledger, so no two devices of a ledger share an
+    // identity, even the first device on a port before and after a restart.
+    const QByteArray seed = QStringLiteral("%1/%2/%3/%4")
                                 .arg(QLatin1String(purpose))
                                 .arg(device.port)
                                 .arg(device.deviceNumber)
+                                .arg(device.farmNumber)
                                 .toUtf8();
     return QCryptographicHash::hash(seed, QCryptographicHash::Sha256).left(length);
 }

@@ -1,12 +1,16 @@
 #include "Farm.h"
 
+#include "DeviceIdentity.h"
 #include "SeededFault.h"
 
 #include <algorithm>
 
 namespace quillonsim {
 
-Farm::Farm(const FarmConfig& farmConfig) : config(farmConfig), clock(farmConfig.timeScale)
+Farm::Farm(const FarmConfig& farmConfig)
+    : config(farmConfig), clock(farmConfig.timeScale),
+      // At a time scale of 0 a transfer takes no time, so there is nothing to share.
+      hub(farmConfig.timeScale > 0 ? farmConfig.hubMBps * 1.0e6 / farmConfig.timeScale : 0)
 {
     if (ledger.Open(config.ledger, startError)) {
         farmDevices = ledger.LastDevice();
@@ -48,11 +52,14 @@ void Farm::NoteArrivalLocked(DeviceSlot& slot)
 {
     FaultPlan plan = slot.Fault();
     QString kind = SeededFault::KindOf(plan, slot.DeviceNumber());
-    if (config.faultRate > 0)
-        SeededFault::Pick(config.faultSeed, config.faultRate, farmDevices + 1, plan, kind);
+    const PortSettings& settings = slot.Settings();
+    if (settings.faultRate > 0)
+        SeededFault::Pick(settings.faultSeed, settings.faultRate, farmDevices + 1, plan, kind);
     slot.Identify(++farmDevices, plan);
-    Note({slot.Index(), slot.DeviceNumber(), slot.FarmNumber()}, QStringLiteral("arrival"),
-         {{QStringLiteral("fault"), kind.isEmpty() ? QStringLiteral("none") : kind}});
+    const DeviceRef device{slot.Index(), slot.DeviceNumber(), slot.FarmNumber()};
+    Note(device, QStringLiteral("arrival"),
+         {{QStringLiteral("fault"), kind.isEmpty() ? QStringLiteral("none") : kind},
+          {QStringLiteral("socid"), QString::fromLatin1(DeviceIdentity::Socid(device).toHex())}});
 }
 
 void Farm::NoteDepartureLocked(const DeviceSlot& slot, const QString& reason)

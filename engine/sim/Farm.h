@@ -11,6 +11,7 @@
 #include "SessionRegistry.h"
 #include "Status.h"
 #include "StopQuery.h"
+#include "UsbHub.h"
 
 #include <atomic>
 #include <condition_variable>
@@ -38,6 +39,7 @@ public:
 
     const FarmConfig& Config() const { return config; }
     const FarmClock& Clock() const { return clock; }
+    UsbHub& Hub() { return hub; }
     SessionRegistry& Sessions() { return sessions; }
 
     // Wakes every waiting call, which then fails; the farm takes no new work.
@@ -82,6 +84,7 @@ private:
 
     FarmConfig config;
     FarmClock clock;
+    UsbHub hub;
     SessionRegistry sessions;
     std::atomic<bool> shutdown{false};
     std::mutex mutex;

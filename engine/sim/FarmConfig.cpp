@@ -197,6 +197,10 @@ bool ApplyPortKey(const KeyReader& reader, PortSettings& port, QString& error)
     }
     if (key == QLatin1String("SlaType"))
         return reader.Integer(-kMaxSlaType, kMaxSlaType, port.slaType, error);
+    if (key == QLatin1String("FaultRate"))
+        return reader.Number(0, 1, port.faultRate, error);
+    if (key == QLatin1String("FaultSeed"))
+        return reader.Integer(0, 2147483647, port.faultSeed, error);
     if (key == QLatin1String("AuthRequired"))
         return reader.Flag(port.authRequired, error);
     if (key == QLatin1String("Absent"))
@@ -219,9 +223,9 @@ bool ApplyPortKey(const KeyReader& reader, PortSettings& port, QString& error)
 bool IsFarmOnly(const QString& key)
 {
     return key == QLatin1String("Ports") || key == QLatin1String("FirstCom") ||
-           key == QLatin1String("TimeScale") || key == QLatin1String("RefuseSessions") ||
-           key == QLatin1String("Ledger") || key == QLatin1String("FaultRate") ||
-           key == QLatin1String("FaultSeed") || key == QLatin1String("SwapFailedAfter");
+           key == QLatin1String("TimeScale") || key == QLatin1String("HubMBps") ||
+           key == QLatin1String("RefuseSessions") || key == QLatin1String("Ledger") ||
+           key == QLatin1String("SwapFailedAfter");
 }
 
 } // namespace
@@ -261,14 +265,12 @@ bool FarmConfig::Load(const QString& path, FarmConfig& out, QString& error)
                 ok = reader.Integer(1, 9999, config.firstCom, error);
             else if (entry.key == QLatin1String("TimeScale"))
                 ok = reader.Number(0, 1000, config.timeScale, error);
+            else if (entry.key == QLatin1String("HubMBps"))
+                ok = reader.Number(0, 1.0e6, config.hubMBps, error);
             else if (entry.key == QLatin1String("RefuseSessions"))
                 ok = reader.Flag(config.refuseSessions, error);
             else if (entry.key == QLatin1String("Ledger"))
                 ok = reader.FileInExistingFolder(config.ledger, error);
-            else if (entry.key == QLatin1String("FaultRate"))
-                ok = reader.Number(0, 1, config.faultRate, error);
-            else if (entry.key == QLatin1String("FaultSeed"))
-                ok = reader.Integer(0, 2147483647, config.faultSeed, error);
             else if (entry.key == QLatin1String("SwapFailedAfter"))
                 ok = reader.Integer(0, 1000000, config.swapFailedAfter, error);
             else
@@ -277,6 +279,8 @@ bool FarmConfig::Load(const QString& path, FarmConfig& out, QString& error)
                 return false;
         }
     }
+    config.faultRate = common.faultRate;
+    config.faultSeed = common.faultSeed;
     config.port.assign(size_t(config.ports), common);
     // Never destroyed: a thread the caller leaves running at exit may still be configuring the farm.
     static const QRegularExpression& portGroup =

@@ -64,6 +64,9 @@ struct PortSettings
     // scaled.
     unsigned int answerTimeoutMs = 30000;
     FaultPlan fault;
+    // The farm's seeded faults unless the port has its own, as a worn cable or a weak hub port would.
+    double faultRate = 0;
+    int faultSeed = 0;
 };
 
 struct FarmConfig
@@ -72,9 +75,10 @@ struct FarmConfig
     int ports = 16;
     int firstCom = 3;
     double timeScale = 1.0;
+    double hubMBps = 0; // what all ports together can stream, as behind one USB 2.0 hub; 0: no shared limit
     bool refuseSessions = false;
     QString ledger;                 // the farm's JSON-lines account of what it did; empty: none
-    double faultRate = 0;           // share of devices that get a seeded fault
+    double faultRate = 0;           // share of devices that get a seeded fault, unless a port sets its own
     int faultSeed = 0;              // the same seed gives the same device the same fault
     int swapFailedAfter = 0;        // a device leaves after this many failed sessions; 0: never
     std::vector<PortSettings> port; // one entry per port, overrides applied

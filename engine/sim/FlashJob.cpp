@@ -7,6 +7,7 @@
 #include <QJsonObject>
 
 #include <algorithm>
+#include <optional>
 
 #ifdef Q_OS_UNIX
 #include <fcntl.h>
@@ -40,6 +41,18 @@ Status FlashJob::Run(const QString& scatterPath)
     if (fault.Fails(Stage::Transfer, context.TheSession().device.deviceNumber))
         dropPercent = fault.failPercent;
     ReadExpectedChecksums(scatterPath);
+    // The device streams through the hub only while it downloads, so others speed up once it is done.
+    std::optional<UsbHub::Stream> shared;
+    if (context.TheFarm().Hub().Limits())
+        shared.emplace(context.TheFarm().Hub(), bytesPerSecond);
+    hubStream = shared ? &*shared : nullptr;
+    const Status status = StreamAll(images);
+    hubStream = nullptr;
+    return status;
+}
+
+Status FlashJob::StreamAll(const std::vector<Image>& images)
+{
     started = FarmClock::Now();
     context.Progress().Report(0, 0, QStringLiteral("Downloading"));
     for (const Image& image : images) {
@@ -88,6 +101,8 @@ Status FlashJob::AfterChunk(qint64 length)
 {
     done += quint64(length);
     context.Progress().Report(ProgressReporter::Percent(done, total), done, stageText);
+    if (hubStream != nullptr)
+        return WaitForHub();
     if (bytesPerSecond > 0) {
         const TimePoint due = started + FarmClock::Milliseconds(double(done) * 1000.0 / bytesPerSecond);
         const TimePoint now = FarmClock::Now();
@@ -98,6 +113,22 @@ Status FlashJob::AfterChunk(qint64 length)
         }
     }
     return context.CheckCancelled();
+}
+
+Status FlashJob::WaitForHub()
+{
+    // Another device may start or stop during the wait and change this one's share, so the due time is asked
+    // again at least every poll interval.
+    for (;;) {
+        const TimePoint due = hubStream->DueFor(done);
+        const TimePoint now = FarmClock::Now();
+        if (due <= now)
+            return context.CheckCancelled();
+        const Farm::WaitEnd end =
+            context.TheFarm().Delay(std::min<Duration>(due - now, FarmClock::kPollInterval), context.Stop());
+        if (end != Farm::WaitEnd::Ready)
+            return OperationContext::Interrupted(end);
+    }
 }
 
 Status FlashJob::Receive(const uchar* data, qint64 length, loadformat::LoadChecksum& sum)

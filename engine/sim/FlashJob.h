@@ -31,17 +31,20 @@ private:
         qint64 size = 0;
     };
 
+    Status StreamAll(const std::vector<Image>& images);
     Status StreamImage(const Image& image);
     void ReadExpectedChecksums(const QString& scatterPath);
     void NoteImage(const Image& image, bool whole, const QString& checksum);
     Status AfterChunk(qint64 length);
+    Status WaitForHub();
     Status Receive(const uchar* data, qint64 length, loadformat::LoadChecksum& sum);
 
     OperationContext& context;
     quint64 total = 0;
     quint64 done = 0;
     TimePoint started;
-    double bytesPerSecond = 0; // 0: as fast as the host reads
+    double bytesPerSecond = 0;                 // the link's rate; 0: as fast as the host reads
+    const UsbHub::Stream* hubStream = nullptr; // while the download streams behind a limiting hub
     int dropPercent = -1;
     QString stageText;
     QHash<QString, QString> expected; // image name to the load's checksum, read only for the ledger

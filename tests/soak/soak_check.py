@@ -37,8 +37,9 @@ class Session:
 
 
 class Device:
-    def __init__(self, number, port, arrived, fault):
+    def __init__(self, number, port, arrived, fault, socid):
         self.number, self.port, self.arrived, self.fault = number, port, arrived, fault
+        self.socid = socid  # the unit's own id as the farm made it; None in a ledger that predates it
         self.departed, self.reason = None, None
         self.sessions = []
 
@@ -64,7 +65,7 @@ def read_ledger(path):
                 continue
             number = int(event["device"])
             if kind == "arrival":
-                devices[number] = Device(number, event["port"], time, event.get("fault", "none"))
+                devices[number] = Device(number, event["port"], time, event.get("fault", "none"), event.get("socid"))
                 continue
             device = devices.get(number)
             if device is None:
@@ -169,6 +170,10 @@ class Checker:
                 if id(session) not in excused:
                     self.mismatch(f"{name}: a session at {session.claimed.isoformat()} has no record")
                 continue
+            for unit in {r["unit"] for r in records if r.get("unit")}:
+                # Hex either way, and a station may write it in capitals.
+                if unit.lower() != (session.device.socid or "").lower():
+                    self.mismatch(f"{name}: a record names unit {unit}, the farm's device is {session.device.socid}")
             record = records[0]
             if record["result"] == "OK" and not session.good():
                 self.mismatch(f"{name}: OK record {describe(record)} but the farm did not write it whole and reboot it")

@@ -18,10 +18,14 @@ def at(ms):
     return BASE.format(ms // 1000, ms % 1000)
 
 
+def socid(device):
+    return f"{device:064x}"
+
+
 def good_device(device, port, t, sid):
     """A device the farm wrote whole and rebooted, with its session from t+1 to t+9."""
     return [
-        {"event": "arrival", "device": device, "port": port, "fault": "none", "time": at(t)},
+        {"event": "arrival", "device": device, "port": port, "fault": "none", "socid": socid(device), "time": at(t)},
         {"event": "session", "device": device, "port": port, "session": sid, "time": at(t + 1)},
         {"event": "stage", "stage": "connect", "result": "ok", "device": device, "port": port, "session": sid, "time": at(t + 2)},
         {"event": "image", "image": "a.img", "whole": True, "checksumMatches": True, "device": device, "port": port, "session": sid, "time": at(t + 3)},
@@ -34,7 +38,7 @@ def good_device(device, port, t, sid):
 
 def failing_device(device, port, t, sid, error="Device on COM4 failed CMD:FLASH-ALL"):
     return [
-        {"event": "arrival", "device": device, "port": port, "fault": "command:CMD:FLASH-ALL", "time": at(t)},
+        {"event": "arrival", "device": device, "port": port, "fault": "command:CMD:FLASH-ALL", "socid": socid(device), "time": at(t)},
         {"event": "session", "device": device, "port": port, "session": sid, "time": at(t + 1)},
         {"event": "command", "command": "CMD:FLASH-ALL", "result": "failed", "error": error, "device": device, "port": port, "session": sid, "time": at(t + 4)},
         {"event": "release", "failed": True, "device": device, "port": port, "time": at(t + 9)},
@@ -89,6 +93,18 @@ class CheckerTest(unittest.TestCase):
     def test_a_corrupt_image_must_not_pass(self):
         self.ledger[3]["checksumMatches"] = False
         self.assertTrue(any("OK record" in m for m in self.check(self.ledger, self.records)))
+
+    def test_a_records_unit_must_be_the_farms_socid(self):
+        for row, unit, agrees in ((0, "", True), (0, socid(1), True), (1, socid(2).upper(), True),
+                                  (0, socid(2), False), (1, "no ledger socid", None)):
+            with self.subTest(unit=unit):
+                records = [dict(r) for r in self.records]
+                records[row]["unit"] = unit
+                ledger = [dict(line) for line in self.ledger]
+                if agrees is None:
+                    del ledger[len(good_device(1, "COM3", 0, 1))]["socid"]  # device 2's arrival
+                found = [m for m in self.check(ledger, records) if "names unit" in m]
+                self.assertEqual(found == [], bool(agrees), found)
 
     def test_a_kill_may_cut_only_the_rows_last_attempt(self):
         ledger = good_device(1, "COM3", 0, 1) + good_device(2, "COM3", 20, 2) + [{"event": "start", "time": at(40)}]

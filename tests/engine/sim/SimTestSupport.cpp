@@ -9,6 +9,8 @@
 #include <QRandomGenerator>
 #include <QXmlStreamWriter>
 
+#include <vector>
+
 namespace simtest {
 
 QString WriteFile(const QString& path, const QByteArray& bytes)
@@ -142,6 +144,20 @@ QuillonSession* OpenDaSession(const QString& uri, const SampleLoad& load, QStrin
         return nullptr;
     }
     return session;
+}
+
+QString FirmwareId(QuillonSession* session, const QString& name)
+{
+    std::vector<char> buffer(4096);
+    const QByteArray query = Command(QStringLiteral("CMD:SECURITY-GET-DEV-FW-INFO"),
+                                     {{"target_file", MemoryTarget(buffer.data(), buffer.size())}});
+    if (quillon_execute_command(session, query.constData(), nullptr) != QUILLON_OK)
+        return QString();
+    loadformat::XmlNode root;
+    QString error;
+    if (!loadformat::ReadXmlTree(QByteArray(buffer.data()), root, error) || !root.Child(name))
+        return QString();
+    return root.Child(name)->text;
 }
 
 QHash<QString, QPair<QString, QString>> ReadFeedback(const QString& path, QString& error)

@@ -50,6 +50,9 @@ int Scan(const QString& uri, QByteArray& description, unsigned int timeoutMs,
 QuillonSession* OpenDaSession(const QString& uri, const SampleLoad& load, QString& error,
                               const OperationCallbacks* callbacks = nullptr);
 
+// The device's "hrid" or "socid" as its firmware-information answer gives it; empty when the query fails.
+QString FirmwareId(QuillonSession* session, const QString& name);
+
 // The feedback file's items: file name -> (checksum, partition).
 QHash<QString, QPair<QString, QString>> ReadFeedback(const QString& path, QString& error);
 

@@ -1,7 +1,6 @@
 // Every fault knob of a farm port, and how the engine reports it.
 #include "SimTestSupport.h"
 
-#include "LoadFormat.h"
 #include "quillon.h"
 
 #include <QtTest>
@@ -81,17 +80,7 @@ private:
 
 QString Hrid(QuillonSession* session)
 {
-    std::vector<char> buffer(4096);
-    const QByteArray query = Command(QStringLiteral("CMD:SECURITY-GET-DEV-FW-INFO"),
-                                     {{"target_file", MemoryTarget(buffer.data(), buffer.size())}});
-    if (quillon_execute_command(session, query.constData(), nullptr) != QUILLON_OK)
-        return QString();
-    loadformat::XmlNode root;
-    QString error;
-    if (!loadformat::ReadXmlTree(QByteArray(buffer.data()), root, error) ||
-        !root.Child(QStringLiteral("hrid")))
-        return QString();
-    return root.Child(QStringLiteral("hrid"))->text;
+    return FirmwareId(session, QStringLiteral("hrid"));
 }
 
 int Connect(QuillonSession* session, const char* auth = "", const OperationCallbacks* callbacks = nullptr)

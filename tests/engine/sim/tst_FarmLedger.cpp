@@ -54,13 +54,15 @@ QList<QJsonObject> OfEvent(const QList<QJsonObject>& lines, const QString& event
     return found;
 }
 
-QString LedgerFarm(const QString& ledger, const QString& farmKeys, const QString& portKeys = QString())
+QString LedgerFarm(const QString& ledger, const QString& farmKeys, const QString& portKeys = QString(),
+                   int ports = 1)
 {
     QFile::remove(ledger);
-    return WriteFarm(
-        QStringLiteral("ledger.ini"),
-        QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nPorts=1\nSwapMs=0\nLedger=%1\n%2\n[Port-COM3]\n%3\n")
-            .arg(ledger, farmKeys, portKeys));
+    return WriteFarm(QStringLiteral("ledger.ini"),
+                     QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nPorts=%4\nSwapMs=0\nLedger=%1\n%2\n"
+                                    "[Port-COM3]\n%3\n")
+                         .arg(ledger, farmKeys, portKeys)
+                         .arg(ports));
 }
 
 int Run(QuillonSession* session, const QByteArray& document)
@@ -68,13 +70,17 @@ int Run(QuillonSession* session, const QByteArray& document)
     return quillon_execute_command(session, document.constData(), nullptr);
 }
 
-// One session on the device of COM3: connect, DA mode, download, and a reboot when asked.
-void FlashOnce(const SampleLoad& load, bool reboot)
+// One session on the port's device: connect, DA mode, download, and a reboot when asked; unit, when given,
+// gets the socid the device answers with.
+void FlashOnce(const SampleLoad& load, bool reboot, const QString& port = QStringLiteral("COM3"),
+               QString* unit = nullptr)
 {
     QString error;
-    QuillonSession* session = OpenDaSession(QStringLiteral("COM://COM3"), load, error);
+    QuillonSession* session = OpenDaSession(QStringLiteral("COM://") + port, load, error);
     if (session == nullptr)
         return;
+    if (unit != nullptr)
+        *unit = FirmwareId(session, QStringLiteral("socid"));
     if (Run(session, Command(QStringLiteral("CMD:FLASH-ALL"), {{"source_file", load.scatterPath}})) ==
             QUILLON_OK &&
         reboot)
@@ -99,6 +105,29 @@ QStringList Faults(const QString& ledger, int seed, const QString& rate)
     return faults;
 }
 
+// Each device of both ports through one session that ends it (rebooted, dropped, or swapped after its
+// failure), one port after the other, so every run numbers the devices alike: port -> faults in order.
+QHash<QString, QStringList> FaultsByPort(const SampleLoad& load, const QString& ledger,
+                                         const QString& portKeys)
+{
+    constexpr int kDevices = 30;
+    Restart(LedgerFarm(ledger,
+                       QStringLiteral("DevicesPerPort=%1\nSwapFailedAfter=1\nAnswerTimeoutMs=1\n"
+                                      "FaultRate=0.1\nFaultSeed=7")
+                           .arg(kDevices),
+                       portKeys, 2));
+    for (const QString& port : {QStringLiteral("COM3"), QStringLiteral("COM4")}) {
+        for (int device = 0; device < kDevices; ++device)
+            FlashOnce(load, true, port);
+    }
+    quillon_cleanup();
+    QHash<QString, QStringList> faults;
+    for (const QJsonObject& arrival : OfEvent(ReadLedger(ledger), QStringLiteral("arrival")))
+        faults[arrival.value(QStringLiteral("port")).toString()]
+            << arrival.value(QStringLiteral("fault")).toString();
+    return faults;
+}
+
 } // namespace
 
 class FarmLedgerTest : public QObject
@@ -120,6 +149,8 @@ private Q_SLOTS:
     void aDeviceIsTakenAwayAfterItsFailedSessions();
     void aStopIsNotAFailedSession();
     void theSeedReplaysTheSameFaults();
+    void aPortsOwnFaultRateLeavesTheOthersAlone_data();
+    void aPortsOwnFaultRateLeavesTheOthersAlone();
     void aLedgerInAMissingFolderIsRefused();
 };
 
@@ -164,8 +195,9 @@ void FarmLedgerTest::everyLineCarriesTheCallersWallClock()
 void FarmLedgerTest::deviceNumbersContinueAcrossRestarts()
 {
     QVERIFY(Restart(LedgerFarm(ledger, QString())));
-    FlashOnce(load, true);
-    FlashOnce(load, true);
+    QStringList units{QString(), QString(), QString()};
+    FlashOnce(load, true, QStringLiteral("COM3"), &units[0]);
+    FlashOnce(load, true, QStringLiteral("COM3"), &units[1]);
     // An abrupt end can leave half a line behind; the count must still continue after the last whole one.
     quillon_cleanup();
     QFile cut(ledger);
@@ -173,12 +205,19 @@ void FarmLedgerTest::deviceNumbersContinueAcrossRestarts()
     cut.write("{\"event\":\"arrival\",\"device\":9");
     cut.close();
     QVERIFY(Restart(QStringLiteral("ledger.ini")));
-    FlashOnce(load, true);
+    FlashOnce(load, true, QStringLiteral("COM3"), &units[2]);
     quillon_cleanup();
     QList<double> numbers;
-    for (const QJsonObject& arrival : OfEvent(ReadLedger(ledger), QStringLiteral("arrival")))
+    QStringList socids;
+    for (const QJsonObject& arrival : OfEvent(ReadLedger(ledger), QStringLiteral("arrival"))) {
         numbers << arrival.value(QStringLiteral("device")).toDouble();
+        socids << arrival.value(QStringLiteral("socid")).toString();
+    }
     QCOMPARE(numbers, (QList<double>{1, 2, 3}));
+    // Each arrival names the unit its device answers with; the third is again its port's first device after
+    // the restart, and still a unit of its own.
+    QCOMPARE(socids, units);
+    QCOMPARE(QSet<QString>(units.begin(), units.end()).size(), 3);
     QCOMPARE(OfEvent(ReadLedger(ledger), QStringLiteral("start")).size(), 2);
 }
 
@@ -247,6 +286,39 @@ void FarmLedgerTest::theSeedReplaysTheSameFaults()
         kinds.insert(fault.section(QLatin1Char(':'), 0, 0));
     QCOMPARE(kinds, (QSet<QString>{"none", "connect", "enter", "command", "transfer", "hang", "corrupt"}));
     QCOMPARE(Faults(seeded, 7, QStringLiteral("0")).count(QStringLiteral("none")), 64);
+}
+
+void FarmLedgerTest::aPortsOwnFaultRateLeavesTheOthersAlone_data()
+{
+    // Faulty devices of COM3's thirty: about its own rate; COM4 keeps the farm's 0.1 with seed 7.
+    QTest::addColumn<QString>("portKeys");
+    QTest::addColumn<int>("least");
+    QTest::addColumn<int>("most");
+    QTest::addColumn<QString>("otherFaultsThan"); // port keys whose run gives COM3 other faults
+    QTest::newRow("a weak port") << "FaultRate=0.6" << 12 << 24 << "";
+    QTest::newRow("a weak port with its own seed")
+        << "FaultRate=0.6\nFaultSeed=8" << 12 << 24 << "FaultRate=0.6";
+    QTest::newRow("a healthy port") << "FaultRate=0" << 0 << 0 << "";
+    QTest::newRow("a broken port") << "FaultRate=1" << 30 << 30 << "";
+}
+
+void FarmLedgerTest::aPortsOwnFaultRateLeavesTheOthersAlone()
+{
+    QFETCH(QString, portKeys);
+    QFETCH(int, least);
+    QFETCH(int, most);
+    QFETCH(QString, otherFaultsThan);
+    const QString seeded = QDir::current().absoluteFilePath(QStringLiteral("ports.jsonl"));
+    const QHash<QString, QStringList> farmOnly = FaultsByPort(load, seeded, QString());
+    const QHash<QString, QStringList> faults = FaultsByPort(load, seeded, portKeys);
+    QCOMPARE(faults.value(QStringLiteral("COM3")).size(), 30);
+    const int faulty = 30 - faults.value(QStringLiteral("COM3")).count(QStringLiteral("none"));
+    QVERIFY2(faulty >= least && faulty <= most, qPrintable(QString::number(faulty)));
+    QCOMPARE(faults.value(QStringLiteral("COM4")), farmOnly.value(QStringLiteral("COM4")));
+    QCOMPARE(FaultsByPort(load, seeded, portKeys), faults);
+    if (!otherFaultsThan.isEmpty())
+        QVERIFY(FaultsByPort(load, seeded, otherFaultsThan).value(QStringLiteral("COM3")) !=
+                faults.value(QStringLiteral("COM3")));
 }
 
 void FarmLedgerTest::aLedgerInAMissingFolderIsRefused()

@@ -86,6 +86,11 @@ void FarmScanTest::badConfigValueIsNamedAndBlocksEveryCall_data()
                                           << "1.5";
     QTest::newRow("negative fault seed") << FarmText("FaultSeed=-3") << "FaultSeed"
                                          << "-3";
+    QTest::newRow("a port's fault rate")
+        << FarmText("Ports=2", "[Port-COM4]\nFaultRate=-0.1\n") << "FaultRate"
+        << "-0.1";
+    QTest::newRow("hub rate in a port") << FarmText("Ports=2", "[Port-COM3]\nHubMBps=10\n") << "HubMBps"
+                                        << "10";
     QTest::newRow("swap after letters") << FarmText("SwapFailedAfter=two") << "SwapFailedAfter"
                                         << "two";
     QTest::newRow("ledger in a port") << FarmText("Ports=2", "[Port-COM3]\nLedger=ledger.jsonl\n") << "Ledger"

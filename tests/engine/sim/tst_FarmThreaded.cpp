@@ -7,6 +7,7 @@
 
 #include <QtTest>
 
+#include <algorithm>
 #include <chrono>
 #include <future>
 #include <thread>
@@ -60,6 +61,7 @@ private Q_SLOTS:
     void cleanupWakesSixteenWaitingScans();
     void sixteenSessionsFlashAtOnceWithRightChecksums();
     void cleanupEndsSixteenDownloadsInFlight();
+    void sixteenDownloadsShareTheHubFairly();
     void busySessionRefusesSecondCallAndDestroyStopsIt();
     void lastErrorsStayWithTheirThreads();
     void sessionsLastErrorFollowsItsLatestCaller_data();
@@ -198,6 +200,63 @@ void FarmThreadedTest::cleanupEndsSixteenDownloadsInFlight()
                  qPrintable(QStringLiteral("%1: %2").arg(result).arg(error)));
         QCOMPARE(error, QStringLiteral("Engine shut down during the operation"));
     }
+}
+
+void FarmThreadedTest::sixteenDownloadsShareTheHubFairly()
+{
+    // Behind a 32 MB/s hub a device alone streams at 32 MB/s (its 40 MB/s link is faster), sixteen at once at
+    // 2 MB/s each. Rates are bytes per simulated second, real time over the time scale. A limit only ever
+    // makes a download slower than planned, so the upper bounds on a rate are firm, the lower ones generous.
+    constexpr double kScale = 0.5, kBytes = 4 * 1024 * 1024, kHub = 32.0e6;
+    const SampleLoad load = WriteLoad(QStringLiteral("hub_load"), {{"system", "system.img", int(kBytes)}});
+    QVERIFY(Restart(WriteFarm(QStringLiteral("hub.ini"),
+                              QStringLiteral("[Farm]\nTimeScale=%1\nPorts=16\nArrivalMs=0\nArrivalStepMs=0\n"
+                                             "ConnectMs=0\nDaLoadMs=0\nLinkMBps=40\nHubMBps=32\n")
+                                  .arg(kScale))));
+    std::vector<QuillonSession*> sessions;
+    const auto destroy =
+        qScopeGuard([&] { std::for_each(sessions.begin(), sessions.end(), quillon_destroy_session); });
+    for (int i = 0; i < kThreads; ++i) {
+        QString error;
+        sessions.push_back(OpenDaSession(QStringLiteral("COM://COM%1").arg(3 + i), load, error));
+        QVERIFY2(sessions.back() != nullptr, qPrintable(error));
+    }
+    const QByteArray flash = Command(QStringLiteral("CMD:FLASH-ALL"), {{"source_file", load.scatterPath}});
+    // Simulated seconds from a common start to the end of each of the first count sessions' downloads.
+    const auto downloadTogether = [&](int count) {
+        std::promise<void> go;
+        const std::shared_future<void> started = go.get_future().share();
+        std::vector<std::future<std::chrono::steady_clock::time_point>> downloads;
+        for (int i = 0; i < count; ++i)
+            downloads.push_back(std::async(std::launch::async, [&, i] {
+                started.wait();
+                const int result = quillon_execute_command(sessions[size_t(i)], flash.constData(), nullptr);
+                return result == QUILLON_OK ? std::chrono::steady_clock::now()
+                                            : std::chrono::steady_clock::time_point();
+            }));
+        const auto begin = std::chrono::steady_clock::now();
+        go.set_value();
+        std::vector<double> seconds;
+        for (auto& download : downloads)
+            seconds.push_back(std::chrono::duration<double>(download.get() - begin).count() / kScale);
+        return seconds;
+    };
+    const std::vector<double> together = downloadTogether(kThreads);
+    double alone = downloadTogether(1)[0];
+    for (int round = 0; round < 2; ++round)
+        alone = std::min(alone, downloadTogether(1)[0]);
+    const double last = *std::max_element(together.begin(), together.end());
+    const QString figures = QStringLiteral("alone %1 s, together %2 to %3 s")
+                                .arg(alone)
+                                .arg(*std::min_element(together.begin(), together.end()))
+                                .arg(last);
+    QVERIFY2(alone > 0 && kBytes / alone <= kHub * 1.02, qPrintable(figures));
+    QVERIFY2(kThreads * kBytes / last <= kHub * 1.02, qPrintable(figures));
+    for (const double seconds : together) {
+        const double share = kBytes / seconds / (kHub / kThreads);
+        QVERIFY2(share >= 1.0 / 3 && share <= 1.5, qPrintable(figures));
+    }
+    QVERIFY2(last / alone >= 8 && last / alone <= 48, qPrintable(figures));
 }
 
 void FarmThreadedTest::busySessionRefusesSecondCallAndDestroyStopsIt()
