@@ -164,7 +164,9 @@ void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll
     if (!device.IsFailed()) {
         record.result = QStringLiteral("OK");
     } else {
-        record.result = stopRequested[index] ? QStringLiteral("CANL") : QStringLiteral("FAIL");
+        const bool cancelled = stopRequested[index];
+        record.result = cancelled ? QStringLiteral("CANL") : QStringLiteral("FAIL");
+        record.failureKind = cancelled ? FailureKind::Cancelled : device.GetFailureKind();
         record.failedStage = FailedStage(record.stages);
         record.error = device.GetLastError();
     }
@@ -186,6 +188,8 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
         QElapsedTimer sessionClock;
         sessionClock.start();
         const QDateTime start = QDateTime::currentDateTimeUtc();
+        // One id for the attempt's start and its record alike; the row's next attempt takes a new one.
+        manager->recordTemplates[index].attempt = AttemptRecord::NewId();
         device.SetDeviceFoundHandler([manager, index, start, poll] { manager->RecordStart(index, start, poll); });
         device.Start();
         manager->RecordAttempt(index, start, poll);
