@@ -93,4 +93,11 @@ QString DayFileBase(const QDate& day)
     return QStringLiteral("station-") + day.toString(QStringLiteral("yyyy-MM-dd"));
 }
 
+QString CsvFileName(const QDate& day, int part)
+{
+    // "_" sorts after ".", so a listing by name keeps a day's parts in order after the first.
+    return DayFileBase(day) + (part > 1 ? QStringLiteral("_%1").arg(part) : QString()) +
+           QStringLiteral(".csv");
+}
+
 } // namespace StationRecordFormat

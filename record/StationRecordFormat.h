@@ -38,4 +38,9 @@ QDate RecordDay(const AttemptRecord& record);
 // "station-YYYY-MM-DD", the name of a day's files without their extension.
 QString DayFileBase(const QDate& day);
 
+// The name of a day's CSV file: "station-YYYY-MM-DD.csv" for the first part, "station-YYYY-MM-DD_2.csv"
+// for the second and so on. A file keeps the header it was made with; the writer appends to the first part
+// whose header is its own, or that is new, so that no line sits under another version's header.
+QString CsvFileName(const QDate& day, int part);
+
 } // namespace StationRecordFormat
