@@ -35,13 +35,21 @@ bool ReadDeviceChecksums(const QString& feedbackPath, DeviceChksumParser::Checks
 
 int CbGetDownloadImageFeedback(int recordPortIndex, const QString& scatterPath, int sessionPortIndex)
 {
+    return CheckDownloadImageFeedback(recordPortIndex, scatterPath, sessionPortIndex) == FeedbackCheck::Match
+               ? 0
+               : -1;
+}
+
+FeedbackCheck CheckDownloadImageFeedback(int recordPortIndex, const QString& scatterPath,
+                                         int sessionPortIndex)
+{
     LOGI("ICmdXMLGenerator::CbGetDownloadImageFeedback", "CbGetDownloadImageFeedback, index = %d",
          recordPortIndex);
 
     DeviceChksumParser::ChecksumMap deviceMap;
     if (!ReadDeviceChecksums(ICmdXMLGenerator::FeedbackFilePath(sessionPortIndex), deviceMap)) {
         LOGD("ICmdXMLGenerator::CbGetDownloadImageFeedback", "Parse device checksum failed");
-        return -1;
+        return FeedbackCheck::FeedbackUnreadable;
     }
 
     const QString loadListPath = LoadChecksumListPath(scatterPath);
@@ -49,12 +57,12 @@ int CbGetDownloadImageFeedback(int recordPortIndex, const QString& scatterPath, 
          loadListPath.toLocal8Bit().constData());
     if (!QFileInfo::exists(loadListPath)) {
         LOGE("ICmdXMLGenerator::CbGetDownloadImageFeedback", "load_chksum_file not exist");
-        return -1;
+        return FeedbackCheck::LoadListMissing;
     }
     LoadChksumParser loadParser;
     if (!loadParser.ParseXMLFile(loadListPath)) {
         LOGE("ICmdXMLGenerator::CbGetDownloadImageFeedback", "Parse load checksum failed");
-        return -1;
+        return FeedbackCheck::LoadListUnreadable;
     }
     const QHash<QString, QString> loadMap = loadParser.GetChecksumMap();
 
@@ -73,8 +81,8 @@ int CbGetDownloadImageFeedback(int recordPortIndex, const QString& scatterPath, 
              deviceChecksum.toLocal8Bit().constData(), loadChecksum.toLocal8Bit().constData());
         if (loadChecksum != deviceChecksum) {
             LOGI("ICmdXMLGenerator::CbGetDownloadImageFeedback", "Downloaded Checksum Error");
-            return -1;
+            return FeedbackCheck::Mismatch;
         }
     }
-    return 0;
+    return FeedbackCheck::Match;
 }

@@ -9,3 +9,16 @@
 // either file cannot be read. The feedback file stays for an engineer to inspect; the session removes it
 // before the next device's feedback command, so no device is judged by another one's answer.
 int CbGetDownloadImageFeedback(int recordPortIndex, const QString& scatterPath, int sessionPortIndex);
+
+// What the comparison found, with the same log lines; CbGetDownloadImageFeedback's -1 is any but Match.
+enum class FeedbackCheck
+{
+    Match,              // every comparable image matches, or none is comparable
+    FeedbackUnreadable, // the device's feedback file is missing, unreadable or malformed
+    LoadListMissing,    // no checksum list beside the scatter file
+    LoadListUnreadable, // the checksum list is unreadable or malformed
+    Mismatch,           // an image's checksums differ
+};
+
+FeedbackCheck CheckDownloadImageFeedback(int recordPortIndex, const QString& scatterPath,
+                                         int sessionPortIndex);

@@ -1,6 +1,7 @@
 #include "cli/CliDisplay.h"
 
 #include "cli/RunSummary.h"
+#include "record/StationRecordFormat.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,24 +16,6 @@ QString Duration(qint64 ms)
 {
     const qint64 seconds = ms / 1000;
     return QStringLiteral("%1:%2").arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
-}
-
-QJsonObject RecordObject(const AttemptRecord& record)
-{
-    QJsonArray stages;
-    for (const SessionStage& stage : record.stages)
-        stages.append(QJsonObject{{QStringLiteral("name"), stage.name}, {QStringLiteral("ms"), double(stage.endMs - stage.startMs)}});
-    return QJsonObject{{QStringLiteral("event"), QStringLiteral("record")},
-                       {QStringLiteral("row"), record.row},
-                       {QStringLiteral("port"), record.port},
-                       {QStringLiteral("device"), record.device},
-                       {QStringLiteral("result"), record.result},
-                       {QStringLiteral("failedStage"), record.failedStage},
-                       {QStringLiteral("error"), record.error},
-                       {QStringLiteral("start"), record.start.toString(Qt::ISODateWithMs)},
-                       {QStringLiteral("end"), record.end.toString(Qt::ISODateWithMs)},
-                       {QStringLiteral("poll"), record.poll},
-                       {QStringLiteral("stages"), stages}};
 }
 
 } // namespace
@@ -114,7 +97,7 @@ void CliDisplay::OnRecord(const AttemptRecord& record)
 {
     dirty = true;
     if (mode == Mode::Json)
-        Emit(QJsonDocument(RecordObject(record)).toJson(QJsonDocument::Compact) + '\n');
+        Emit(StationRecordFormat::AttemptJson("\"event\":\"record\"", record) + '\n');
     else if (mode == Mode::Lines)
         Emit(QStringLiteral("row %1 %2 %3%4\n")
                  .arg(QString::number(record.row).rightJustified(2), record.port, record.result,

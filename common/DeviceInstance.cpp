@@ -2,6 +2,7 @@
 
 #include "XML/ICmdXMLGenerator.h"
 #include "common/PortDescription.h"
+#include "common/SessionFailure.h"
 #include "common/SlaLibrary.h"
 #include "logging/Log.h"
 
@@ -149,6 +150,7 @@ void DeviceInstance::Start()
         foundDescription.clear();
         socid.clear();
     }
+    failureKind = FailureKind::None;
     const auto slaChallenge = SlaLibrary::Resolve<SLA_Challenge_Fn>("SLA_Challenge");
     if (slaChallenge != nullptr)
         LOGE("DeviceInstance::Start", "Found SLA_Challenge!");
@@ -267,6 +269,7 @@ bool DeviceInstance::ExecuteCommands(const OperationCallbacks& operation)
         }
         if (entry.callback != nullptr) {
             LOGI("DeviceInstance::Start", "call back");
+            callbackFailure = FailureKind::Command;
             if (entry.callback(entry, *this) != 0) {
                 LOGE("DeviceInstance::Start", "Failed to execute the command callback\n");
                 return false;
@@ -286,6 +289,16 @@ void DeviceInstance::PrepareCommand(const CommandEntry& entry) const
 
 void DeviceInstance::EndWithFailure(const QString& error)
 {
+    {
+        std::lock_guard<std::mutex> guard(stateLock);
+        // The stage that failed is the last one; when it succeeded, its result callback refused.
+        if (stages.isEmpty())
+            failureKind = FailureKind::Connect; // no engine session to reach a device with
+        else if (stages.last().result != 0)
+            failureKind = SessionFailureKind(stages.last().name, stages.last().result);
+        else
+            failureKind = callbackFailure;
+    }
     failed = true;
     SetLastError(error);
     status = PortStatus::FAIL;
@@ -311,6 +324,16 @@ QString DeviceInstance::GetSocid() const
 {
     std::lock_guard<std::mutex> guard(stateLock);
     return socid;
+}
+
+FailureKind DeviceInstance::GetFailureKind() const
+{
+    return failureKind.load();
+}
+
+void DeviceInstance::SetCallbackFailure(FailureKind kind)
+{
+    callbackFailure = kind;
 }
 
 void DeviceInstance::SetDeviceFoundHandler(std::function<bool(QString&)> handler) { deviceFound = std::move(handler); }

@@ -2,6 +2,7 @@
 
 #include "common/CommandEntry.h"
 #include "common/PortStatus.h"
+#include "record/FailureKind.h"
 #include "record/SessionStage.h"
 
 #include "quillon.h"
@@ -60,6 +61,11 @@ public:
 
     // The stages of the last session with their times, read after Start has returned.
     SessionStages GetStages() const;
+    // Why the last session failed, None when it did not; read after Start has returned.
+    FailureKind GetFailureKind() const;
+    // Called by a result callback that refuses its command's result, before it returns: why it refuses.
+    // A callback that does not say counts as a failed command.
+    void SetCallbackFailure(FailureKind kind);
     // The port description the last session's scan found; empty when it found none.
     QString GetFoundDescription() const;
     // The device's socid as its authentication reported it; empty when the session learnt none.
@@ -112,6 +118,8 @@ private:
     std::atomic<bool> stopOperation{false};
     int32_t scanType = 0;
     SessionStages stages;
+    std::atomic<FailureKind> failureKind{FailureKind::None};
+    FailureKind callbackFailure = FailureKind::None; // worker thread only
     QString foundDescription;
     QString socid;
     std::function<bool(QString& reason)> deviceFound;

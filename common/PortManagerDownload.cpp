@@ -195,8 +195,10 @@ void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll
     if (!device.IsFailed()) {
         record.result = QStringLiteral("OK");
     } else {
-        const bool cancelled = stopRequested[index] || device.GetStatus() == PortStatus::CANL;
+        const bool stopped = stopRequested[index];
+        const bool cancelled = stopped || device.GetStatus() == PortStatus::CANL;
         record.result = cancelled ? QStringLiteral("CANL") : QStringLiteral("FAIL");
+        record.failureKind = stopped ? FailureKind::Cancelled : device.GetFailureKind();
         record.failedStage = FailedStage(record.stages);
         record.error = device.GetLastError();
     }
@@ -219,6 +221,8 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
         QElapsedTimer sessionClock;
         sessionClock.start();
         const QDateTime start = QDateTime::currentDateTimeUtc();
+        // One id for the attempt's start and its record alike; the row's next attempt takes a new one.
+        manager->recordTemplates[index].attempt = AttemptRecord::NewId();
         device.SetDeviceFoundHandler(
             [manager, index, start, poll](QString& withdrawn) { return manager->RecordStart(index, start, poll, withdrawn); });
         device.Start();

@@ -173,6 +173,22 @@ int64_t FileSize(FileHandle file)
     return GetFileSizeEx(AsHandle(file), &size) ? static_cast<int64_t>(size.QuadPart) : -1;
 }
 
+bool ReadFileStart(FileHandle file, int length, QByteArray& bytes, QString& error)
+{
+    bytes.resize(length);
+    DWORD read = 0;
+    // An explicit offset reads the start whatever the handle's position; the writes name their own.
+    OVERLAPPED atStart{};
+    if (!ReadFile(AsHandle(file), bytes.data(), static_cast<DWORD>(length), &read, &atStart) &&
+        GetLastError() != ERROR_HANDLE_EOF) {
+        error = LastErrorText();
+        bytes.clear();
+        return false;
+    }
+    bytes.resize(static_cast<int>(read));
+    return true;
+}
+
 bool AppendToFile(FileHandle file, const QByteArray& bytes, QString& error)
 {
     DWORD written = 0;
@@ -328,7 +344,7 @@ QString ErrnoText(int code)
 
 FileHandle OpenForAppend(const QString& path, QString& error)
 {
-    const int fd = open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    const int fd = open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd < 0) {
         error = ErrnoText(errno);
         return kNoFile;
@@ -371,6 +387,28 @@ int64_t FileSize(FileHandle file)
 {
     struct stat info;
     return fstat(static_cast<int>(file), &info) == 0 ? static_cast<int64_t>(info.st_size) : -1;
+}
+
+bool ReadFileStart(FileHandle file, int length, QByteArray& bytes, QString& error)
+{
+    bytes.resize(length);
+    int done = 0;
+    while (done < length) {
+        const ssize_t read = pread(static_cast<int>(file), bytes.data() + done,
+                                   static_cast<size_t>(length - done), static_cast<off_t>(done));
+        if (read < 0 && errno == EINTR)
+            continue;
+        if (read < 0) {
+            error = ErrnoText(errno);
+            bytes.clear();
+            return false;
+        }
+        if (read == 0)
+            break;
+        done += static_cast<int>(read);
+    }
+    bytes.resize(done);
+    return true;
 }
 
 bool AppendToFile(FileHandle file, const QByteArray& bytes, QString& error)

@@ -53,7 +53,8 @@ using FileHandle = intptr_t;
 constexpr FileHandle kNoFile = -1;
 
 // Opens path for appending, creating it when missing, while other processes may append to it too; every
-// write lands at the end of the file. kNoFile on failure, with the reason in error.
+// write lands at the end of the file, and ReadFileStart can read what it begins with. kNoFile on failure,
+// with the reason in error.
 FileHandle OpenForAppend(const QString& path, QString& error);
 void CloseFile(FileHandle file);
 // Takes the file's advisory exclusive lock, which other processes and other opens of the same file in
@@ -62,6 +63,9 @@ bool LockFile(FileHandle file, int timeoutMs, QString& error);
 void UnlockFile(FileHandle file);
 // The file's size in bytes, or -1 when it cannot be read.
 int64_t FileSize(FileHandle file);
+// The first length bytes of the file, fewer when it is shorter, through the same handle, so that a reader
+// holding the file's lock reads it on every system; false on failure, with the reason in error.
+bool ReadFileStart(FileHandle file, int length, QByteArray& bytes, QString& error);
 // Appends bytes in one write call; a short write is a failure.
 bool AppendToFile(FileHandle file, const QByteArray& bytes, QString& error);
 // Returns once what was written to the file has reached the disk.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "record/FailureKind.h"
 #include "record/SessionStage.h"
 
 #include <QDateTime>
@@ -25,7 +26,14 @@ struct AttemptRecord
     int poll = 0; // the attempt's number on its port since the port was started
     QString operatorName;
     QString workOrder;
+    QString attempt; // this attempt's own id, unique across stations and restarts; see NewId
+    FailureKind failureKind = FailureKind::None; // None unless the result is FAIL or CANL
     QString socid; // the device's own id when the session's authentication learnt it; not in the record files
+
+    // A random 128-bit id (a version 4 UUID without braces): unique without a counter that stations or
+    // restarts would have to share, so that an attempt's lines in the files and its database row can be
+    // matched.
+    static QString NewId();
 };
 
 Q_DECLARE_METATYPE(AttemptRecord)

@@ -17,42 +17,49 @@ QString Failure(const char* step, const QString& path, const QString& reason)
 
 } // namespace
 
-bool Append(const QString& path, const QByteArray& header, const QByteArray& line, int lockTimeoutMs,
-            QString& error)
+Outcome Append(const QString& path, const QByteArray& header, const QByteArray& line, int lockTimeoutMs,
+               QString& error)
 {
     QString reason;
     const Platform::FileHandle file = Platform::OpenForAppend(path, reason);
     if (file == Platform::kNoFile) {
         error = Failure("open", path, reason);
-        return false;
+        return Outcome::Failed;
     }
     if (!Platform::LockFile(file, lockTimeoutMs, reason)) {
         Platform::CloseFile(file);
         error = Failure("lock", path, reason);
-        return false;
+        return Outcome::Failed;
     }
-    // The size is read under the lock, so of two writers that find the file empty only one writes the header.
+    // The size and the header are read under the lock, so of two writers that find the file empty only one
+    // writes the header, and neither writes under a header another version has just written.
     const int64_t size = Platform::FileSize(file);
     const bool fresh = size == 0;
-    bool ok = size >= 0;
-    if (!ok) {
+    Outcome outcome = size >= 0 ? Outcome::Written : Outcome::Failed;
+    QByteArray start;
+    if (outcome == Outcome::Failed) {
         error = Failure("read the size of", path, QStringLiteral("the system refused"));
+    } else if (!fresh && !header.isEmpty() && !Platform::ReadFileStart(file, header.size(), start, reason)) {
+        outcome = Outcome::Failed;
+        error = Failure("read the header of", path, reason);
+    } else if (!fresh && !header.isEmpty() && start != header) {
+        outcome = Outcome::OtherHeader;
     } else if (!Platform::AppendToFile(file, fresh ? header + line : line, reason)) {
-        ok = false;
+        outcome = Outcome::Failed;
         error = Failure("write to", path, reason);
     }
     Platform::UnlockFile(file);
-    if (ok && !Platform::SyncFile(file, reason)) {
-        ok = false;
+    if (outcome == Outcome::Written && !Platform::SyncFile(file, reason)) {
+        outcome = Outcome::Failed;
         error = Failure("sync", path, reason);
     }
     Platform::CloseFile(file);
     const QString folder = QFileInfo(path).absolutePath();
-    if (ok && fresh && !Platform::SyncFolder(folder, reason)) {
-        ok = false;
+    if (outcome == Outcome::Written && fresh && !Platform::SyncFolder(folder, reason)) {
+        outcome = Outcome::Failed;
         error = Failure("sync the folder", folder, reason);
     }
-    return ok;
+    return outcome;
 }
 
 } // namespace LockedAppend

@@ -1,7 +1,8 @@
 #include "StationDatabase.h"
 
-#include "record/StageTimes.h"
 #include "logging/Log.h"
+#include "record/RecordFields.h"
+#include "record/StageTimes.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -22,13 +23,8 @@ namespace {
 const QString kNotADatabase = QStringLiteral("26");
 const QString kCorrupt = QStringLiteral("11");
 
+// Table attempt comes from the record's fields; these follow it.
 const char* const kSchema[] = {
-    "CREATE TABLE IF NOT EXISTS attempt ("
-    " id INTEGER PRIMARY KEY, start_ms INTEGER NOT NULL, end_ms INTEGER, row INTEGER NOT NULL,"
-    " port TEXT NOT NULL, device TEXT NOT NULL, scene TEXT NOT NULL, checksum_level INTEGER NOT NULL,"
-    " flash_xml TEXT NOT NULL, load_digest TEXT NOT NULL, result TEXT NOT NULL, failed_stage TEXT NOT NULL,"
-    " error TEXT NOT NULL, poll INTEGER NOT NULL, operator TEXT NOT NULL, work_order TEXT NOT NULL,"
-    " station TEXT NOT NULL, tool_version TEXT NOT NULL, stage_ms BLOB)",
     "CREATE TABLE IF NOT EXISTS stage ("
     " attempt INTEGER NOT NULL REFERENCES attempt(id), stage TEXT NOT NULL, ms INTEGER NOT NULL)",
     "CREATE TABLE IF NOT EXISTS stage_name (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)",
@@ -38,6 +34,50 @@ const char* const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS attempt_load ON attempt(load_digest, start_ms)",
     "CREATE INDEX IF NOT EXISTS stage_attempt ON stage(attempt)",
 };
+
+QString CreateAttemptTable()
+{
+    QStringList columns{QStringLiteral("id INTEGER PRIMARY KEY")};
+    for (const RecordFields::Field& field : RecordFields::All())
+        columns << field.column + QLatin1Char(' ') + field.columnType;
+    return QStringLiteral("CREATE TABLE IF NOT EXISTS attempt (%1)").arg(columns.join(QStringLiteral(", ")));
+}
+
+QString InsertAttempt()
+{
+    QStringList columns;
+    for (const RecordFields::Field& field : RecordFields::All())
+        columns << field.column;
+    return QStringLiteral("INSERT INTO attempt (%1) VALUES (?%2)")
+        .arg(columns.join(QStringLiteral(", ")), QStringLiteral(",?").repeated(columns.size() - 1));
+}
+
+QSqlError Upgrade(QSqlQuery& query)
+{
+    if (!query.exec(CreateAttemptTable()))
+        return query.lastError();
+    // An older database gains the columns of the fields added since; its rows keep NULL or the column's
+    // default there (a report reads their stages from table stage), so the upgrade costs the station no time
+    // at start.
+    if (!query.exec(QStringLiteral("PRAGMA table_info(attempt)")))
+        return query.lastError();
+    QStringList present;
+    while (query.next())
+        present << query.value(1).toString();
+    for (const RecordFields::Field& field : RecordFields::All()) {
+        if (!present.contains(field.column, Qt::CaseInsensitive) &&
+            !query.exec(
+                QStringLiteral("ALTER TABLE attempt ADD COLUMN %1 %2").arg(field.column, field.columnType)))
+            return query.lastError();
+    }
+    for (const char* statement : kSchema) {
+        if (!query.exec(QString::fromLatin1(statement)))
+            return query.lastError();
+    }
+    if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(StationDatabase::kSchemaVersion)))
+        return query.lastError();
+    return QSqlError();
+}
 
 QString ErrorText(const QSqlError& error)
 {
@@ -53,16 +93,6 @@ QString NewConnectionName()
 {
     static std::atomic<int> serial{0};
     return QStringLiteral("station-database-%1").arg(++serial);
-}
-
-// A record without a start is filed by its end, as its day's files are.
-qint64 TimeMs(const AttemptRecord& record)
-{
-    if (record.start.isValid())
-        return record.start.toMSecsSinceEpoch();
-    if (record.end.isValid())
-        return record.end.toMSecsSinceEpoch();
-    return QDateTime::currentMSecsSinceEpoch();
 }
 
 } // namespace
@@ -85,20 +115,16 @@ QString StationDatabase::Path(const QString& folder)
 QSqlError StationDatabase::CreateSchema(QSqlDatabase& database)
 {
     QSqlQuery query(database);
-    for (const char* statement : kSchema) {
-        if (!query.exec(QString::fromLatin1(statement)))
-            return query.lastError();
+    // The window and a command-line run may open an older database at once: the write lock taken first
+    // lets one of them upgrade it and the other find it done.
+    if (!query.exec(QStringLiteral("BEGIN IMMEDIATE")))
+        return query.lastError();
+    const QSqlError failure = Upgrade(query);
+    if (failure.isValid()) {
+        query.exec(QStringLiteral("ROLLBACK"));
+        return failure;
     }
-    // A database of the first version has attempts without their stages in the row; those keep NULL there
-    // and a report reads their stages from table stage, so the upgrade costs the station no time at start.
-    if (!query.exec(QStringLiteral("PRAGMA table_info(attempt)")))
-        return query.lastError();
-    bool hasStageMs = false;
-    while (query.next())
-        hasStageMs = hasStageMs || query.value(1).toString() == QLatin1String("stage_ms");
-    if (!hasStageMs && !query.exec(QStringLiteral("ALTER TABLE attempt ADD COLUMN stage_ms BLOB")))
-        return query.lastError();
-    if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
+    if (!query.exec(QStringLiteral("COMMIT")))
         return query.lastError();
     return QSqlError();
 }
@@ -138,22 +164,11 @@ QSqlError StationDatabase::Write(const AttemptRecord& record)
         stageMs.emplace_back(number, StationRecordFormat::StageMs(stage, record));
     }
     QSqlQuery& attempt = *insertAttempt;
-    const QVariantList values{
-        TimeMs(record),       record.end.isValid() ? QVariant(record.end.toMSecsSinceEpoch()) : QVariant(),
-        record.row,           record.port,
-        record.device,        record.scene,
-        record.checksumLevel, record.flashXml,
-        record.loadDigest,    record.result,
-        record.failedStage,   record.error,
-        record.poll,          record.operatorName,
-        record.workOrder,     identity.station,
-        identity.toolVersion, StageTimes::Encode(stageMs)};
-    for (int i = 0; i < values.size(); ++i) {
-        // A null QString binds as NULL, which the NOT NULL columns refuse; empty text is what they mean.
-        const QVariant& value = values[i];
-        attempt.bindValue(i,
-                          value.type() == QVariant::String && value.isNull() ? QVariant(QString("")) : value);
-    }
+    const QByteArray stageBlob = StageTimes::Encode(stageMs);
+    const RecordFields::Source source{identity, record, &stageBlob};
+    int column = 0;
+    for (const RecordFields::Field& field : RecordFields::All())
+        attempt.bindValue(column++, field.sql(source));
     bool ok = !failure.isValid() && attempt.exec();
     const QVariant id = attempt.lastInsertId();
     for (int i = 0; ok && i < record.stages.size(); ++i) {
@@ -243,10 +258,7 @@ QSqlError StationDatabase::Prepare(QSqlDatabase& database)
         return schema;
     insertAttempt = std::make_unique<QSqlQuery>(database);
     insertStage = std::make_unique<QSqlQuery>(database);
-    if (!insertAttempt->prepare(QStringLiteral(
-            "INSERT INTO attempt (start_ms, end_ms, row, port, device, scene, checksum_level, flash_xml,"
-            " load_digest, result, failed_stage, error, poll, operator, work_order, station, tool_version,"
-            " stage_ms) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")))
+    if (!insertAttempt->prepare(InsertAttempt()))
         return insertAttempt->lastError();
     if (!insertStage->prepare(QStringLiteral("INSERT INTO stage (attempt, stage, ms) VALUES (?,?,?)")))
         return insertStage->lastError();

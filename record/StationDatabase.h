@@ -13,14 +13,15 @@ class QSqlError;
 class QSqlQuery;
 
 // The station record in SQLite ("station.db" in the record's folder), for reports that need no file
-// parsing: one row per attempt, and each stage's milliseconds in a table of their own. Since version 2 the
-// attempt's row also holds its stages in the compact form of StageTimes (column stage_ms, stages numbered
-// in table stage_name), NULL in rows an earlier version wrote. A connection belongs
-// to the thread that opened it, so an instance lives and dies on one thread.
+// parsing: one row per attempt, its columns those of RecordFields, and each stage's milliseconds in a table
+// of their own. Since version 2 the attempt's row also holds its stages in the compact form of StageTimes
+// (column stage_ms, stages numbered in table stage_name), NULL in rows an earlier version wrote; version 3
+// adds the attempt's id and failure kind, empty in older rows. A connection belongs to the thread that
+// opened it, so an instance lives and dies on one thread.
 class StationDatabase
 {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     StationDatabase(const QString& folder, const StationIdentity& identity);
     ~StationDatabase();
@@ -29,7 +30,7 @@ public:
     StationDatabase& operator=(const StationDatabase&) = delete;
 
     static QString Path(const QString& folder);
-    // Creates the tables and indexes a database lacks; an invalid error on success.
+    // Creates the tables, columns and indexes a database lacks; an invalid error on success.
     static QSqlError CreateSchema(QSqlDatabase& database);
 
     // Opens the database when it is not open yet, then inserts the record and its stages in one

@@ -1,11 +1,5 @@
 #include "StationRecordFormat.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonValue>
-
-#include <vector>
-
 namespace StationRecordFormat {
 
 qint64 StageMs(const SessionStage& stage, const AttemptRecord& record)
@@ -15,65 +9,6 @@ qint64 StageMs(const SessionStage& stage, const AttemptRecord& record)
 }
 
 namespace {
-
-struct Field
-{
-    QJsonValue value;
-    QString text; // the CSV form, when it is not the value's own text
-};
-
-// Qt's JSON writer escapes a lone value only inside a document, so the value goes through a one-element
-// array.
-QByteArray JsonValueText(const QJsonValue& value)
-{
-    const QByteArray array = QJsonDocument(QJsonArray{value}).toJson(QJsonDocument::Compact);
-    return array.mid(1, array.size() - 2);
-}
-
-std::vector<Field> Fields(const StationIdentity& identity, const AttemptRecord& record)
-{
-    QJsonArray stages;
-    QStringList stageTexts;
-    for (const SessionStage& stage : record.stages) {
-        const qint64 ms = StageMs(stage, record);
-        stages.append(QJsonArray{stage.name, ms});
-        stageTexts << stage.name + QLatin1Char('=') + QString::number(ms);
-    }
-    return {
-        {identity.station, {}},
-        {identity.toolVersion, {}},
-        {Timestamp(record.start), {}},
-        {Timestamp(record.end), {}},
-        {record.row, QString::number(record.row)},
-        {record.port, {}},
-        {record.device, {}},
-        {record.scene, {}},
-        {record.checksumLevel, QString::number(record.checksumLevel)},
-        {record.flashXml, {}},
-        {record.loadDigest, {}},
-        {record.result, {}},
-        {record.failedStage, {}},
-        {record.error, {}},
-        {stages, stageTexts.join(QLatin1Char(';'))},
-        {record.poll, QString::number(record.poll)},
-        {record.operatorName, {}},
-        {record.workOrder, {}},
-    };
-}
-
-// Stages are written as {"name":..,"ms":..} objects with the name first, which QJsonObject's sorted keys
-// would turn around.
-QByteArray StagesJson(const QJsonArray& stages)
-{
-    QByteArray text("[");
-    for (int i = 0; i < stages.size(); ++i) {
-        const QJsonArray stage = stages.at(i).toArray();
-        if (i > 0)
-            text += ',';
-        text += "{\"name\":" + JsonValueText(stage.at(0)) + ",\"ms\":" + JsonValueText(stage.at(1)) + '}';
-    }
-    return text + ']';
-}
 
 QByteArray CsvField(const QString& text)
 {
@@ -89,28 +24,23 @@ QByteArray CsvField(const QString& text)
 
 const QStringList& FieldNames()
 {
-    static const QStringList names{
-        QStringLiteral("station"),     QStringLiteral("toolVersion"), QStringLiteral("start"),
-        QStringLiteral("end"),         QStringLiteral("row"),         QStringLiteral("port"),
-        QStringLiteral("device"),      QStringLiteral("scene"),       QStringLiteral("checksumLevel"),
-        QStringLiteral("flashXml"),    QStringLiteral("loadDigest"),  QStringLiteral("result"),
-        QStringLiteral("failedStage"), QStringLiteral("error"),       QStringLiteral("stages"),
-        QStringLiteral("poll"),        QStringLiteral("operator"),    QStringLiteral("workOrder"),
-    };
+    static const QStringList names = [] {
+        QStringList all;
+        for (const RecordFields::Field& field : RecordFields::All())
+            all << field.name;
+        return all;
+    }();
     return names;
 }
 
 QByteArray JsonLine(const StationIdentity& identity, const AttemptRecord& record)
 {
-    const std::vector<Field> fields = Fields(identity, record);
-    const QStringList& names = FieldNames();
+    const RecordFields::Source source{identity, record};
     QByteArray line("{");
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0)
+    for (const RecordFields::Field& field : RecordFields::All()) {
+        if (line.size() > 1)
             line += ',';
-        line += JsonValueText(names.at(static_cast<int>(i))) + ':';
-        line += fields[i].value.isArray() ? StagesJson(fields[i].value.toArray())
-                                          : JsonValueText(fields[i].value);
+        line += RecordFields::JsonString(field.name) + ':' + field.json(source);
     }
     return line + "}\n";
 }
@@ -122,14 +52,27 @@ QByteArray CsvHeader()
 
 QByteArray CsvLine(const StationIdentity& identity, const AttemptRecord& record)
 {
-    QByteArray line;
-    const std::vector<Field> fields = Fields(identity, record);
-    for (size_t i = 0; i < fields.size(); ++i) {
-        if (i > 0)
-            line += ',';
-        line += CsvField(fields[i].text.isNull() ? fields[i].value.toString() : fields[i].text);
+    const RecordFields::Source source{identity, record};
+    QByteArrayList fields;
+    for (const RecordFields::Field& field : RecordFields::All())
+        fields << CsvField(field.csv(source));
+    return fields.join(',') + "\r\n";
+}
+
+QByteArray AttemptJson(const QByteArray& leadingMembers, const AttemptRecord& record)
+{
+    // The station's identity is the same for every attempt, so none of the fields taken here reads it.
+    const StationIdentity none;
+    const RecordFields::Source source{none, record};
+    QByteArray object = '{' + leadingMembers;
+    for (const RecordFields::Field& field : RecordFields::All()) {
+        if (!field.perAttempt)
+            continue;
+        if (object.size() > 1)
+            object += ',';
+        object += RecordFields::JsonString(field.name) + ':' + field.json(source);
     }
-    return line + "\r\n";
+    return object + '}';
 }
 
 QString Timestamp(const QDateTime& time)
@@ -148,6 +91,13 @@ QDate RecordDay(const AttemptRecord& record)
 QString DayFileBase(const QDate& day)
 {
     return QStringLiteral("station-") + day.toString(QStringLiteral("yyyy-MM-dd"));
+}
+
+QString CsvFileName(const QDate& day, int part)
+{
+    // "_" sorts after ".", so a listing by name keeps a day's parts in order after the first.
+    return DayFileBase(day) + (part > 1 ? QStringLiteral("_%1").arg(part) : QString()) +
+           QStringLiteral(".csv");
 }
 
 } // namespace StationRecordFormat

@@ -1,21 +1,15 @@
 #pragma once
 
 #include "record/AttemptRecord.h"
+#include "record/RecordFields.h"
 
 #include <QByteArray>
 #include <QDate>
 #include <QString>
 #include <QStringList>
 
-// The two fields every record of one writer shares.
-struct StationIdentity
-{
-    QString station;     // the host name
-    QString toolVersion; // version text and commit id, "W2316.00.000 (3f2a9c1)"
-};
-
 // The station record's line formats: JSON Lines and RFC 4180 CSV, both UTF-8, with the same fields in the
-// same order (README, "Station record").
+// same order (README, "Station record"), as RecordFields describes them.
 namespace StationRecordFormat {
 
 // The field names, in the order both formats write them; also the CSV header.
@@ -28,6 +22,10 @@ QByteArray JsonLine(const StationIdentity& identity, const AttemptRecord& record
 QByteArray CsvHeader();
 QByteArray CsvLine(const StationIdentity& identity, const AttemptRecord& record);
 
+// The fields that differ between the attempts of one run, as one compact JSON object without a line end,
+// after the given members (such as "\"event\":\"record\""): what a front end tells of an attempt as it ends.
+QByteArray AttemptJson(const QByteArray& leadingMembers, const AttemptRecord& record);
+
 // A stage's milliseconds; a stage that never ended ran until its attempt did.
 qint64 StageMs(const SessionStage& stage, const AttemptRecord& record);
 
@@ -39,5 +37,10 @@ QDate RecordDay(const AttemptRecord& record);
 
 // "station-YYYY-MM-DD", the name of a day's files without their extension.
 QString DayFileBase(const QDate& day);
+
+// The name of a day's CSV file: "station-YYYY-MM-DD.csv" for the first part, "station-YYYY-MM-DD_2.csv"
+// for the second and so on. A file keeps the header it was made with; the writer appends to the first part
+// whose header is its own, or that is new, so that no line sits under another version's header.
+QString CsvFileName(const QDate& day, int part);
 
 } // namespace StationRecordFormat

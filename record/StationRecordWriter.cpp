@@ -20,6 +20,8 @@ namespace {
 
 const QString kJsonExtension = QStringLiteral(".jsonl");
 const QString kCsvExtension = QStringLiteral(".csv");
+// Each part of a day is made by a version with other fields; no station sees this many in a day.
+constexpr int kMostCsvParts = 100;
 
 QString Native(const QString& path)
 {
@@ -118,22 +120,47 @@ void StationRecordWriter::Run()
     }
 }
 
-bool StationRecordWriter::Write(const AttemptRecord& record, QString& error) const
+bool StationRecordWriter::Write(const AttemptRecord& record, QString& error)
 {
     if (!QDir().mkpath(folder)) {
         error = QStringLiteral("cannot create the folder %1").arg(Native(folder));
         return false;
     }
-    const QString base = folder + QLatin1Char('/') + DayFileBase(RecordDay(record));
+    const QDate day = RecordDay(record);
     QString jsonError;
     QString csvError;
-    // Both files are tried, so that one failing still leaves the record in the other.
-    const bool json = LockedAppend::Append(base + kJsonExtension, QByteArray(), JsonLine(identity, record),
-                                           lockTimeoutMs, jsonError);
-    const bool csv = LockedAppend::Append(base + kCsvExtension, CsvHeader(), CsvLine(identity, record),
-                                          lockTimeoutMs, csvError);
+    // Both files are tried, so that one failing still leaves the record in the other. The JSON lines name
+    // their fields, so old and new ones share a file.
+    const bool json = LockedAppend::Append(folder + QLatin1Char('/') + DayFileBase(day) + kJsonExtension,
+                                           QByteArray(), JsonLine(identity, record), lockTimeoutMs,
+                                           jsonError) == LockedAppend::Outcome::Written;
+    const bool csv = AppendCsv(day, CsvLine(identity, record), csvError);
     error = json ? csvError : jsonError;
     return json && csv;
+}
+
+bool StationRecordWriter::AppendCsv(const QDate& day, const QByteArray& line, QString& error)
+{
+    // A file's header never changes, so a part found to have another one is not looked at again that day.
+    if (day != csvDay) {
+        csvDay = day;
+        csvPart = 1;
+    }
+    for (; csvPart <= kMostCsvParts; ++csvPart) {
+        const QString path = folder + QLatin1Char('/') + CsvFileName(day, csvPart);
+        switch (LockedAppend::Append(path, CsvHeader(), line, lockTimeoutMs, error)) {
+        case LockedAppend::Outcome::Written:
+            return true;
+        case LockedAppend::Outcome::Failed:
+            return false;
+        case LockedAppend::Outcome::OtherHeader:
+            break;
+        }
+    }
+    error = QStringLiteral("the first %1 CSV files of %2 all have another version's header")
+                .arg(kMostCsvParts)
+                .arg(day.toString(Qt::ISODate));
+    return false;
 }
 
 void StationRecordWriter::Count(bool ok, const QString& error, const AttemptRecord& record)

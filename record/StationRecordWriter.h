@@ -13,9 +13,11 @@
 #include <thread>
 
 // The station record: every attempt of every port, appended to one JSON Lines and one CSV file per UTC day
-// in a folder and inserted into the folder's SQLite database (StationDatabase), by one thread of its own, for the window and the headless front end alike. The window and a
-// command-line run may append to the same day's files at once; each file's advisory lock keeps their lines
-// whole and the CSV header single.
+// in a folder and inserted into the folder's SQLite database (StationDatabase), by one thread of its own, for
+// the window and the headless front end alike. The window and a command-line run may append to the same day's
+// files at once; each file's advisory lock keeps their lines whole and the CSV header single. A day's CSV
+// file made by a version with other fields is left to it, and the rest of the day goes to the next part
+// (StationRecordFormat::CsvFileName).
 class StationRecordWriter : public AttemptRecorder
 {
 public:
@@ -56,7 +58,9 @@ private:
     };
 
     void Run();
-    bool Write(const AttemptRecord& record, QString& error) const;
+    bool Write(const AttemptRecord& record, QString& error);
+    // Appends to the day's first CSV part whose header is this version's, or that is new.
+    bool AppendCsv(const QDate& day, const QByteArray& line, QString& error);
     void Count(bool ok, const QString& error, const AttemptRecord& record);
     void CountDatabase(bool ok, const QString& error, const AttemptRecord& record);
 
@@ -75,6 +79,8 @@ private:
     std::atomic<int64_t> databaseFailed{0};
     int64_t failuresInSeries = 0;         // writer thread only
     int64_t databaseFailuresInSeries = 0; // writer thread only
+    QDate csvDay;                         // writer thread only
+    int csvPart = 1;                      // writer thread only: the part of csvDay to try first
 
     // Last, so that everything the thread uses exists before it starts.
     std::thread thread;

@@ -1,5 +1,6 @@
 #include "record/StationReport.h"
 
+#include "record/RecordFields.h"
 #include "record/SqliteScan.h"
 #include "record/StageFigures.h"
 #include "record/StageTimes.h"
@@ -74,13 +75,14 @@ QString FromUtf8(std::string_view text)
 
 QByteArray WhereClause(const Filter& filter)
 {
+    const QByteArray start = RecordFields::Column(QStringLiteral("start")).toUtf8();
     QByteArrayList terms;
     if (filter.sinceMs >= 0)
-        terms << "start_ms >= :since";
+        terms << start + " >= :since";
     if (filter.untilMs >= 0)
-        terms << "start_ms < :until";
+        terms << start + " < :until";
     if (!filter.load.isEmpty())
-        terms << "load_digest = :load";
+        terms << RecordFields::Column(QStringLiteral("loadDigest")).toUtf8() + " = :load";
     return terms.isEmpty() ? QByteArray() : " WHERE " + terms.join(" AND ");
 }
 
@@ -92,6 +94,38 @@ void Bind(SqliteScan& scan, const Filter& filter)
         scan.Bind(":until", filter.untilMs);
     if (!filter.load.isEmpty())
         scan.Bind(":load", filter.load.toUtf8());
+}
+
+// The columns ScanAttempts reads, in this order, each by the record field it holds; the five from row to
+// failed stage make an attempt's combination.
+const char* const kScanFields[] = {"row",         "port",  "loadDigest", "result",
+                                   "failedStage", "error", "start",      "stages"};
+enum ScanColumn
+{
+    kId,
+    kRow,
+    kPort,
+    kLoad,
+    kResult,
+    kFailedStage,
+    kError,
+    kStart,
+    kStages,
+};
+static_assert(std::size(kScanFields) == kStages, "one field for each column after the id");
+constexpr int kCombinationColumns = kFailedStage - kRow + 1;
+// The texts besides the row that a row's next attempt is matched by.
+constexpr int kRecentTexts = kCombinationColumns - 1;
+
+QByteArray ScanStatement(const Filter& filter, bool stageColumn)
+{
+    QStringList columns{QStringLiteral("id")};
+    for (const char* field : kScanFields)
+        columns << RecordFields::Column(QLatin1String(field));
+    // A database of the first version has no stages in its rows.
+    if (!stageColumn)
+        columns.removeLast();
+    return "SELECT " + columns.join(QStringLiteral(", ")).toUtf8() + " FROM attempt" + WhereClause(filter);
 }
 
 void Count(Combination& combination, std::string_view error, qint64 hour)
@@ -276,26 +310,26 @@ class RecentByRow
 {
 public:
     // -1 when the row's last attempt differed in any of the texts, or the row is not a small number.
-    int Find(qint64 row, const std::string_view (&texts)[4]) const
+    int Find(qint64 row, const std::string_view (&texts)[kRecentTexts]) const
     {
         if (row < 0 || row >= qint64(recent.size()) || recent[size_t(row)].combination < 0)
             return -1;
         const Recent& last = recent[size_t(row)];
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < kRecentTexts; ++i) {
             if (!Same(last.texts[i], texts[i]))
                 return -1;
         }
         return last.combination;
     }
 
-    void Keep(qint64 row, const std::string_view (&texts)[4], int combination)
+    void Keep(qint64 row, const std::string_view (&texts)[kRecentTexts], int combination)
     {
         if (row < 0 || row >= kRows)
             return;
         if (row >= qint64(recent.size()))
             recent.resize(size_t(row) + 1);
         Recent& last = recent[size_t(row)];
-        for (int i = 0; i < 4; ++i)
+        for (int i = 0; i < kRecentTexts; ++i)
             last.texts[i].assign(texts[i].data(), texts[i].size());
         last.combination = combination;
     }
@@ -305,7 +339,7 @@ private:
 
     struct Recent
     {
-        std::string texts[4];
+        std::string texts[kRecentTexts];
         int combination = -1;
     };
     std::vector<Recent> recent;
@@ -313,7 +347,7 @@ private:
 
 struct ColumnsHash
 {
-    size_t operator()(const std::array<int, 5>& numbers) const
+    size_t operator()(const std::array<int, kCombinationColumns>& numbers) const
     {
         size_t hash = 0;
         for (const int number : numbers)
@@ -326,7 +360,8 @@ struct ColumnsHash
 // with the table that names their numbers.
 bool HasStageColumn(const QSqlDatabase& database)
 {
-    SqliteScan column(database, "SELECT stage_ms FROM attempt LIMIT 0");
+    SqliteScan column(database, "SELECT " + RecordFields::Column(QStringLiteral("stages")).toUtf8() +
+                                    " FROM attempt LIMIT 0");
     SqliteScan names(database, "SELECT id, name FROM stage_name LIMIT 0");
     return column.Error().isEmpty() && names.Error().isEmpty();
 }
@@ -347,12 +382,10 @@ bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stage
                   std::vector<Combination>& combinations, StageIndex& stages,
                   std::vector<std::pair<qint64, int>>& unread, QString& error)
 {
-    SqliteScan scan(database,
-                    QByteArray("SELECT id, row, port, load_digest, result, failed_stage, error, start_ms") +
-                        (stageColumn ? ", stage_ms" : "") + " FROM attempt" + WhereClause(filter));
+    SqliteScan scan(database, ScanStatement(filter, stageColumn));
     Bind(scan, filter);
-    Column columns[5];
-    std::unordered_map<std::array<int, 5>, int, ColumnsHash> index;
+    Column columns[kCombinationColumns];
+    std::unordered_map<std::array<int, kCombinationColumns>, int, ColumnsHash> index;
     RecentByRow recent;
     std::vector<std::pair<int, qint32>> decoded;
     char rowText[24];
@@ -361,18 +394,20 @@ bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stage
         // the same decimal digits, made here.
         std::string_view row;
         qint64 rowNumber = -1;
-        if (scan.IsInteger(1)) {
-            rowNumber = scan.Int(1);
+        if (scan.IsInteger(kRow)) {
+            rowNumber = scan.Int(kRow);
             const auto made = std::to_chars(std::begin(rowText), std::end(rowText), rowNumber);
             row = std::string_view(rowText, size_t(made.ptr - rowText));
         } else {
-            row = scan.Text(1);
+            row = scan.Text(kRow);
         }
-        const std::string_view texts[4]{scan.Text(2), scan.Text(3), scan.Text(4), scan.Text(5)};
+        const std::string_view texts[kRecentTexts]{scan.Text(kPort), scan.Text(kLoad), scan.Text(kResult),
+                                                   scan.Text(kFailedStage)};
         int at = recent.Find(rowNumber, texts);
         if (at < 0) {
-            const std::array<int, 5> key{columns[0].Of(row), columns[1].Of(texts[0]), columns[2].Of(texts[1]),
-                                         columns[3].Of(texts[2]), columns[4].Of(texts[3])};
+            const std::array<int, kCombinationColumns> key{columns[0].Of(row), columns[1].Of(texts[0]),
+                                                           columns[2].Of(texts[1]), columns[3].Of(texts[2]),
+                                                           columns[4].Of(texts[3])};
             auto found = index.find(key);
             if (found == index.end()) {
                 found = index.emplace(key, int(combinations.size())).first;
@@ -384,13 +419,14 @@ bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stage
         }
         Combination& combination = combinations[size_t(at)];
         // Only failures and cancels count their error, so an OK attempt's is not fetched.
-        Count(combination, combination.ok ? std::string_view() : scan.Text(6), scan.Int(7) / kHourMs);
-        const qint64 id = scan.Int(0);
+        Count(combination, combination.ok ? std::string_view() : scan.Text(kError),
+              scan.Int(kStart) / kHourMs);
+        const qint64 id = scan.Int(kId);
         // Decoded whole before any is counted, so that a row that cannot be read counts from table stage
         // alone.
         decoded.clear();
         // NULL reads as no bytes, which no layout is.
-        const auto blob = stageColumn ? scan.Blob(8) : std::basic_string_view<unsigned char>();
+        const auto blob = stageColumn ? scan.Blob(kStages) : std::basic_string_view<unsigned char>();
         const bool read = StageTimes::Decode(blob.data(), blob.size(), [&](qint64 number, qint64 ms) {
             decoded.emplace_back(stages.OfNumber(number), Clamped(ms));
         });
@@ -472,6 +508,7 @@ bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QStri
         !ScanAttempts(database, filter, stageColumn, combinations, stages, unread, error) ||
         !ScanStages(database, unread, combinations, stages, error))
         return false;
+    report.stagesFromTable = qint64(unread.size());
     const std::vector<int> stageOrder = stages.Order();
     const Hours hours(combinations);
 

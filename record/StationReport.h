@@ -47,6 +47,9 @@ struct Report
     QVector<Group> ports;
     QVector<Group> loads;
     QVector<Group> failedStages; // failed attempts only
+    // Attempts whose stages were read from table stage because their own row holds none the report can
+    // read: rows of the first version, or damaged ones. The figures are the same either way, only slower.
+    qint64 stagesFromTable = 0;
 };
 
 constexpr int kTopErrors = 3;

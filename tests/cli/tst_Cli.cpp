@@ -187,16 +187,25 @@ void CliTest::sixteenRowsThreeDevicesEach()
     QCOMPARE(run.errors.count(QStringLiteral("praxilo-cli: Checksum level 1: device checksums are not compared")), 1);
     const QStringList json = RecordLines(folder, QStringLiteral("jsonl"));
     QCOMPARE(json.size(), 48);
-    for (const QString& line : json)
-        QCOMPARE(QJsonDocument::fromJson(line.toUtf8()).object().value(QStringLiteral("result")).toString(), QStringLiteral("OK"));
+    QSet<QString> recordedIds;
+    for (const QString& line : json) {
+        const QJsonObject object = QJsonDocument::fromJson(line.toUtf8()).object();
+        QCOMPARE(object.value(QStringLiteral("result")).toString(), QStringLiteral("OK"));
+        recordedIds << object.value(QStringLiteral("attempt")).toString();
+    }
     QCOMPARE(RecordLines(folder, QStringLiteral("csv")).size(), 49);
     const QList<QJsonObject> records = run.Events(QStringLiteral("record"));
     QCOMPARE(records.size(), 48);
     QMap<int, int> perRow;
+    QSet<QString> eventIds;
     for (const QJsonObject& record : records) {
         QCOMPARE(record.value(QStringLiteral("result")).toString(), QStringLiteral("OK"));
         ++perRow[record.value(QStringLiteral("row")).toInt()];
+        eventIds << record.value(QStringLiteral("attempt")).toString();
     }
+    // Each event names its attempt as the files do, and no two attempts share an id.
+    QCOMPARE(eventIds.size(), 48);
+    QCOMPARE(eventIds, recordedIds);
     QCOMPARE(perRow.size(), 16);
     for (int count : perRow)
         QCOMPARE(count, 3);
@@ -229,6 +238,8 @@ void CliTest::aFailingPortEndsTheRunWithOne()
     for (const QJsonObject& record : records) {
         const bool second = record.value(QStringLiteral("row")).toInt() == 2;
         QCOMPARE(record.value(QStringLiteral("result")).toString(), second ? QStringLiteral("FAIL") : QStringLiteral("OK"));
+        QCOMPARE(record.value(QStringLiteral("failureKind")).toString(),
+                 second ? QStringLiteral("connect") : QString());
         if (second) {
             QCOMPARE(record.value(QStringLiteral("failedStage")).toString(), QStringLiteral("connect"));
             QVERIFY(record.value(QStringLiteral("error")).toString().contains(QStringLiteral("COM4")));

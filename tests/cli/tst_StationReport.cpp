@@ -401,6 +401,7 @@ void StationReportTest::figuresOfAHandMadeHistory()
     // Neither row has the twenty attempts it takes to stand out.
     QCOMPARE(group->hint, QString());
     QCOMPARE(report.failedStages.size(), 2);
+    QCOMPARE(report.stagesFromTable, inRow ? 0 : qint64(kHandMade.size()));
 }
 
 void StationReportTest::filtersSelectByStartAndLoad_data()
@@ -561,25 +562,30 @@ void StationReportTest::everyFormOfTheStagesReadsTheSame()
     const Filter filter{since, until, load};
     const QVector<Attempt> attempts = Generated();
     const int half = attempts.size() / 2;
+    // A row the report cannot read is read from table stage instead, whatever its neighbours are.
+    const InRow each[] = {InRow::Compact, InRow::Unreadable, InRow::Compact, InRow::Unnumbered,
+                          InRow::Nowhere};
     const struct
     {
         const char* name;
         bool firstVersion;
         std::function<bool(History&)> fill;
+        std::function<bool(int)> fromTable; // whether the attempt at that place has its stages only there
     } forms[] = {
-        {"first version", true, [&](History& h) { return h.Add(attempts); }},
-        {"in the rows", false, [&](History& h) { return h.Add(attempts, InRow::Compact); }},
+        {"first version", true, [&](History& h) { return h.Add(attempts); }, [](int) { return true; }},
+        {"in the rows", false, [&](History& h) { return h.Add(attempts, InRow::Compact); },
+         [](int) { return false; }},
         {"older half without", false,
-         [&](History& h) { return h.Add(attempts.mid(0, half)) && h.Add(attempts.mid(half), InRow::Compact); }},
-        {"some unreadable", false,
          [&](History& h) {
-             // A row the report cannot read is read from table stage instead, whatever its neighbours are.
-             const InRow each[] = {InRow::Compact, InRow::Unreadable, InRow::Compact, InRow::Unnumbered,
-                                   InRow::Nowhere};
-             return h.Add(attempts, [&each](int at) { return each[at % 5]; });
-         }},
+             return h.Add(attempts.mid(0, half)) && h.Add(attempts.mid(half), InRow::Compact);
+         },
+         [&](int at) { return at < half; }},
+        {"some unreadable", false,
+         [&](History& h) { return h.Add(attempts, [&each](int at) { return each[at % 5]; }); },
+         [&](int at) { return each[at % 5] != InRow::Compact; }},
         {"without the names of the numbers", false,
-         [&](History& h) { return h.Add(attempts, InRow::Compact) && h.Exec("DROP TABLE stage_name"); }},
+         [&](History& h) { return h.Add(attempts, InRow::Compact) && h.Exec("DROP TABLE stage_name"); },
+         [](int) { return true; }},
     };
     QByteArray expected;
     for (const auto& form : forms) {
@@ -590,6 +596,11 @@ void StationReportTest::everyFormOfTheStagesReadsTheSame()
         QString error;
         QVERIFY2(Compute(database, filter, report, error), qPrintable(QString(form.name) + ": " + error));
         QCOMPARE(InOrder(report.station), Reference(attempts, filter));
+        // The figures would be the same from table stage alone, so only the count shows which way they came.
+        qint64 fromTable = 0;
+        for (int at = 0; at < attempts.size(); ++at)
+            fromTable += Selected(attempts[at], filter) && form.fromTable(at);
+        QCOMPARE(report.stagesFromTable, fromTable);
         for (const Group& row : report.rows)
             QCOMPARE(InOrder(row), Reference(attempts, filter, row.key.toInt()));
         const QByteArray json = ReportPrinter::Json(report, filter);

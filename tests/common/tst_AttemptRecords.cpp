@@ -1,5 +1,6 @@
 // Every attempt a port makes is handed over as a record before the port goes on: what each record says
-// about a success, a failure and a stop, and that a port with a device limit ends by itself.
+// about a success, a failure and a stop, why each failure the farm can make failed, and that a port with a
+// device limit ends by itself.
 #include "PortTestSupport.h"
 #include "TestFrontEnd.h"
 
@@ -7,6 +8,7 @@
 
 #include <QDir>
 #include <QRegularExpression>
+#include <QUuid>
 #include <QtTest>
 
 #include <memory>
@@ -15,11 +17,19 @@
 
 using namespace PortTestSupport;
 
+Q_DECLARE_METATYPE(FailureKind)
+
 namespace {
 
 class CollectingRecorder : public AttemptRecorder
 {
 public:
+    void Started(const AttemptRecord& attempt) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        startedIds << attempt.attempt;
+    }
+
     void Record(const AttemptRecord& record) override
     {
         std::lock_guard<std::mutex> guard(lock);
@@ -32,9 +42,16 @@ public:
         return records;
     }
 
+    QStringList StartedIds() const
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return startedIds;
+    }
+
 private:
     mutable std::mutex lock;
     std::vector<AttemptRecord> records;
+    QStringList startedIds;
 };
 
 struct Station
@@ -77,6 +94,8 @@ private Q_SLOTS:
     void initTestCase();
     void successAndFailureAreRecorded();
     void aStoppedAttemptIsCancelled();
+    void eachFailureOfTheFarmHasItsKind_data();
+    void eachFailureOfTheFarmHasItsKind();
     void devicesPerPortEndsEachPortByItself();
     void aLoadThatGoesAwayStopsTheStationWithoutBlamingDevices();
 };
@@ -116,6 +135,8 @@ void AttemptRecordsTest::successAndFailureAreRecorded()
     QCOMPARE(ok.workOrder, QStringLiteral("WO-7"));
     QVERIFY(ok.start >= before && ok.end >= ok.start);
     QCOMPARE(ok.start.timeSpec(), Qt::UTC);
+    QCOMPARE(ok.failureKind, FailureKind::None);
+    QCOMPARE(QUuid::fromString(ok.attempt).version(), QUuid::Random);
     QStringList stages;
     for (const SessionStage& stage : ok.stages)
         stages << stage.name;
@@ -129,6 +150,10 @@ void AttemptRecordsTest::successAndFailureAreRecorded()
     QCOMPARE(failed.error, station.manager->Device(1).GetLastError());
     QVERIFY(failed.error.contains(QStringLiteral("COM4")));
     QCOMPARE(failed.loadDigest, ok.loadDigest);
+    QCOMPARE(failed.failureKind, FailureKind::Connect);
+    QVERIFY(failed.attempt != ok.attempt);
+    // The start of an attempt that found its device names the same attempt as its record.
+    QVERIFY(station.recorder.StartedIds().contains(ok.attempt));
 }
 
 void AttemptRecordsTest::aStoppedAttemptIsCancelled()
@@ -147,6 +172,48 @@ void AttemptRecordsTest::aStoppedAttemptIsCancelled()
     QCOMPARE(records[0].failedStage, QStringLiteral("scan"));
     QCOMPARE(records[0].port, QStringLiteral("COM5"));
     QCOMPARE(records[0].loadDigest, QString());
+    QCOMPARE(records[0].failureKind, FailureKind::Cancelled);
+}
+
+void AttemptRecordsTest::eachFailureOfTheFarmHasItsKind_data()
+{
+    QTest::addColumn<QString>("farm");    // keys of the fast farm's group, or a port's group after it
+    QTest::addColumn<QString>("removed"); // a file of the load removed after the load was written
+    QTest::addColumn<FailureKind>("kind");
+
+    const QString port = QStringLiteral("[Port-COM3]\n");
+    QTest::newRow("no engine session") << "RefuseSessions=true" << QString() << FailureKind::Connect;
+    QTest::newRow("scan") << port + "Fail=scan" << QString() << FailureKind::Scan;
+    QTest::newRow("handshake") << port + "Fail=connect" << QString() << FailureKind::Connect;
+    QTest::newRow("authentication file") << "AuthRequired=true" << QString() << FailureKind::Authentication;
+    QTest::newRow("download agent") << port + "Fail=enter" << QString() << FailureKind::EnterMode;
+    QTest::newRow("a command") << port + "Fail=command:CMD:ERASE-FLASH" << QString() << FailureKind::Command;
+    QTest::newRow("dropped mid-transfer") << port + "Fail=transfer:40" << QString() << FailureKind::Command;
+    QTest::newRow("a corrupted image")
+        << port + "CorruptImage=system.img" << QString() << FailureKind::ChecksumMismatch;
+    QTest::newRow("an image gone") << QString() << "system.img" << FailureKind::LoadChanged;
+    QTest::newRow("the checksum list gone")
+        << QString() << "scatter_checksum.xml" << FailureKind::LoadChanged;
+}
+
+void AttemptRecordsTest::eachFailureOfTheFarmHasItsKind()
+{
+    QFETCH(QString, farm);
+    QFETCH(QString, removed);
+    QFETCH(FailureKind, kind);
+    const simtest::SampleLoad own = WriteStationLoad(QDir::current().absoluteFilePath("load-kind"));
+    if (!removed.isEmpty())
+        QVERIFY(QFile::remove(QDir(own.folder).filePath(removed)));
+    QVERIFY(ConfigureFarm("kind.ini", "[Farm]\nTimeScale=0\nLinkMBps=0\n" + farm + '\n'));
+    Station station;
+    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = own.flashXmlPath;
+    station.frontEnd.rowSelected[0] = true;
+    station.manager->Start(0);
+    QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 20000);
+    const std::vector<AttemptRecord> records = station.recorder.Records();
+    QCOMPARE(records.size(), size_t(1));
+    QCOMPARE(records[0].result, QStringLiteral("FAIL"));
+    QCOMPARE(records[0].failureKind, kind);
 }
 
 void AttemptRecordsTest::devicesPerPortEndsEachPortByItself()
@@ -160,7 +227,12 @@ void AttemptRecordsTest::devicesPerPortEndsEachPortByItself()
     station.manager->StartAll();
     QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 60000);
     QCOMPARE(station.manager->GetTotalPollingTimes(), 48);
-    QCOMPARE(int(station.recorder.Records().size()), 48);
+    const std::vector<AttemptRecord> records = station.recorder.Records();
+    QCOMPARE(int(records.size()), 48);
+    QSet<QString> attempts;
+    for (const AttemptRecord& record : records)
+        attempts.insert(record.attempt);
+    QCOMPARE(attempts.size(), 48);
     for (int row = 0; row < PortManager::kPortCount; ++row) {
         QCOMPARE(station.frontEnd.Cell(row, 1), QStringLiteral("OK"));
         QCOMPARE(station.manager->Device(row).GetPollingTimes(), 3);
@@ -190,6 +262,7 @@ void AttemptRecordsTest::aLoadThatGoesAwayStopsTheStationWithoutBlamingDevices()
         if (record.failedStage == QLatin1String("load-check")) {
             ++withdrawn;
             QCOMPARE(record.result, QStringLiteral("CANL"));
+            QCOMPARE(record.failureKind, FailureKind::LoadChanged);
             QVERIFY2(record.error.contains(QStringLiteral("flash.xml is missing")), qPrintable(record.error));
         } else if (record.result == QLatin1String("FAIL")) {
             ++failed; // only a device already being written when the folder went

@@ -119,6 +119,8 @@ AttemptRecord MakeRecord(const QString& tag, const QDateTime& end, int row, int 
     record.poll = poll;
     record.operatorName = QStringLiteral("Zoë O'Neil, line 3");
     record.workOrder = QStringLiteral("WO-7");
+    record.attempt = AttemptRecord::NewId();
+    record.failureKind = FailureKind::Connect;
     return record;
 }
 
@@ -145,6 +147,14 @@ QStringList FirstVersionSchema()
         "CREATE INDEX stage_attempt ON stage(attempt)",
         "PRAGMA user_version = 1",
     };
+}
+
+QStringList SecondVersionSchema()
+{
+    QStringList schema = FirstVersionSchema();
+    schema.last() = "ALTER TABLE attempt ADD COLUMN stage_ms BLOB";
+    return schema << "CREATE TABLE stage_name (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)"
+                  << "PRAGMA user_version = 2";
 }
 
 } // namespace StationRecordFiles

@@ -43,5 +43,7 @@ QString Field(const QStringList& header, const QStringList& row, const QString& 
 // The statements that made the station database of the writer's first version, which stations in the field
 // still have: no stages in the attempt rows, no table stage_name.
 QStringList FirstVersionSchema();
+// The second version's: the stages in the attempt rows too, numbered by table stage_name.
+QStringList SecondVersionSchema();
 
 } // namespace StationRecordFiles

@@ -29,7 +29,8 @@ QMap<QString, QString> TextFields(const StationIdentity& identity, const Attempt
             {"failedStage", record.failedStage},
             {"error", record.error},
             {"operator", record.operatorName},
-            {"workOrder", record.workOrder}};
+            {"workOrder", record.workOrder},
+            {"attempt", record.attempt}};
 }
 
 // The CSV of one record with its header, read back as named fields.
@@ -61,6 +62,8 @@ private Q_SLOTS:
     void timesAreUtcWithMilliseconds();
     void stagesKeepTheirOrderAndDurations();
     void numbersStayNumbers();
+    void eachFailureKindIsItsWord();
+    void theRecordEventCarriesTheAttemptsOwnFields();
 };
 
 void StationRecordFormatTest::fieldsComeInTheDocumentedOrder()
@@ -68,7 +71,7 @@ void StationRecordFormatTest::fieldsComeInTheDocumentedOrder()
     const QStringList documented{"station",    "toolVersion", "start",       "end",           "row",
                                  "port",       "device",      "scene",       "checksumLevel", "flashXml",
                                  "loadDigest", "result",      "failedStage", "error",         "stages",
-                                 "poll",       "operator",    "workOrder"};
+                                 "poll",       "operator",    "workOrder",   "attempt",       "failureKind"};
     QCOMPARE(FieldNames(), documented);
 
     const CsvTable header = ReadCsv(CsvHeader());
@@ -136,6 +139,7 @@ void StationRecordFormatTest::awkwardTextSurvivesBothFormats()
     record.error = variant("error");
     record.operatorName = variant("operator");
     record.workOrder = variant("workOrder");
+    record.attempt = variant("attempt");
     const QMap<QString, QString> expected = TextFields(identity, record);
 
     const QByteArray json = JsonLine(identity, record);
@@ -245,6 +249,46 @@ void StationRecordFormatTest::numbersStayNumbers()
         QCOMPARE(json.value(it.key()).toInt(), it.value());
         QCOMPARE(csv.value(it.key()), QString::number(it.value()));
     }
+}
+
+void StationRecordFormatTest::eachFailureKindIsItsWord()
+{
+    const QVector<QPair<FailureKind, QString>> words{{FailureKind::None, ""},
+                                                     {FailureKind::Scan, "scan"},
+                                                     {FailureKind::Connect, "connect"},
+                                                     {FailureKind::EnterMode, "enter-mode"},
+                                                     {FailureKind::Authentication, "authentication"},
+                                                     {FailureKind::Command, "command"},
+                                                     {FailureKind::ChecksumMismatch, "checksum-mismatch"},
+                                                     {FailureKind::FeedbackUnreadable, "feedback-unreadable"},
+                                                     {FailureKind::Cancelled, "cancelled"},
+                                                     {FailureKind::LoadChanged, "load-changed"}};
+    AttemptRecord record = MakeRecord(QStringLiteral("d"), QDateTime::currentDateTimeUtc());
+    for (const auto& [kind, word] : words) {
+        record.failureKind = kind;
+        QString csvError;
+        QCOMPARE(CsvRecord(kIdentity, record, csvError).value("failureKind"), word);
+        QCOMPARE(ReadJsonLines(JsonLine(kIdentity, record)).objects.value(0).value("failureKind").toString(),
+                 word);
+    }
+}
+
+void StationRecordFormatTest::theRecordEventCarriesTheAttemptsOwnFields()
+{
+    AttemptRecord record =
+        MakeRecord(QStringLiteral("d"), QDateTime(QDate(2023, 4, 12), QTime(9, 0), Qt::UTC));
+    // A stage still running at the end counts until the end, as in the files.
+    record.stages.append({QStringLiteral("CMD:FLASH-ALL"), record.start.toMSecsSinceEpoch() + 4000, 0, 0});
+    const QByteArray event = AttemptJson("\"event\":\"record\"", record);
+    QVERIFY(event.startsWith("{\"event\":\"record\","));
+    const QJsonObject object = ReadJsonLines(event + '\n').objects.value(0);
+    const QJsonObject line = ReadJsonLines(JsonLine(kIdentity, record)).objects.value(0);
+    const QStringList perAttempt{"start",       "end",   "row",    "port", "device",  "result",
+                                 "failedStage", "error", "stages", "poll", "attempt", "failureKind"};
+    QCOMPARE(object.size(), perAttempt.size() + 1);
+    for (const QString& name : perAttempt)
+        QCOMPARE(object.value(name), line.value(name));
+    QCOMPARE(object.value("stages").toArray().last().toObject().value("ms"), QJsonValue(321));
 }
 
 QTEST_GUILESS_MAIN(StationRecordFormatTest)

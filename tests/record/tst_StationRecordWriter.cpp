@@ -1,6 +1,6 @@
 // The station record writer as the ports use it: sixteen workers at once, each record in both files before
 // its worker goes on, the day rolling over at UTC midnight, two writers and two processes sharing one day's
-// files, and a folder that takes no files.
+// files, a folder that takes no files, and a day's CSV file of a version with other fields left to it.
 #include "ParserTestSupport.h"
 #include "StationRecordFiles.h"
 #include "TestFiles.h"
@@ -173,6 +173,8 @@ private Q_SLOTS:
     void aFileLockHeldElsewhereFailsTheRecordInTime();
     void writingResumesWhenTheFolderTakesFilesAgain();
     void theDefaultFolderIsStationInTheLogRoot();
+    void aCsvPartWithOtherFieldsIsLeftAsItIs_data();
+    void aCsvPartWithOtherFieldsIsLeftAsItIs();
 };
 
 void StationRecordWriterTest::initTestCase()
@@ -498,6 +500,56 @@ void StationRecordWriterTest::theDefaultFolderIsStationInTheLogRoot()
     const Day day = ReadDay(expected, kDay);
     QVERIFY2(day.problem.isEmpty(), qPrintable(day.problem));
     QCOMPARE(day.jsonDevices, QStringList{"default"});
+}
+
+void StationRecordWriterTest::aCsvPartWithOtherFieldsIsLeftAsItIs_data()
+{
+    // The day's CSV parts before, in order, "own" for this version's header; the part the records go to.
+    QTest::addColumn<QStringList>("headers");
+    QTest::addColumn<int>("written");
+
+    const QStringList& names = StationRecordFormat::FieldNames();
+    const QString older = names.mid(0, names.size() - 2).join(',');
+    QTest::newRow("an older version's part: the next one") << QStringList{older} << 2;
+    QTest::newRow("older and newer parts: the third") << QStringList{older, names.join(',') + ",later"} << 3;
+    QTest::newRow("an own part after an older one") << QStringList{older, "own"} << 2;
+    QTest::newRow("an empty part takes the header") << QStringList{""} << 1;
+}
+
+void StationRecordWriterTest::aCsvPartWithOtherFieldsIsLeftAsItIs()
+{
+    QFETCH(QStringList, headers);
+    QFETCH(int, written);
+    const QStringList& names = StationRecordFormat::FieldNames();
+    const auto path = [this](int part) {
+        return folder + '/' + StationRecordFormat::CsvFileName(kDay, part);
+    };
+    QList<QByteArray> before;
+    for (int part = 1; part <= headers.size(); ++part) {
+        const QString header = headers[part - 1] == "own" ? names.join(',') : headers[part - 1];
+        before << (header.isEmpty() ? QByteArray() : (header + "\r\nold\r\n").toUtf8());
+        QVERIFY(TestFiles::WriteFile(path(part), before.last()));
+    }
+    QVERIFY(TestFiles::WriteFile(JsonPath(folder, kDay), "{\"device\":\"old\"}\n"));
+    // A restart in the middle of the day goes on in the same part.
+    for (const char* tag : {"new-1", "new-2"})
+        StationRecordWriter(folder).Record(MakeRecord(tag, Noon(kDay)));
+    for (int part = 1; part <= headers.size() + 1; ++part) {
+        if (part != written) {
+            QCOMPARE(QFileInfo::exists(path(part)), part <= headers.size());
+            QCOMPARE(TestFiles::ReadFile(path(part)), before.value(part - 1));
+            continue;
+        }
+        const CsvTable csv = ReadCsv(TestFiles::ReadFile(path(part)));
+        QVERIFY2(csv.error.isEmpty() && csv.rows.size() >= 3, qPrintable(csv.error));
+        QCOMPARE(csv.rows.first(), names);
+        QCOMPARE(Field(names, csv.rows[csv.rows.size() - 2], "device"), QStringLiteral("new-1"));
+        QCOMPARE(Field(names, csv.rows.last(), "device"), QStringLiteral("new-2"));
+    }
+    // The JSON lines name their fields, so old and new share the day's one file.
+    const JsonLines json = ReadJsonLines(TestFiles::ReadFile(JsonPath(folder, kDay)));
+    QCOMPARE(json.objects.size(), 3);
+    QCOMPARE(json.objects.last().value("failureKind").toString(), QStringLiteral("connect"));
 }
 
 QTEST_GUILESS_MAIN(StationRecordWriterTest)

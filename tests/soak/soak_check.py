@@ -182,6 +182,17 @@ class Checker:
             if session.failures and record["result"] == "FAIL" and session.failures[-1] not in record.get("error", ""):
                 self.mismatch(f"{name}: FAIL record's error \"{record.get('error')}\" lacks the engine's \"{session.failures[-1]}\"")
 
+    def check_attempt_ids(self):
+        """Each attempt has an id of its own, across the runs and restarts of the soak; lines of a version before
+        the id have none."""
+        seen = {}
+        for record in self.records:
+            attempt = record.get("attempt")
+            if attempt and attempt in seen:
+                self.mismatch(f"records {describe(seen[attempt])} and {describe(record)} share the attempt id {attempt}")
+            elif attempt:
+                seen[attempt] = record
+
     def check_devices(self):
         excused = self.cut_by_kills()
         for device in self.devices.values():
@@ -235,6 +246,7 @@ class Checker:
     def run(self):
         self.join()
         self.check_sessions()
+        self.check_attempt_ids()
         self.check_devices()
         self.check_segments()
         return self.mismatches

@@ -86,6 +86,12 @@ class CheckerTest(unittest.TestCase):
         stray = record(3, "COM5", 0, 10, "OK")
         self.assertTrue(any("no device" in m for m in self.check(self.ledger, self.records + [stray])))
 
+    def test_an_attempt_id_twice_fails_and_lines_without_one_pass(self):
+        self.records[0]["attempt"] = self.records[1]["attempt"] = "3f0e8b1c-5d2a-4c7e-9b61-0a4f2d8e7c35"
+        self.assertTrue(any("share the attempt id" in m for m in self.check(self.ledger, self.records)))
+        self.records[1]["attempt"] = "7a1d2c3b-0000-4000-8000-000000000001"
+        self.assertEqual(self.check(self.ledger, self.records), [])
+
     def test_a_fail_without_the_engines_text_fails(self):
         self.records[1]["error"] = "something else"
         self.assertTrue(any("lacks the engine's" in m for m in self.check(self.ledger, self.records)))

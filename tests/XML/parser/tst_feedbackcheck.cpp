@@ -159,6 +159,8 @@ void TestFeedbackCheck::comparisonRules()
     QCOMPARE(CbGetDownloadImageFeedback(1, scatter, 1), result);
     QCOMPARE(log.CountContaining(kCallback, QStringLiteral("Downloaded Checksum: ")), comparisons);
     QCOMPARE(log.Count(kCallback, QStringLiteral("Downloaded Checksum Error"), kSource), result == 0 ? 0 : 1);
+    QCOMPARE(CheckDownloadImageFeedback(1, scatter, 1),
+             result == 0 ? FeedbackCheck::Match : FeedbackCheck::Mismatch);
 }
 
 void TestFeedbackCheck::firstOfTwoDifferencesEndsTheComparison()
@@ -237,6 +239,7 @@ void TestFeedbackCheck::unreadableFeedbackFails()
     QCOMPARE(CbGetDownloadImageFeedback(5, scatter, 5), -1);
     QCOMPARE(log.Count(kCallback, QStringLiteral("Parse device checksum failed"), kSource), 1);
     QCOMPARE(log.CountContaining(kCallback, QStringLiteral("load_chksum_file")), 0);
+    QCOMPARE(CheckDownloadImageFeedback(5, scatter, 5), FeedbackCheck::FeedbackUnreadable);
 }
 
 void TestFeedbackCheck::missingChecksumListFails_data()
@@ -264,6 +267,7 @@ void TestFeedbackCheck::missingChecksumListFails()
     QCOMPARE(CbGetDownloadImageFeedback(6, scatter, 6), -1);
     QCOMPARE(log.Count(kCallback, QStringLiteral("load_chksum_file = ") + listPath, kSource), 1);
     QCOMPARE(log.Count(kCallback, QStringLiteral("load_chksum_file not exist"), kSource), 1);
+    QCOMPARE(CheckDownloadImageFeedback(6, scatter, 6), FeedbackCheck::LoadListMissing);
 }
 
 void TestFeedbackCheck::unreadableChecksumListFails_data()
@@ -285,6 +289,8 @@ void TestFeedbackCheck::unreadableChecksumListFails()
     const LogCapture log;
     QCOMPARE(CbGetDownloadImageFeedback(8, folder + QStringLiteral("/load_scatter.txt"), 8), -1);
     QCOMPARE(log.Count(kCallback, QStringLiteral("Parse load checksum failed"), kSource), 1);
+    QCOMPARE(CheckDownloadImageFeedback(8, folder + QStringLiteral("/load_scatter.txt"), 8),
+             FeedbackCheck::LoadListUnreadable);
 }
 
 void TestFeedbackCheck::feedbackFileIsKeptForInspection_data()

@@ -1,0 +1,8 @@
+#include "record/AttemptRecord.h"
+
+#include <QUuid>
+
+QString AttemptRecord::NewId()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces);
+}
