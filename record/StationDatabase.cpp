@@ -1,5 +1,6 @@
 #include "StationDatabase.h"
 
+#include "record/RecordFiles.h"
 #include "record/StageTimes.h"
 #include "logging/Log.h"
 
@@ -212,6 +213,12 @@ bool StationDatabase::OpenOnce(QString& error, bool& broken)
 {
     Close();
     const bool existed = QFileInfo::exists(path);
+    // A link is the operator's to remove: refused, and never moved aside as a broken database would be.
+    error = RecordFiles::PrepareDatabase(path);
+    if (!error.isEmpty()) {
+        broken = false;
+        return false;
+    }
     QSqlError failure;
     {
         QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
