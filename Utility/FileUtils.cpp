@@ -97,7 +97,12 @@ int CheckDirectory(const QByteArray& path, bool create)
         LOGD(kFunction, "%s(): the dir(%s) does not exist.", kFunction, shown.constData());
         return DirectoryMissing;
     }
-    if (QDir().mkpath(absolute)) {
+    // Owner-only from the start, not after a moment in which the umask decided; parents it makes on the way
+    // are ordinary folders.
+    QString reason;
+    const QString parent = QFileInfo(absolute).absolutePath();
+    if (Platform::MakeFolder(parent, Platform::kReadableFolderMode, reason) &&
+        Platform::MakeFolder(absolute, Platform::kOwnerFolderMode, reason)) {
         Platform::MakeOwnerAccessible(QFile::encodeName(absolute));
         LOGD(kFunction, "%s(): create the dir(%s) succeed.", kFunction, shown.constData());
         return DirectoryCreated;

@@ -1,6 +1,7 @@
 #include "InstanceLock.h"
 
 #include "logging/Logger.h"
+#include "platform/Platform.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -33,12 +34,23 @@ bool InstanceLock::TryLock(QString& holder)
 {
     if (file.isLocked())
         return true;
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    if (file.tryLock(0))
+    // Before taking the lock as well as after failing to: a link would otherwise be read as a dead holder's
+    // file, and replaced or reported as unreadable.
+    if (Platform::IsLink(path)) {
+        holder = LinkRefused();
+        return false;
+    }
+    QString reason;
+    Platform::MakeFolder(QFileInfo(path).absolutePath(), Platform::kOwnerFolderMode, reason);
+    if (file.tryLock(0) || (file.error() == QLockFile::LockFailedError && !Platform::IsLink(path) &&
+                            IsUnreadableLeftover() && file.removeStaleLockFile() && file.tryLock(0))) {
+        // QLockFile creates the file through the umask; this copy made it, so it is a file, not a link.
+        Platform::SetFileMode(path, Platform::kReadableFileMode, reason);
         return true;
-    if (file.error() == QLockFile::LockFailedError && IsUnreadableLeftover() && file.removeStaleLockFile() &&
-        file.tryLock(0)) {
-        return true;
+    }
+    if (Platform::IsLink(path)) {
+        holder = LinkRefused();
+        return false;
     }
     switch (file.error()) {
     case QLockFile::LockFailedError:
@@ -74,6 +86,12 @@ bool InstanceLock::IsUnreadableLeftover() const
     const QFileInfo info(path);
     return info.exists() &&
            info.lastModified().toUTC().msecsTo(QDateTime::currentDateTimeUtc()) > kUnreadableStaleMs;
+}
+
+QString InstanceLock::LinkRefused() const
+{
+    return QStringLiteral("nobody: the lock file %1 is a symbolic link; refused")
+        .arg(QDir::toNativeSeparators(path));
 }
 
 QString InstanceLock::Holder() const

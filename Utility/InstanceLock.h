@@ -20,7 +20,7 @@ public:
 
     // True when this object holds the lock on return, also when it held it already. Otherwise holder names
     // the copy that holds it ("process 4711 (praxilo-cli) on host st-07") or says why the lock cannot be
-    // taken.
+    // taken (a symbolic link at the path is refused, dangling or not).
     bool TryLock(QString& holder);
     void Unlock();
     bool IsLocked() const;
@@ -30,6 +30,8 @@ private:
     // QLockFile takes over the file of a dead holder it can read, but never one it cannot.
     bool IsUnreadableLeftover() const;
     QString Holder() const;
+    // A link in place of the lock file could point anywhere; it is neither read nor replaced.
+    QString LinkRefused() const;
 
     const QString path;
     QLockFile file;

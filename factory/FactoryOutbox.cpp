@@ -1,6 +1,7 @@
 #include "factory/FactoryOutbox.h"
 
-#include <QDir>
+#include "record/RecordFiles.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -68,9 +69,20 @@ bool FactoryOutbox::OpenLocked(QString& error)
 {
     if (database != nullptr)
         return true;
-    QDir().mkpath(QFileInfo(path).absolutePath());
+    const QString folder = QFileInfo(path).absolutePath();
+    QString reason;
+    if (!RecordFiles::MakeFolder(folder, reason)) {
+        error = QStringLiteral("cannot create the folder %1: %2").arg(folder, reason);
+        return false;
+    }
+    error = RecordFiles::PrepareDatabase(path);
+    if (!error.isEmpty())
+        return false;
+    // The check above names a link for the operator; NOFOLLOW also refuses one planted since.
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &database,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr) != SQLITE_OK) {
+                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
+                            SQLITE_OPEN_NOFOLLOW,
+                        nullptr) != SQLITE_OK) {
         error = database != nullptr ? LastError(database) : QStringLiteral("out of memory");
         CloseLocked();
         return false;

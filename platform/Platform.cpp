@@ -118,17 +118,72 @@ HANDLE AsHandle(FileHandle file)
     return reinterpret_cast<HANDLE>(file);
 }
 
+const wchar_t* WidePath(const QString& nativePath)
+{
+    return reinterpret_cast<const wchar_t*>(nativePath.utf16());
+}
+
 } // namespace
+
+bool IsLink(const QString& path)
+{
+    const DWORD attributes = GetFileAttributesW(WidePath(QDir::toNativeSeparators(path)));
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+bool MakeFolder(const QString& path, int, QString& error)
+{
+    // The folder inherits its parent's access list, Windows' counterpart of a mode.
+    if (QDir().mkpath(path) && QFileInfo(path).isDir())
+        return true;
+    error = QStringLiteral("the folder cannot be created");
+    return false;
+}
+
+bool MakeFileIfMissing(const QString& path, int, QString& error)
+{
+    // With FILE_FLAG_OPEN_REPARSE_POINT a link at the path counts as there, and is not followed to create its
+    // target.
+    const HANDLE handle =
+        CreateFileW(WidePath(QDir::toNativeSeparators(path)), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, CREATE_NEW,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        CloseHandle(handle);
+        return true;
+    }
+    if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS)
+        return true;
+    error = LastErrorText();
+    return false;
+}
+
+bool SetFileMode(const QString&, int, QString&)
+{
+    return true;
+}
 
 FileHandle OpenForAppend(const QString& path, QString& error)
 {
     // FlushFileBuffers needs write access, which append-only access lacks; AppendToFile writes at the end.
+    // FILE_FLAG_OPEN_REPARSE_POINT opens a link itself rather than its target, so that it can be refused.
     const HANDLE handle =
-        CreateFileW(reinterpret_cast<const wchar_t*>(QDir::toNativeSeparators(path).utf16()),
-                    GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        CreateFileW(WidePath(QDir::toNativeSeparators(path)), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         error = LastErrorText();
+        return kNoFile;
+    }
+    BY_HANDLE_FILE_INFORMATION information;
+    if (!GetFileInformationByHandle(handle, &information)) {
+        error = LastErrorText();
+        CloseHandle(handle);
+        return kNoFile;
+    }
+    if ((information.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        error = QStringLiteral("the path is a symbolic link or junction");
+        CloseHandle(handle);
         return kNoFile;
     }
     return reinterpret_cast<FileHandle>(handle);
@@ -240,6 +295,63 @@ bool SyncFolder(const QString&, QString&)
 
 namespace Platform {
 
+namespace {
+
+QString ErrnoText(int code)
+{
+    return QString::fromLocal8Bit(strerror(code));
+}
+
+// The reason an open without following links failed, in words that name a planted link or pipe for what it
+// is.
+QString OpenFailureText(int code)
+{
+    if (code == ELOOP)
+        return QStringLiteral("the path is a symbolic link");
+    if (code == ENXIO)
+        return QStringLiteral("the path is not a regular file");
+    return ErrnoText(code);
+}
+
+// Opens path, never through a link at its last component, creating it with exactly mode when missing; an
+// existing file keeps its mode. Non-blocking, so that a pipe planted at the path cannot hold the caller, and
+// only a regular file is kept open. -1 on failure, with the reason in error.
+int OpenRegularFile(const QByteArray& path, int flags, mode_t mode, QString& error)
+{
+    const int common = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    int fd = -1;
+    // Exclusive creation tells a file made here, whose mode is set, from one that was there; a file removed
+    // between the two opens is made again.
+    for (int attempt = 0; attempt < 3 && fd < 0; ++attempt) {
+        fd = open(path.constData(), flags | common | O_CREAT | O_EXCL, mode);
+        if (fd >= 0) {
+            // open's mode passed through the umask. A file system without modes keeps its own, and that must
+            // not cost the caller its file.
+            (void)fchmod(fd, mode);
+            break;
+        }
+        if (errno != EEXIST)
+            break;
+        fd = open(path.constData(), flags | common);
+        if (fd < 0 && errno != ENOENT)
+            break;
+    }
+    if (fd < 0) {
+        error = OpenFailureText(errno);
+        return -1;
+    }
+    struct stat info;
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        close(fd);
+        error = OpenFailureText(ENXIO);
+        return -1;
+    }
+    fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+} // namespace
+
 LocalTime CurrentLocalTime()
 {
     timespec now{};
@@ -285,8 +397,15 @@ QByteArray LogRootFolder()
 
 FILE* OpenSharedForAppend(const QByteArray& path)
 {
-    // "e": the file is not inherited by processes the tool starts.
-    return fopen(path.constData(), "ae");
+    // The descriptor is not inherited by processes the tool starts.
+    QString ignored;
+    const int fd = OpenRegularFile(path, O_WRONLY | O_APPEND, kReadableFileMode, ignored);
+    if (fd < 0)
+        return nullptr;
+    FILE* file = fdopen(fd, "a");
+    if (file == nullptr)
+        close(fd);
+    return file;
 }
 
 bool MakeOwnerAccessible(const QByteArray& path)
@@ -333,23 +452,10 @@ void DeliverStopRequests(QObject* receiver, std::function<void()> onStop)
         sigaction(number, &action, nullptr);
 }
 
-namespace {
-
-QString ErrnoText(int code)
-{
-    return QString::fromLocal8Bit(strerror(code));
-}
-
-} // namespace
-
 FileHandle OpenForAppend(const QString& path, QString& error)
 {
-    const int fd = open(QFile::encodeName(path).constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0) {
-        error = ErrnoText(errno);
-        return kNoFile;
-    }
-    return fd;
+    const int fd = OpenRegularFile(QFile::encodeName(path), O_RDWR | O_APPEND, kReadableFileMode, error);
+    return fd < 0 ? kNoFile : fd;
 }
 
 void CloseFile(FileHandle file)
@@ -435,6 +541,70 @@ bool SyncFile(FileHandle file, QString& error)
         return false;
     }
     return true;
+}
+
+bool IsLink(const QString& path)
+{
+    struct stat info;
+    return lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+bool MakeFolder(const QString& path, int mode, QString& error)
+{
+    const QFileInfo folder(path);
+    if (folder.isDir())
+        return true;
+    const QString absolute = folder.absoluteFilePath();
+    const QString parent = QFileInfo(absolute).absolutePath();
+    if (parent != absolute && !MakeFolder(parent, mode, error))
+        return false;
+    const QByteArray name = QFile::encodeName(absolute);
+    if (mkdir(name.constData(), static_cast<mode_t>(mode)) != 0) {
+        // Another writer may have made it first.
+        if (errno == EEXIST && QFileInfo(absolute).isDir())
+            return true;
+        error = ErrnoText(errno);
+        return false;
+    }
+    // mkdir's mode passed through the umask; through a descriptor, a link swapped in meanwhile is not
+    // followed.
+    const int fd = open(name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+        (void)fchmod(fd, static_cast<mode_t>(mode));
+        close(fd);
+    }
+    return true;
+}
+
+bool MakeFileIfMissing(const QString& path, int mode, QString& error)
+{
+    const int fd = open(QFile::encodeName(path).constData(),
+                        O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, static_cast<mode_t>(mode));
+    if (fd < 0) {
+        if (errno == EEXIST)
+            return true;
+        error = ErrnoText(errno);
+        return false;
+    }
+    (void)fchmod(fd, static_cast<mode_t>(mode));
+    close(fd);
+    return true;
+}
+
+bool SetFileMode(const QString& path, int mode, QString& error)
+{
+    const int fd = open(QFile::encodeName(path).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (fd < 0) {
+        error = OpenFailureText(errno);
+        return false;
+    }
+    struct stat info;
+    const bool regular = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+    const bool set = regular && fchmod(fd, static_cast<mode_t>(mode)) == 0;
+    if (!set)
+        error = regular ? ErrnoText(errno) : OpenFailureText(ENXIO);
+    close(fd);
+    return set;
 }
 
 bool SyncFolder(const QString& path, QString& error)

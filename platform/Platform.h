@@ -31,7 +31,8 @@ char PathSeparator();
 // The root folder of logs and dump folders, with native separators, in the local 8-bit encoding.
 QByteArray LogRootFolder();
 
-// Opens a file for appending while other processes may still read and write it; null on failure.
+// Opens a file for appending while other processes may still read and write it, creating it with
+// kReadableFileMode; null on failure.
 FILE* OpenSharedForAppend(const QByteArray& path);
 
 // Gives the owner of a newly made folder full use of it; false when the permissions could not be set.
@@ -52,9 +53,32 @@ void DeliverStopRequests(QObject* receiver, std::function<void()> onStop);
 using FileHandle = intptr_t;
 constexpr FileHandle kNoFile = -1;
 
-// Opens path for appending, creating it when missing, while other processes may append to it too; every
-// write lands at the end of the file, and ReadFileStart can read what it begins with. kNoFile on failure,
-// with the reason in error.
+// Modes of what the tool creates, set exactly whatever the umask it was started with, so that a umask of
+// 000 cannot open the record to every user and one of 077 cannot hide it from the factory's tools. Windows
+// has no mode bits and ignores them.
+constexpr int kReadableFileMode = 0644;
+constexpr int kReadableFolderMode = 0755;
+constexpr int kOwnerFolderMode = 0700;
+
+// True when the last component of path is a symbolic link, dangling or not (on Windows any reparse point,
+// junctions included); the link itself is looked at, never followed.
+bool IsLink(const QString& path);
+
+// Creates the folder and every missing parent, each with exactly mode; folders that exist keep theirs. True
+// when a folder is at path on return, false with the reason in error otherwise.
+bool MakeFolder(const QString& path, int mode, QString& error);
+
+// Creates an empty file with exactly mode when nothing, not even a dangling link, is at path; what is there
+// already is left as it is. False with the reason in error when the file could not be made.
+bool MakeFileIfMissing(const QString& path, int mode, QString& error);
+
+// Gives an existing regular file exactly mode, without following a link at path.
+bool SetFileMode(const QString& path, int mode, QString& error);
+
+// Opens path for appending, creating it with kReadableFileMode when missing, while other processes may
+// append to it too; every write lands at the end of the file, and ReadFileStart can read what it begins
+// with. A link at path, or anything but a regular
+// file, is refused rather than written through. kNoFile on failure, with the reason in error.
 FileHandle OpenForAppend(const QString& path, QString& error);
 void CloseFile(FileHandle file);
 // Takes the file's advisory exclusive lock, which other processes and other opens of the same file in

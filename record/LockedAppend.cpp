@@ -1,6 +1,7 @@
 #include "LockedAppend.h"
 
 #include "platform/Platform.h"
+#include "record/RecordFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -23,7 +24,7 @@ Outcome Append(const QString& path, const QByteArray& header, const QByteArray& 
     QString reason;
     const Platform::FileHandle file = Platform::OpenForAppend(path, reason);
     if (file == Platform::kNoFile) {
-        error = Failure("open", path, reason);
+        error = Platform::IsLink(path) ? RecordFiles::LinkRefused(path) : Failure("open", path, reason);
         return Outcome::Failed;
     }
     if (!Platform::LockFile(file, lockTimeoutMs, reason)) {

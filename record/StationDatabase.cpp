@@ -2,6 +2,7 @@
 
 #include "logging/Log.h"
 #include "record/RecordFields.h"
+#include "record/RecordFiles.h"
 #include "record/StageTimes.h"
 
 #include <QDateTime>
@@ -227,6 +228,12 @@ bool StationDatabase::OpenOnce(QString& error, bool& broken)
 {
     Close();
     const bool existed = QFileInfo::exists(path);
+    // A link is the operator's to remove: refused, and never moved aside as a broken database would be.
+    error = RecordFiles::PrepareDatabase(path);
+    if (!error.isEmpty()) {
+        broken = false;
+        return false;
+    }
     QSqlError failure;
     {
         QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);

@@ -2,6 +2,7 @@
 
 #include "Utility/BuildInfo.h"
 #include "record/LockedAppend.h"
+#include "record/RecordFiles.h"
 #include "record/StationDatabase.h"
 #include "logging/Log.h"
 #include "platform/Platform.h"
@@ -60,8 +61,9 @@ QString StationRecordWriter::CheckFolder(const QString& folder)
 {
     if (folder.isEmpty())
         return QStringLiteral("no folder is given for the station record");
-    if (!QDir().mkpath(folder) || !QFileInfo(folder).isDir())
-        return QStringLiteral("cannot create the folder %1").arg(Native(folder));
+    QString reason;
+    if (!RecordFiles::MakeFolder(folder, reason))
+        return QStringLiteral("cannot create the folder %1: %2").arg(Native(folder), reason);
     // Only a real file shows that the folder takes files: permissions alone miss read-only mounts and ACLs.
     QTemporaryFile probe(folder + QStringLiteral("/.station-probe-XXXXXX"));
     if (!probe.open())
@@ -70,10 +72,16 @@ QString StationRecordWriter::CheckFolder(const QString& folder)
     if (probe.write(probeText) != probeText.size() || !probe.flush())
         return QStringLiteral("cannot write a file in %1: %2").arg(Native(folder), probe.errorString());
     const QString base = folder + QLatin1Char('/') + DayFileBase(QDateTime::currentDateTimeUtc().date());
+    const QString database = StationDatabase::Path(folder);
+    // A dangling link "exists" for nobody but the system, so links are looked for by name.
+    const QString refused =
+        RecordFiles::RefuseLinks({base + kJsonExtension, base + kCsvExtension, database,
+                                  database + QStringLiteral("-wal"), database + QStringLiteral("-shm")});
+    if (!refused.isEmpty())
+        return refused;
     for (const QString& path : {base + kJsonExtension, base + kCsvExtension}) {
         if (!QFileInfo::exists(path))
             continue;
-        QString reason;
         const Platform::FileHandle file = Platform::OpenForAppend(path, reason);
         if (file == Platform::kNoFile)
             return QStringLiteral("cannot append to %1: %2").arg(Native(path), reason);
@@ -122,8 +130,9 @@ void StationRecordWriter::Run()
 
 bool StationRecordWriter::Write(const AttemptRecord& record, QString& error)
 {
-    if (!QDir().mkpath(folder)) {
-        error = QStringLiteral("cannot create the folder %1").arg(Native(folder));
+    QString reason;
+    if (!RecordFiles::MakeFolder(folder, reason)) {
+        error = QStringLiteral("cannot create the folder %1: %2").arg(Native(folder), reason);
         return false;
     }
     const QDate day = RecordDay(record);

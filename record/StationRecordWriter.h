@@ -34,8 +34,9 @@ public:
 
     // "Station" in the logger's log root; the log cleaner leaves it alone.
     static QString DefaultFolder();
-    // Creates the folder when missing; empty when a file can be created and written there and today's files,
-    // when they exist, can be appended to; otherwise the reason, for the operator.
+    // Creates the folder when missing; empty when a file can be created and written there, none of today's
+    // files and the database's is a symbolic link, and today's files, when they exist, can be appended to;
+    // otherwise the reason, for the operator.
     static QString CheckFolder(const QString& folder);
     // The build's version text and commit id, "W2316.00.000 (3f2a9c1)".
     static QString ToolVersion();

@@ -1,5 +1,6 @@
 // One copy of the tool per machine: a second lock, in this process or another, is refused and told who holds
-// it; the lock of a copy that died is taken over, and a live holder's is not, however old.
+// it; the lock of a copy that died is taken over, and a live holder's is not, however old; a link in its
+// place is refused; the lock file's mode does not depend on the umask.
 #include "TestFiles.h"
 
 #include "Utility/InstanceLock.h"
@@ -60,6 +61,10 @@ private Q_SLOTS:
     void anUnreadableLeftoverIsTakenOverOnlyWhenOld_data();
     void anUnreadableLeftoverIsTakenOverOnlyWhenOld();
     void theDefaultLockLivesInTheLogRoot();
+    void aLinkInPlaceOfTheLockIsRefused_data();
+    void aLinkInPlaceOfTheLockIsRefused();
+    void theLockFileHasItsModeWhateverTheUmask_data();
+    void theLockFileHasItsModeWhateverTheUmask();
 };
 
 void InstanceLockTest::init()
@@ -188,6 +193,49 @@ void InstanceLockTest::theDefaultLockLivesInTheLogRoot()
     QString holder;
     QVERIFY2(lock.TryLock(holder), qPrintable(holder));
     QVERIFY(QFileInfo::exists(expected));
+}
+
+void InstanceLockTest::aLinkInPlaceOfTheLockIsRefused_data()
+{
+    QTest::addColumn<QByteArray>("target"); // null: dangling
+    QTest::newRow("dangling") << QByteArray();
+    QTest::newRow("to an old, unreadable file") << QByteArray("not a lock\n");
+    QTest::newRow("to a dead copy's lock")
+        << "999999999\nprobe\n" + QSysInfo::machineHostName().toUtf8() + '\n';
+}
+
+void InstanceLockTest::aLinkInPlaceOfTheLockIsRefused()
+{
+    QFETCH(QByteArray, target);
+    const QString elsewhere = QFileInfo(path).absolutePath() + "/elsewhere";
+    if (!target.isNull())
+        QVERIFY(TestFiles::WriteFile(elsewhere, target) && Age(elsewhere, 3600));
+    QVERIFY(QDir().mkpath(QFileInfo(path).absolutePath()) && QFile::link(elsewhere, path));
+    InstanceLock lock(path);
+    QString holder;
+    QVERIFY(!lock.TryLock(holder));
+    QCOMPARE(holder, QStringLiteral("nobody: the lock file %1 is a symbolic link; refused").arg(path));
+    QVERIFY(QFileInfo(path).isSymLink());
+    QCOMPARE(TestFiles::ReadFile(elsewhere), target);
+}
+
+void InstanceLockTest::theLockFileHasItsModeWhateverTheUmask_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::newRow("umask 000") << 0;
+    QTest::newRow("umask 077") << 077;
+}
+
+void InstanceLockTest::theLockFileHasItsModeWhateverTheUmask()
+{
+    QFETCH(int, mask);
+    const TestFiles::UmaskScope scope(mask);
+    InstanceLock lock(path);
+    QString holder;
+    QVERIFY2(lock.TryLock(holder), qPrintable(holder));
+    QCOMPARE(TestFiles::Mode(path), 0644);
+    // Its folder is the log root's place, the owner's alone.
+    QCOMPARE(TestFiles::Mode(QFileInfo(path).absolutePath()), 0700);
 }
 
 QTEST_GUILESS_MAIN(InstanceLockTest)

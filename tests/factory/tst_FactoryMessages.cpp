@@ -60,6 +60,7 @@ private Q_SLOTS:
     void outboxKeepsOrderAcrossReopen();
     void outboxTakesAppendsFromManyThreads();
     void outboxWaitsInMemoryWhileTheDatabaseIsUnusable();
+    void outboxRefusesALinkInPlaceOfTheDatabase();
     void unitIdPrefersTheDeviceOwnId();
 };
 
@@ -281,6 +282,17 @@ void FactoryMessagesTest::outboxWaitsInMemoryWhileTheDatabaseIsUnusable()
     QCOMPARE(int(head.size()), 2);
     QCOMPARE(head[0].message.uniqueId, first.uniqueId);
     QCOMPARE(head[1].message.uniqueId, second.uniqueId);
+}
+
+void FactoryMessagesTest::outboxRefusesALinkInPlaceOfTheDatabase()
+{
+    QTemporaryDir folder;
+    QVERIFY(QFile::link(folder.filePath("elsewhere.db"), folder.filePath("station.db")));
+    FactoryOutbox outbox(folder.filePath("station.db"));
+    QString error;
+    QVERIFY(!outbox.Append(Numbered(1), error));
+    QVERIFY2(error.endsWith("station.db is a symbolic link; refused"), qPrintable(error));
+    QVERIFY(!QFileInfo::exists(folder.filePath("elsewhere.db")));
 }
 
 void FactoryMessagesTest::unitIdPrefersTheDeviceOwnId()

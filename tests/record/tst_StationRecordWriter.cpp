@@ -1,6 +1,7 @@
 // The station record writer as the ports use it: sixteen workers at once, each record in both files before
 // its worker goes on, the day rolling over at UTC midnight, two writers and two processes sharing one day's
-// files, a folder that takes no files, and a day's CSV file of a version with other fields left to it.
+// files, a folder that takes no files, a link planted as a day file or the database, the modes of what the
+// writer makes, and a day's CSV file of a version with other fields left to it.
 #include "ParserTestSupport.h"
 #include "StationRecordFiles.h"
 #include "TestFiles.h"
@@ -172,6 +173,11 @@ private Q_SLOTS:
     void theFolderIsCheckedAndRecordAlwaysReturns();
     void aFileLockHeldElsewhereFailsTheRecordInTime();
     void writingResumesWhenTheFolderTakesFilesAgain();
+    void aLinkInPlaceOfARecordFileIsRefused_data();
+    void aLinkInPlaceOfARecordFileIsRefused();
+    void aPipeInPlaceOfADayFileCannotHoldTheWriter();
+    void filesAndFoldersGetTheirModesWhateverTheUmask_data();
+    void filesAndFoldersGetTheirModesWhateverTheUmask();
     void theDefaultFolderIsStationInTheLogRoot();
     void aCsvPartWithOtherFieldsIsLeftAsItIs_data();
     void aCsvPartWithOtherFieldsIsLeftAsItIs();
@@ -485,6 +491,96 @@ void StationRecordWriterTest::writingResumesWhenTheFolderTakesFilesAgain()
     QVERIFY(TestFiles::WriteFile(target, "in the way"));
     writer.Record(MakeRecord("lost-again", Noon(kDay)));
     QCOMPARE(CountLines(capture, {"not written"}), 2);
+}
+
+void StationRecordWriterTest::aLinkInPlaceOfARecordFileIsRefused_data()
+{
+    QTest::addColumn<QString>("name"); // "jsonl" and "csv" stand for today's files
+    QTest::addColumn<bool>("dangling");
+    for (const char* name : {"jsonl", "csv", "station.db", "station.db-wal", "station.db-shm"}) {
+        QTest::addRow("%s, to a file", name) << name << false;
+        QTest::addRow("%s, dangling", name) << name << true;
+    }
+}
+
+void StationRecordWriterTest::aLinkInPlaceOfARecordFileIsRefused()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, dangling);
+    const QDate today = QDateTime::currentDateTimeUtc().date();
+    const bool dayFile = !name.startsWith("station");
+    const QString link = name == "jsonl" ? JsonPath(folder, today)
+                         : dayFile       ? CsvPath(folder, today)
+                                         : folder + '/' + name;
+    const QString target = folder + "/elsewhere";
+    if (!dangling)
+        QVERIFY(TestFiles::WriteFile(target, "not the record\n"));
+    QVERIFY(QFile::link(target, link));
+    const QString refused = QStringLiteral("station record file %1 is a symbolic link; refused").arg(link);
+    QCOMPARE(StationRecordWriter::CheckFolder(folder), refused);
+
+    const ParserTestSupport::LogCapture capture;
+    {
+        StationRecordWriter writer(folder);
+        writer.Record(MakeRecord("a", Noon(today)));
+        writer.Record(MakeRecord("b", Noon(today, 1)));
+        QCOMPARE(dayFile ? writer.Failed() : writer.DatabaseFailed(), int64_t(2));
+    }
+    // Told once for the series, as any failed record.
+    QCOMPARE(capture.CountContaining(
+                 dayFile ? "StationRecordWriter::Count" : "StationRecordWriter::CountDatabase", refused),
+             1);
+    QVERIFY(QFileInfo(link).isSymLink());
+    QCOMPARE(QFileInfo::exists(target), !dangling);
+    QCOMPARE(TestFiles::ReadFile(target), dangling ? QByteArray() : QByteArray("not the record\n"));
+    // A link is not a broken database: nothing is moved aside.
+    QCOMPARE(QDir(folder).entryList({"station.db.broken-*"}, QDir::AllEntries | QDir::System), QStringList());
+}
+
+void StationRecordWriterTest::aPipeInPlaceOfADayFileCannotHoldTheWriter()
+{
+    const QDate today = QDateTime::currentDateTimeUtc().date();
+    QCOMPARE(mkfifo(QFile::encodeName(CsvPath(folder, today)).constData(), 0644), 0);
+    const QString reason = StationRecordWriter::CheckFolder(folder);
+    QVERIFY2(reason.contains("is not a regular file"), qPrintable(reason));
+    StationRecordWriter writer(folder);
+    std::future<void> recorded =
+        std::async(std::launch::async, [&writer, today] { writer.Record(MakeRecord("p", Noon(today))); });
+    QVERIFY2(recorded.wait_for(std::chrono::seconds(60)) == std::future_status::ready,
+             "Record() waited for a reader");
+    QCOMPARE(writer.Failed(), int64_t(1));
+}
+
+void StationRecordWriterTest::filesAndFoldersGetTheirModesWhateverTheUmask_data()
+{
+    QTest::addColumn<int>("mask");
+    QTest::newRow("umask 000") << 0;
+    QTest::newRow("umask 077") << 077;
+}
+
+void StationRecordWriterTest::filesAndFoldersGetTheirModesWhateverTheUmask()
+{
+    QFETCH(int, mask);
+    const QString target = folder + "/made/Station";
+    const TestFiles::UmaskScope scope(mask);
+    QCOMPARE(StationRecordWriter::CheckFolder(target), QString());
+    StationRecordWriter writer(target);
+    writer.Record(MakeRecord("first", Noon(kDay)));
+    QCOMPARE(writer.DatabaseFailed(), int64_t(0));
+    QCOMPARE(TestFiles::Mode(folder + "/made"), 0755);
+    QCOMPARE(TestFiles::Mode(target), 0755);
+    // The database's journal files, there while the writer's connection is open, too.
+    QStringList modes;
+    for (const QString& name : QDir(target).entryList(QDir::Files | QDir::Hidden, QDir::Name))
+        modes << QStringLiteral("%1 %2").arg(name).arg(TestFiles::Mode(target + '/' + name), 0, 8);
+    const QString day = QStringLiteral("station-") + kDay.toString(Qt::ISODate);
+    QCOMPARE(modes, (QStringList{day + ".csv 644", day + ".jsonl 644", "station.db 644", "station.db-shm 644",
+                                 "station.db-wal 644"}));
+    // A file that is there keeps its mode.
+    QVERIFY(QFile::setPermissions(JsonPath(target, kDay), QFile::ReadOwner | QFile::WriteOwner));
+    writer.Record(MakeRecord("second", Noon(kDay, 1)));
+    QCOMPARE(writer.Written(), int64_t(2));
+    QCOMPARE(TestFiles::Mode(JsonPath(target, kDay)), 0600);
 }
 
 void StationRecordWriterTest::theDefaultFolderIsStationInTheLogRoot()
