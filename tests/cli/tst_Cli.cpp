@@ -241,6 +241,7 @@ void CliTest::badUsageIsRefusedBeforeAnySession_data()
     QTest::newRow("load fails its image check") << QStringList{"--flash-xml", QDir::current().absoluteFilePath("unlisted/flash.xml"), "--settings", ini}
                                               << "Failed to Verify Checksum!";
     QTest::newRow("record folder is a file") << (base + QStringList{"--record", ini}) << "station record";
+    QTest::newRow("record folder empty") << (base + QStringList{"--record", ""}) << "--record: no folder given";
 }
 
 void CliTest::badUsageIsRefusedBeforeAnySession()
@@ -375,6 +376,7 @@ void CliTest::theReportRefusesBadUsage_data()
     QTest::newRow("an end before the start") << QStringList{"--since", "2024-03-02", "--until", "2024-03-01 12:00"} << "--until";
     QTest::newRow("a digest that is not one") << QStringList{"--load", "flash.xml"} << "--load";
     QTest::newRow("a stray argument") << QStringList{"rows"} << "unexpected argument";
+    QTest::newRow("an empty record folder") << QStringList{"--record", ""} << "--record: no folder given";
 }
 
 void CliTest::theReportRefusesBadUsage()
