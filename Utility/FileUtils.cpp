@@ -1,7 +1,7 @@
 #include "FileUtils.h"
 
 #include "logging/Log.h"
-#include "logging/Platform.h"
+#include "platform/Platform.h"
 
 #include <QCoreApplication>
 #include <QDir>

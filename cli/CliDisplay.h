@@ -1,6 +1,6 @@
 #pragma once
 
-#include "common/AttemptRecord.h"
+#include "record/AttemptRecord.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -3,8 +3,8 @@
 #include "cli/ReportDatabase.h"
 #include "cli/ReportOptions.h"
 #include "cli/ReportPrinter.h"
-#include "common/StationDatabase.h"
-#include "common/StationRecordWriter.h"
+#include "record/StationDatabase.h"
+#include "record/StationRecordWriter.h"
 
 #include <QDir>
 #include <QFileInfo>

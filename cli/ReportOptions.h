@@ -2,7 +2,7 @@
 
 #include "cli/CommandLine.h"
 
-#include "cli/StationReport.h"
+#include "record/StationReport.h"
 
 #include <QString>
 #include <QStringList>

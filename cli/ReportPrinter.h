@@ -1,6 +1,6 @@
 #pragma once
 
-#include "cli/StationReport.h"
+#include "record/StationReport.h"
 
 #include <QByteArray>
 

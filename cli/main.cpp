@@ -1,13 +1,13 @@
 #include "Utility/FileUtils.h"
 #include "Utility/InstanceLock.h"
 #include "common/IniSetting.h"
-#include "common/StationRecordWriter.h"
-#include "common/StationRecorders.h"
+#include "record/StationRecordWriter.h"
+#include "factory/StationRecorders.h"
 #include "cli/CliOptions.h"
 #include "cli/CliStation.h"
 #include "cli/ReportCommand.h"
 #include "logging/Logger.h"
-#include "logging/Platform.h"
+#include "platform/Platform.h"
 
 #include <QCoreApplication>
 
@@ -17,7 +17,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("praxilo-cli"));
-    FileUtils::SetAppDirectory(Platform::ExecutableFolder(argv[0]));
+    FileUtils::SetAppDirectory(Platform::ExecutableFolder());
     // Standard output is the display's; the log's console copy goes to standard error.
     Logger::Instance().SetConsoleStream(stderr);
 

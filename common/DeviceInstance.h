@@ -2,7 +2,7 @@
 
 #include "common/CommandEntry.h"
 #include "common/PortStatus.h"
-#include "common/SessionStage.h"
+#include "record/SessionStage.h"
 
 #include "quillon.h"
 

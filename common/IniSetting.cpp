@@ -1,6 +1,6 @@
 #include "common/IniSetting.h"
 
-#include "Utility/FileUtils.h"
+#include "Utility/StationFolders.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -9,9 +9,12 @@
 IniSetting::IniSetting(const QString& filePath, const QString& group, const QString& key)
     : path(filePath), group(group), key(key)
 {
+    const StationFolders folders = StationFolders::Current();
+    if (path == folders.settingsFile)
+        defaults = folders.installerSettingsFile;
 }
 
-QString IniSetting::DefaultPath() { return QString::fromLocal8Bit(FileUtils::GetAppFilePath("pxl_setting.ini")); }
+QString IniSetting::DefaultPath() { return StationFolders::Current().settingsFile; }
 
 bool IniSetting::HasFormatError(const QString& filePath)
 {
@@ -37,13 +40,26 @@ bool IniSetting::HasFormatError(const QString& filePath)
     return false;
 }
 
+namespace {
+
+bool ReadFrom(const QString& file, const QString& group, const QString& key, QVariant& value)
+{
+    QSettings settings(file, QSettings::IniFormat);
+    settings.beginGroup(group);
+    if (!settings.contains(key))
+        return false;
+    value = settings.value(key);
+    return true;
+}
+
+} // namespace
+
 QVariant IniSetting::ReadValue() const
 {
-    QSettings settings(path, QSettings::IniFormat);
-    settings.beginGroup(group);
-    const QVariant value = settings.value(key, QString());
-    settings.endGroup();
-    return value;
+    QVariant value;
+    if (ReadFrom(path, group, key, value) || (!defaults.isEmpty() && ReadFrom(defaults, group, key, value)))
+        return value;
+    return QString();
 }
 
 bool IniSetting::ReadBool() const

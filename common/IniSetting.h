@@ -7,9 +7,11 @@
 // once, so a crash loses nothing already written.
 struct IniSetting
 {
+    // The station's own settings file also takes the installer's file as its defaults (StationFolders).
     IniSetting(const QString& filePath, const QString& group, const QString& key);
 
-    // The file beside the executable that the tool uses unless told otherwise.
+    // The file the tool uses unless told otherwise: beside the executable, or the user's own for an installed
+    // station.
     static QString DefaultPath();
     // True when the file exists and QSettings cannot read all of it (a broken group header, a line that is
     // no key): rewriting it would drop lines.
@@ -30,4 +32,6 @@ struct IniSetting
     QString path;
     QString group;
     QString key;
+    // Read for a key that path lacks, never written; empty for none.
+    QString defaults;
 };

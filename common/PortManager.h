@@ -1,11 +1,12 @@
 #pragma once
 
 #include "XML/RuntimeParameters.h"
-#include "common/AttemptRecord.h"
+#include "record/AttemptRecord.h"
 #include "common/DeviceInstance.h"
 #include "common/FailurePacer.h"
 #include "common/OperatorPrompt.h"
 #include "common/PortTimer.h"
+#include "common/StationSettings.h"
 #include "logging/CriticalSection.h"
 
 #include <QObject>
@@ -64,6 +65,8 @@ public:
     void SetSaveSettingsAtExit(bool save);
     bool IsFlashXmlRestored() const;
     bool IsEfuseEnabled() const;
+    // The file's "[Station]" group as LoadCommonSetting read it.
+    const StationSettings& GetStationSettings() const { return stationSettings; }
 
     void SetPortStatus(int index, unsigned code);
     void SetRunState(bool running);
@@ -204,6 +207,7 @@ private:
     std::atomic<int> devicesPerPort{0};
 
     QString settingsFile;
+    StationSettings stationSettings;
     bool saveSettingsAtExit = true;
     bool settingsLoaded = false;
     bool settingsFormatError = false;

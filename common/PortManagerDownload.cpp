@@ -1,6 +1,6 @@
 // The command list of a port's start, and the worker that runs it, once or with auto polling.
 #include "common/DownloadFeedbackCallback.h"
-#include "common/LoadDigest.h"
+#include "record/LoadDigest.h"
 #include "common/PortDescription.h"
 #include "common/PortManager.h"
 

@@ -40,6 +40,8 @@ void PortManager::LoadCommonSetting()
              "Settings file %s could not be read whole; it will not be written at exit.",
              settingsFile.toLocal8Bit().constData());
     }
+    stationSettings = StationSettings::Read(settingsFile);
+    stationSettings.Log();
     flashXmlRestored = false;
     IniSetting setting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"));
     const bool format = setting.ReadString() == QLatin1String("FormatAllAndDownload");

@@ -1,6 +1,6 @@
 #include "common/SlaLibrary.h"
 
-#include "Utility/FileUtils.h"
+#include "Utility/StationFolders.h"
 
 #include <QDir>
 #include <QLibrary>
@@ -34,7 +34,7 @@ QString SlaLibrary::Folder()
         if (!chosenFolder.isEmpty())
             return chosenFolder;
     }
-    return QString::fromUtf8(FileUtils::GetAppDirectory());
+    return StationFolders::Current().libraryFolder;
 }
 
 QFunctionPointer SlaLibrary::Resolve(const char* function)

@@ -4,7 +4,7 @@
 #include "Log.h"
 #include "LogLevel.h"
 #include "LogOutput.h"
-#include "Platform.h"
+#include "platform/Platform.h"
 #include "Utility/FileUtils.h"
 
 #include <quillon.h>

@@ -3,7 +3,7 @@
 #include "Utility/XmlSafeText.h"
 #include "common/IniSetting.h"
 #include "logging/Logger.h"
-#include "logging/Platform.h"
+#include "platform/Platform.h"
 #include "ui/AboutDialog.h"
 #include "ui/UiResources.h"
 #include "ui_MainWindow.h"

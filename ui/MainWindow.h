@@ -3,8 +3,8 @@
 #include "Utility/LogCleaner.h"
 #include "XML/RuntimeParameters.h"
 #include "common/PortManager.h"
-#include "common/StationRecordWriter.h"
-#include "common/StationRecorders.h"
+#include "record/StationRecordWriter.h"
+#include "factory/StationRecorders.h"
 #include "ui/MessageBoxPrompt.h"
 #include "ui/OptionDialog.h"
 

@@ -1,6 +1,6 @@
 #include "Utility/FileUtils.h"
 #include "Utility/InstanceLock.h"
-#include "logging/Platform.h"
+#include "platform/Platform.h"
 #include "ui/MainWindow.h"
 
 #include <QApplication>
@@ -11,7 +11,7 @@ int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
     // Set before anything asks for a path beside the executable, the settings file among them.
-    FileUtils::SetAppDirectory(Platform::ExecutableFolder(argv[0]));
+    FileUtils::SetAppDirectory(Platform::ExecutableFolder());
     QApplication::setFont(QFont(QStringLiteral("Arial"), 9));
     InstanceLock instance;
     QString holder;

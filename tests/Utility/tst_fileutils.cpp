@@ -1,4 +1,5 @@
 #include "Utility/FileUtils.h"
+#include "Utility/StationFolders.h"
 #include "logging/Log.h"
 
 #include "TestFiles.h"
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 
@@ -87,6 +89,8 @@ private Q_SLOTS:
     void initTestCase();
     void init();
     void appFilePathJoinsDirectoryAndName();
+    void installedStationKeepsItsSettingsWithTheUser_data();
+    void installedStationKeepsItsSettingsWithTheUser();
     void checkDirectoryResultsAndLines_data();
     void checkDirectoryResultsAndLines();
     void createdFolderTakesNewEntries();
@@ -137,6 +141,52 @@ void TestFileUtils::appFilePathJoinsDirectoryAndName()
     FileUtils::SetAppDirectory(self.left(self.size() - 2));
     QCOMPARE(FileUtils::GetAppFilePath("other.ini"), QByteArray("/opt/tools/other.ini"));
 #endif
+}
+
+void TestFileUtils::installedStationKeepsItsSettingsWithTheUser_data()
+{
+    // The executable's folder is work/usr/bin; what lies at its private library folder decides.
+    QTest::addColumn<QString>("privateFolder"); // "folder", "file" or "" for nothing there
+    QTest::addColumn<bool>("appDirectoryKnown");
+    QTest::addColumn<bool>("installed");
+    QTest::newRow("run from a folder") << "" << true << false;
+    QTest::newRow("package's private folder beside bin") << "folder" << true << true;
+    QTest::newRow("a file where the private folder would be") << "file" << true << false;
+    QTest::newRow("executable's folder not known") << "folder" << false << false;
+}
+
+void TestFileUtils::installedStationKeepsItsSettingsWithTheUser()
+{
+    QFETCH(QString, privateFolder);
+    QFETCH(bool, appDirectoryKnown);
+    QFETCH(bool, installed);
+    const QString bin = work + "/usr/bin";
+    QVERIFY(QDir().mkpath(bin));
+    const QString libraries = QDir::cleanPath(bin + "/" + StationFolders::InstalledLibraryFolder());
+    if (privateFolder == "folder")
+        QVERIFY(QDir().mkpath(libraries));
+    if (privateFolder == "file") {
+        QVERIFY(QDir().mkpath(QFileInfo(libraries).path()));
+        QVERIFY(WriteFile(libraries, "not a folder"));
+    }
+    // From bin, the private folder's relative path finds it: an unknown executable's folder must not be
+    // taken for the working folder.
+    const QString testFolder = QDir::currentPath();
+    const auto back = qScopeGuard([&] { QDir::setCurrent(testFolder); });
+    QVERIFY(QDir::setCurrent(bin));
+    const QByteArray app = appDirectoryKnown ? QFile::encodeName(bin) : QByteArray();
+    const StationFolders folders = StationFolders::Decide(app, work + "/config", "/etc/x/pxl_setting.ini");
+
+    QCOMPARE(folders.installed, installed);
+    if (installed) {
+        QCOMPARE(folders.settingsFile, work + "/config/praxilo/pxl_setting.ini");
+        QCOMPARE(folders.installerSettingsFile, QString("/etc/x/pxl_setting.ini"));
+        QCOMPARE(folders.libraryFolder, libraries);
+    } else {
+        QCOMPARE(folders.settingsFile, QString::fromUtf8(app) + "/pxl_setting.ini");
+        QVERIFY(folders.installerSettingsFile.isEmpty());
+        QCOMPARE(folders.libraryFolder, QString::fromUtf8(app));
+    }
 }
 
 void TestFileUtils::checkDirectoryResultsAndLines_data()

@@ -8,10 +8,10 @@
 #include "cli/ReportCommand.h"
 #include "cli/ReportOptions.h"
 #include "cli/ReportPrinter.h"
-#include "cli/StationReport.h"
 #include "cli/TerminalText.h"
-#include "common/StageTimes.h"
-#include "common/StationDatabase.h"
+#include "record/StageTimes.h"
+#include "record/StationDatabase.h"
+#include "record/StationReport.h"
 
 #include <QDir>
 #include <QSqlDatabase>

@@ -1,5 +1,6 @@
 #include "SlaTestSupport.h"
 
+#include "Utility/StationFolders.h"
 #include "XML/ICmdXMLGenerator.h"
 #include "XML/parser/SecDevFWInfoParser.h"
 #include "common/DeviceInstance.h"
@@ -46,10 +47,25 @@ QString FolderWithoutLibrary()
     return folder;
 }
 
+QString InstalledStationBin()
+{
+    const QString bin = QDir::current().absoluteFilePath(QStringLiteral("installed/usr/bin"));
+    const QString libraries = QDir::cleanPath(QDir(bin).filePath(StationFolders::InstalledLibraryFolder()));
+    const QString file = QStringLiteral("/libSLA_Challenge.so");
+    QDir().mkpath(bin);
+    QDir().mkpath(libraries);
+    // Copies, not links: a library already loaded from the same file would answer for both folders.
+    QFile::copy(VariantFolder(QStringLiteral("no-feature-config")) + file, bin + file);
+    QFile::copy(LibraryFolder() + file, libraries + file);
+    return bin;
+}
+
 QString FolderNamed(const QString& name)
 {
     if (name == QLatin1String("library"))
         return LibraryFolder();
+    if (name == QLatin1String("installed"))
+        return InstalledStationBin();
     if (name == QLatin1String("absent"))
         return FolderWithoutLibrary();
     return VariantFolder(name);

@@ -18,7 +18,10 @@ namespace SlaTestSupport {
 QString LibraryFolder();
 QString VariantFolder(const QString& name);
 QString FolderWithoutLibrary();
-// "library", "absent" or a variant's name.
+// The bin folder of an installed station in the working folder: beside it a variant without
+// SLA_Feature_Config, in its private library folder the whole library.
+QString InstalledStationBin();
+// "library", "absent", "installed" or a variant's name.
 QString FolderNamed(const QString& name);
 
 // Points the library at a configuration file in the working folder; once, before any thread starts.

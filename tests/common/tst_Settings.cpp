@@ -3,11 +3,14 @@
 #include "PortTestSupport.h"
 #include "TestFrontEnd.h"
 
+#include "Utility/FileUtils.h"
+#include "Utility/StationFolders.h"
 #include "common/IniSetting.h"
 #include "common/PortManager.h"
 
 #include <QDir>
 #include <QFile>
+#include <QSettings>
 #include <QtTest>
 
 #include <memory>
@@ -69,6 +72,12 @@ private Q_SLOTS:
     void fileWithAFormatErrorIsLeftUntouched_data();
     void fileWithAFormatErrorIsLeftUntouched();
     void garbageStartsWithDefaultsAndNeverCrashes();
+    void stationGroupIsReadByItsRules_data();
+    void stationGroupIsReadByItsRules();
+    void stationGroupSurvivesTheSaveAtExit();
+    void installersFileAnswersWhatTheUsersLacks_data();
+    void installersFileAnswersWhatTheUsersLacks();
+    void installedStationUsesTheUsersFileOverTheInstallers();
 };
 
 void SettingsTest::initTestCase()
@@ -319,6 +328,121 @@ void SettingsTest::garbageStartsWithDefaultsAndNeverCrashes()
     QCOMPARE(station.frontEnd.checks.value(QStringLiteral("cbAutoPolling"), true), false);
     for (int row = 0; row < PortManager::kPortCount; ++row)
         QVERIFY(!station.frontEnd.Cell(row, 0).isNull());
+}
+
+void SettingsTest::stationGroupIsReadByItsRules_data()
+{
+    QTest::addColumn<QByteArray>("group");
+    QTest::addColumn<QString>("expected"); // the settings as read, in the order of Describe below
+    QTest::addColumn<int>("unknown");      // keys logged once at I
+    QTest::addColumn<int>("refused");      // values logged at E, the key keeping its default
+    const QString defaults = QStringLiteral("verify=0 quarantine=3 locked=0 digest= target=0 unit=0");
+    QTest::newRow("no group") << QByteArray() << defaults << 0 << 0;
+    QTest::newRow("every key")
+        << QByteArray("RequireVerification=yes\nQuarantineAfter=0\nLocked=ON\nLoadDigest=00112233AABBCCDD\n"
+                      "Target=250\nReadUnitId=1\n")
+        << QStringLiteral("verify=1 quarantine=0 locked=1 digest=00112233aabbccdd target=250 unit=1") << 0 << 0;
+    QTest::newRow("false words") << QByteArray("RequireVerification=off\nLocked=No\nReadUnitId=0\n") << defaults << 0 << 0;
+    QTest::newRow("bad values keep defaults")
+        << QByteArray("RequireVerification=maybe\nQuarantineAfter=-1\nLocked=2\nLoadDigest=xyz\nTarget=ten\n"
+                      "ReadUnitId=\"\"\n")
+        << defaults << 0 << 6;
+    QTest::newRow("a list is no value") << QByteArray("Target=1,2\nLoadDigest=0011223344556677\n")
+                                        << QStringLiteral("verify=0 quarantine=3 locked=0 digest=0011223344556677 target=0 unit=0")
+                                        << 0 << 1;
+    QTest::newRow("unknown key, any letter case") << QByteArray("Lock=true\nrequireverification=true\nTarget=5\n")
+                                  << QStringLiteral("verify=1 quarantine=3 locked=0 digest= target=5 unit=0") << 1 << 0;
+}
+
+void SettingsTest::stationGroupIsReadByItsRules()
+{
+    QFETCH(QByteArray, group);
+    QFETCH(QString, expected);
+    QFETCH(int, unknown);
+    QFETCH(int, refused);
+    WriteSettings("[Files]\nFlashXMLFile=/loads/flash.xml\n" + (group.isEmpty() ? QByteArray() : "[Station]\n" + group));
+    const LogCapture log;
+    Station station;
+    const StationSettings& read = station.manager->GetStationSettings();
+    const QString described = QStringLiteral("verify=%1 quarantine=%2 locked=%3 digest=%4 target=%5 unit=%6")
+                                  .arg(int(read.requireVerification))
+                                  .arg(read.quarantineAfter)
+                                  .arg(int(read.locked))
+                                  .arg(read.loadDigest)
+                                  .arg(read.target)
+                                  .arg(int(read.readUnitId));
+    QCOMPARE(described, expected);
+    QCOMPARE(log.CountContaining(QStringLiteral("StationSettings::Read"), QStringLiteral("is not a key this version knows")),
+             unknown);
+    QCOMPARE(log.CountContaining(QStringLiteral("StationSettings::Read"), QStringLiteral("the key is ignored")), refused);
+}
+
+void SettingsTest::stationGroupSurvivesTheSaveAtExit()
+{
+    WriteSettings("[Files]\nFlashXMLFile=/loads/flash.xml\n"
+                  "[Station]\nLocked=true\nLoadDigest=00112233aabbccdd\nTarget=40\nFutureKey=kept\n");
+    {
+        Station station;
+        station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = QStringLiteral("/other/flash.xml");
+    }
+    QCOMPARE(IniSetting(kFile, QStringLiteral("Files"), QStringLiteral("FlashXMLFile")).ReadString(),
+             QStringLiteral("/other/flash.xml")); // the save did run
+    QSettings after(kFile, QSettings::IniFormat);
+    after.beginGroup(QStringLiteral("Station"));
+    QStringList entries;
+    for (const QString& key : after.childKeys())
+        entries << key + QLatin1Char('=') + after.value(key).toString();
+    QCOMPARE(entries, (QStringList{QStringLiteral("FutureKey=kept"), QStringLiteral("LoadDigest=00112233aabbccdd"),
+                                   QStringLiteral("Locked=true"), QStringLiteral("Target=40")}));
+}
+
+void SettingsTest::installersFileAnswersWhatTheUsersLacks_data()
+{
+    QTest::addColumn<QString>("group");
+    QTest::addColumn<QString>("key");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("the user's own value wins") << "Files" << "FlashXMLFile" << "/mine/flash.xml";
+    QTest::newRow("the user's empty value wins") << "Files" << "CertFile" << "";
+    QTest::newRow("a key only the installer set") << "Files" << "AuthFile" << "/installer/auth.bin";
+    QTest::newRow("a group only the installer set") << "EfuseSettings" << "Enable" << "true";
+    QTest::newRow("a key neither set") << "Files" << "Nothing" << "";
+}
+
+void SettingsTest::installersFileAnswersWhatTheUsersLacks()
+{
+    QFETCH(QString, group);
+    QFETCH(QString, key);
+    QFETCH(QString, value);
+    const QByteArray installers("[Files]\nFlashXMLFile=/installer/flash.xml\nAuthFile=/installer/auth.bin\n"
+                                "CertFile=/installer/cert.pem\n[EfuseSettings]\nEnable=true\n");
+    QVERIFY(TestFiles::WriteFile(QStringLiteral("installer.ini"), installers));
+    WriteSettings("[Files]\nFlashXMLFile=/mine/flash.xml\nCertFile=\n");
+    IniSetting setting(kFile, group, key);
+    setting.defaults = QStringLiteral("installer.ini");
+    QCOMPARE(setting.ReadString(), value);
+
+    setting.WriteString(QStringLiteral("/written"));
+    QCOMPARE(IniSetting(kFile, group, key).ReadString(), QStringLiteral("/written"));
+    QCOMPARE(TestFiles::ReadFile(QStringLiteral("installer.ini")), installers);
+}
+
+void SettingsTest::installedStationUsesTheUsersFileOverTheInstallers()
+{
+    const QString bin = QDir::current().absoluteFilePath(QStringLiteral("installed/usr/bin"));
+    QVERIFY(QDir().mkpath(QDir(bin).filePath(StationFolders::InstalledLibraryFolder())));
+    const QString config = QDir::current().absoluteFilePath(QStringLiteral("installed/config"));
+    const QByteArray oldConfig = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(config));
+    FileUtils::SetAppDirectory(QFile::encodeName(bin));
+    const QString path = IniSetting::DefaultPath();
+    const QString defaults = IniSetting(path, QStringLiteral("Files"), QStringLiteral("AuthFile")).defaults;
+    const QString otherFilesDefaults = IniSetting(kFile, QStringLiteral("Files"), QStringLiteral("AuthFile")).defaults;
+    FileUtils::SetAppDirectory(QByteArray());
+    qputenv("XDG_CONFIG_HOME", oldConfig);
+
+    QCOMPARE(path, config + QStringLiteral("/praxilo/pxl_setting.ini"));
+    QCOMPARE(defaults, StationFolders::InstallerSettingsFile());
+    QVERIFY(otherFilesDefaults.isEmpty());
 }
 
 QTEST_GUILESS_MAIN(SettingsTest)

@@ -166,6 +166,8 @@ void SlaSessionsTest::resolverLooksInItsFolderFirst_data()
     const QString library = QStringLiteral("library");
     QTest::newRow("chosen folder") << library << QString() << "DA_SLA_Challenge" << true;
     QTest::newRow("executable's folder by default") << QString() << library << "SLA_Feature_Config" << true;
+    QTest::newRow("installed station: its private folder before the executable's")
+        << QString() << "installed" << "SLA_Feature_Config" << true;
     QTest::newRow("chosen folder before the executable's")
         << "no-feature-config" << library << "SLA_Feature_Config" << false;
     QTest::newRow("variant keeps its other functions")

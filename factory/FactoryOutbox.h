@@ -1,0 +1,55 @@
+#pragma once
+
+#include "factory/CfxMessage.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+struct sqlite3;
+
+// Factory messages waiting for the broker, in the station database's "outbox" table: a message goes in
+// before anyone tries to send it and leaves only once the broker has accepted it, so neither a broker that is
+// away nor a tool that is killed loses one. Used by the ports' workers (appending) and the link's thread
+// (reading and removing) at once: one connection, guarded by one mutex, rather than Qt's connections that
+// belong to the thread that opened them.
+class FactoryOutbox
+{
+public:
+    struct Entry
+    {
+        int64_t sequence = 0;
+        CfxMessage message;
+    };
+
+    explicit FactoryOutbox(const QString& databasePath);
+    ~FactoryOutbox();
+
+    FactoryOutbox(const FactoryOutbox&) = delete;
+    FactoryOutbox& operator=(const FactoryOutbox&) = delete;
+
+    // Stores the message after every earlier one. While the database cannot be opened the message waits in
+    // memory, in order, and goes in with the next append that can open it; false (with the reason) then.
+    bool Append(const CfxMessage& message, QString& error);
+    // Up to limit messages after the given sequence number, oldest first.
+    std::vector<Entry> Head(int64_t after, int limit, QString& error);
+    // Removes every message up to and including the given one.
+    bool RemoveThrough(int64_t sequence, QString& error);
+    // Messages stored and not yet accepted, -1 when the database cannot be read.
+    int64_t Count();
+    // Messages that could not be stored yet and wait in memory.
+    size_t Waiting();
+
+private:
+    bool OpenLocked(QString& error);
+    bool StoreLocked(const CfxMessage& message, QString& error);
+    void CloseLocked();
+
+    const QString path;
+    std::mutex lock;
+    sqlite3* database = nullptr;
+    std::deque<CfxMessage> waiting;
+};

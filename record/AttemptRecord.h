@@ -1,0 +1,44 @@
+#pragma once
+
+#include "record/SessionStage.h"
+
+#include <QDateTime>
+#include <QMetaType>
+#include <QString>
+
+// What one device session on one port did, as the station keeps it for the factory.
+struct AttemptRecord
+{
+    QDateTime start; // UTC
+    QDateTime end;   // UTC
+    int row = 0;     // 1 to 16
+    QString port;    // COM name of the device the session found, else of the row's binding
+    QString device;  // instance id from the description the session found
+    QString scene;   // "format-download", "firmware-upgrade", "efuse-write" or "none"
+    int checksumLevel = 0;
+    QString flashXml;
+    QString loadDigest; // XXH3-64 of the load's checksum list, empty when there is none
+    QString result;     // "OK", "FAIL" or "CANL"
+    QString failedStage; // empty when OK
+    QString error;       // the session's last error text
+    SessionStages stages;
+    int poll = 0; // the attempt's number on its port since the port was started
+    QString operatorName;
+    QString workOrder;
+    QString socid; // the device's own id when the session's authentication learnt it; not in the record files
+};
+
+Q_DECLARE_METATYPE(AttemptRecord)
+
+// Takes a port's finished attempt. Called on the port's worker thread; returns once the record is safely
+// stored (or storing it failed), so a record is never behind its device. Must be thread-safe.
+class AttemptRecorder
+{
+public:
+    virtual ~AttemptRecorder() = default;
+    // The session has found its device: start, row, port and device are set, the outcome is not. Called
+    // on the port's worker thread.
+    virtual void Started(const AttemptRecord& attempt) { (void)attempt; }
+    virtual void Record(const AttemptRecord& record) = 0;
+};
+

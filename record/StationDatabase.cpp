@@ -1,0 +1,298 @@
+#include "StationDatabase.h"
+
+#include "record/StageTimes.h"
+#include "logging/Log.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+#include <atomic>
+
+static constexpr char kLogSource[] = "common\\StationDatabase";
+
+namespace {
+
+// SQLite's result codes for a file that is not a database and for a damaged one.
+const QString kNotADatabase = QStringLiteral("26");
+const QString kCorrupt = QStringLiteral("11");
+
+const char* const kSchema[] = {
+    "CREATE TABLE IF NOT EXISTS attempt ("
+    " id INTEGER PRIMARY KEY, start_ms INTEGER NOT NULL, end_ms INTEGER, row INTEGER NOT NULL,"
+    " port TEXT NOT NULL, device TEXT NOT NULL, scene TEXT NOT NULL, checksum_level INTEGER NOT NULL,"
+    " flash_xml TEXT NOT NULL, load_digest TEXT NOT NULL, result TEXT NOT NULL, failed_stage TEXT NOT NULL,"
+    " error TEXT NOT NULL, poll INTEGER NOT NULL, operator TEXT NOT NULL, work_order TEXT NOT NULL,"
+    " station TEXT NOT NULL, tool_version TEXT NOT NULL, stage_ms BLOB)",
+    "CREATE TABLE IF NOT EXISTS stage ("
+    " attempt INTEGER NOT NULL REFERENCES attempt(id), stage TEXT NOT NULL, ms INTEGER NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS stage_name (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)",
+    "CREATE INDEX IF NOT EXISTS attempt_time ON attempt(start_ms)",
+    "CREATE INDEX IF NOT EXISTS attempt_row ON attempt(row, start_ms)",
+    "CREATE INDEX IF NOT EXISTS attempt_port ON attempt(port, start_ms)",
+    "CREATE INDEX IF NOT EXISTS attempt_load ON attempt(load_digest, start_ms)",
+    "CREATE INDEX IF NOT EXISTS stage_attempt ON stage(attempt)",
+};
+
+QString ErrorText(const QSqlError& error)
+{
+    return error.text().trimmed();
+}
+
+bool IsBroken(const QSqlError& error)
+{
+    return error.nativeErrorCode() == kNotADatabase || error.nativeErrorCode() == kCorrupt;
+}
+
+QString NewConnectionName()
+{
+    static std::atomic<int> serial{0};
+    return QStringLiteral("station-database-%1").arg(++serial);
+}
+
+// A record without a start is filed by its end, as its day's files are.
+qint64 TimeMs(const AttemptRecord& record)
+{
+    if (record.start.isValid())
+        return record.start.toMSecsSinceEpoch();
+    if (record.end.isValid())
+        return record.end.toMSecsSinceEpoch();
+    return QDateTime::currentMSecsSinceEpoch();
+}
+
+} // namespace
+
+StationDatabase::StationDatabase(const QString& folder, const StationIdentity& identity)
+    : path(Path(folder)), identity(identity), connectionName(NewConnectionName())
+{
+}
+
+StationDatabase::~StationDatabase()
+{
+    Close();
+}
+
+QString StationDatabase::Path(const QString& folder)
+{
+    return QDir::cleanPath(folder) + QStringLiteral("/station.db");
+}
+
+QSqlError StationDatabase::CreateSchema(QSqlDatabase& database)
+{
+    QSqlQuery query(database);
+    for (const char* statement : kSchema) {
+        if (!query.exec(QString::fromLatin1(statement)))
+            return query.lastError();
+    }
+    // A database of the first version has attempts without their stages in the row; those keep NULL there
+    // and a report reads their stages from table stage, so the upgrade costs the station no time at start.
+    if (!query.exec(QStringLiteral("PRAGMA table_info(attempt)")))
+        return query.lastError();
+    bool hasStageMs = false;
+    while (query.next())
+        hasStageMs = hasStageMs || query.value(1).toString() == QLatin1String("stage_ms");
+    if (!hasStageMs && !query.exec(QStringLiteral("ALTER TABLE attempt ADD COLUMN stage_ms BLOB")))
+        return query.lastError();
+    if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
+        return query.lastError();
+    return QSqlError();
+}
+
+bool StationDatabase::Insert(const AttemptRecord& record, QString& error)
+{
+    if (!insertAttempt && !Open(error))
+        return false;
+    const QSqlError failure = Write(record);
+    if (!failure.isValid())
+        return true;
+    error = ErrorText(failure);
+    // A file damaged while open is moved aside by the next record's opening.
+    if (IsBroken(failure))
+        Close();
+    return false;
+}
+
+QSqlError StationDatabase::Write(const AttemptRecord& record)
+{
+    QSqlDatabase database = QSqlDatabase::database(connectionName, false);
+    if (!database.transaction())
+        return database.lastError();
+    std::vector<std::pair<qint64, qint64>> stageMs;
+    QStringList newNames;
+    QSqlError failure;
+    for (const SessionStage& stage : record.stages) {
+        const QString name = stage.name.isNull() ? QString("") : stage.name;
+        qint64 number = stageNumbers.value(name, -1);
+        if (number < 0) {
+            failure = NumberStage(name, number);
+            if (failure.isValid())
+                break;
+            stageNumbers.insert(name, number);
+            newNames << name;
+        }
+        stageMs.emplace_back(number, StationRecordFormat::StageMs(stage, record));
+    }
+    QSqlQuery& attempt = *insertAttempt;
+    const QVariantList values{
+        TimeMs(record),       record.end.isValid() ? QVariant(record.end.toMSecsSinceEpoch()) : QVariant(),
+        record.row,           record.port,
+        record.device,        record.scene,
+        record.checksumLevel, record.flashXml,
+        record.loadDigest,    record.result,
+        record.failedStage,   record.error,
+        record.poll,          record.operatorName,
+        record.workOrder,     identity.station,
+        identity.toolVersion, StageTimes::Encode(stageMs)};
+    for (int i = 0; i < values.size(); ++i) {
+        // A null QString binds as NULL, which the NOT NULL columns refuse; empty text is what they mean.
+        const QVariant& value = values[i];
+        attempt.bindValue(i,
+                          value.type() == QVariant::String && value.isNull() ? QVariant(QString("")) : value);
+    }
+    bool ok = !failure.isValid() && attempt.exec();
+    const QVariant id = attempt.lastInsertId();
+    for (int i = 0; ok && i < record.stages.size(); ++i) {
+        insertStage->bindValue(0, id);
+        insertStage->bindValue(1, record.stages[i].name.isNull() ? QString("") : record.stages[i].name);
+        insertStage->bindValue(2, stageMs[size_t(i)].second);
+        ok = insertStage->exec();
+    }
+    if (!failure.isValid() && !ok)
+        failure = attempt.lastError().isValid() ? attempt.lastError() : insertStage->lastError();
+    else if (!failure.isValid() && !database.commit())
+        failure = database.lastError();
+    if (failure.isValid()) {
+        database.rollback();
+        // Numbers given inside the transaction went with it.
+        for (const QString& name : newNames)
+            stageNumbers.remove(name);
+    }
+    return failure;
+}
+
+QSqlError StationDatabase::NumberStage(const QString& name, qint64& number)
+{
+    // Another connection may have numbered the name since this one read the table, so it is looked up
+    // rather than taken from the insert.
+    insertStageName->bindValue(0, name);
+    if (!insertStageName->exec())
+        return insertStageName->lastError();
+    selectStageName->bindValue(0, name);
+    if (!selectStageName->exec())
+        return selectStageName->lastError();
+    if (!selectStageName->next())
+        return QSqlError(QString(), QStringLiteral("stage %1 has no number").arg(name));
+    number = selectStageName->value(0).toLongLong();
+    selectStageName->finish();
+    return QSqlError();
+}
+
+bool StationDatabase::Open(QString& error)
+{
+    bool broken = false;
+    if (OpenOnce(error, broken))
+        return true;
+    if (!broken)
+        return false;
+    const QString reason = error;
+    if (!MoveAside(error))
+        return false;
+    LOGE("StationDatabase::Open", "Station database %s unusable (%s); moved aside to %s, a new one started.",
+         QDir::toNativeSeparators(path).toUtf8().constData(), reason.toUtf8().constData(),
+         QDir::toNativeSeparators(movedAside).toUtf8().constData());
+    return OpenOnce(error, broken);
+}
+
+bool StationDatabase::OpenOnce(QString& error, bool& broken)
+{
+    Close();
+    const bool existed = QFileInfo::exists(path);
+    QSqlError failure;
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
+        database.setDatabaseName(path);
+        database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
+        failure = database.open() ? Prepare(database) : database.lastError();
+    }
+    if (!failure.isValid())
+        return true;
+    error = ErrorText(failure);
+    // A file SQLite cannot open at all is as unusable as one that is not a database.
+    broken = existed && (IsBroken(failure) || failure.type() == QSqlError::ConnectionError);
+    Close();
+    return false;
+}
+
+QSqlError StationDatabase::Prepare(QSqlDatabase& database)
+{
+    QSqlQuery query(database);
+    // WAL lets a report read while the writer appends; FULL keeps each commit on disk like the files.
+    if (!query.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !query.next())
+        return query.lastError();
+    if (query.value(0).toString() != QStringLiteral("wal"))
+        return QSqlError(QString(), QStringLiteral("the journal cannot be switched to WAL"));
+    if (!query.exec(QStringLiteral("PRAGMA synchronous = FULL")))
+        return query.lastError();
+    const QSqlError schema = CreateSchema(database);
+    if (schema.isValid())
+        return schema;
+    insertAttempt = std::make_unique<QSqlQuery>(database);
+    insertStage = std::make_unique<QSqlQuery>(database);
+    if (!insertAttempt->prepare(QStringLiteral(
+            "INSERT INTO attempt (start_ms, end_ms, row, port, device, scene, checksum_level, flash_xml,"
+            " load_digest, result, failed_stage, error, poll, operator, work_order, station, tool_version,"
+            " stage_ms) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")))
+        return insertAttempt->lastError();
+    if (!insertStage->prepare(QStringLiteral("INSERT INTO stage (attempt, stage, ms) VALUES (?,?,?)")))
+        return insertStage->lastError();
+    insertStageName = std::make_unique<QSqlQuery>(database);
+    selectStageName = std::make_unique<QSqlQuery>(database);
+    if (!insertStageName->prepare(QStringLiteral("INSERT OR IGNORE INTO stage_name (name) VALUES (?)")))
+        return insertStageName->lastError();
+    if (!selectStageName->prepare(QStringLiteral("SELECT id FROM stage_name WHERE name = ?")))
+        return selectStageName->lastError();
+    stageNumbers.clear();
+    if (!query.exec(QStringLiteral("SELECT id, name FROM stage_name")))
+        return query.lastError();
+    while (query.next())
+        stageNumbers.insert(query.value(1).toString(), query.value(0).toLongLong());
+    return QSqlError();
+}
+
+bool StationDatabase::MoveAside(QString& error)
+{
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmsszzz"));
+    const QString target = path + QStringLiteral(".broken-") + stamp;
+    if (!QDir().rename(path, target)) {
+        error = QStringLiteral("cannot move %1 aside").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    // The journal files belong to the old database; a new one must not replay them.
+    for (const QString& suffix : {QStringLiteral("-wal"), QStringLiteral("-shm")}) {
+        if (QFileInfo::exists(path + suffix))
+            QDir().rename(path + suffix, target + suffix);
+    }
+    movedAside = target;
+    return true;
+}
+
+void StationDatabase::Close()
+{
+    insertAttempt.reset();
+    insertStage.reset();
+    insertStageName.reset();
+    selectStageName.reset();
+    stageNumbers.clear();
+    if (QSqlDatabase::contains(connectionName)) {
+        {
+            QSqlDatabase database = QSqlDatabase::database(connectionName, false);
+            database.close();
+        }
+        QSqlDatabase::removeDatabase(connectionName);
+    }
+}
