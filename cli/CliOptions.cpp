@@ -43,12 +43,12 @@ QString ParseRows(const QString& text, std::array<bool, 16>& rows)
     return QString();
 }
 
-QString CheckPath(const QString& option, const QString& path, bool mustExist)
+QString CheckPath(const QString& option, const QString& path)
 {
     const QString problem = XmlSafeText::Check(option, path);
     if (!problem.isEmpty())
         return problem;
-    if (mustExist && !QFileInfo(path).isFile())
+    if (!QFileInfo(path).isFile())
         return QCoreApplication::translate("CliOptions", "%1: no such file: %2").arg(option, path);
     return QString();
 }
@@ -92,11 +92,11 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
     options.requireVerified = parser.isSet(requireVerified);
     options.broker = parser.value(broker);
 
-    if (parser.isSet(flashXml) && !(message = CheckPath(QStringLiteral("--flash-xml"), options.flashXml, true)).isEmpty())
+    if (parser.isSet(flashXml) && !(message = CheckPath(QStringLiteral("--flash-xml"), options.flashXml)).isEmpty())
         return Outcome::Error;
-    if (parser.isSet(settings) && !(message = CheckPath(QStringLiteral("--settings"), options.settingsFile, true)).isEmpty())
+    if (parser.isSet(settings) && !(message = CheckPath(QStringLiteral("--settings"), options.settingsFile)).isEmpty())
         return Outcome::Error;
-    if (parser.isSet(record) && !(message = CheckPath(QStringLiteral("--record"), options.recordFolder, false)).isEmpty())
+    if (parser.isSet(record) && !(message = CheckFolderOption(QStringLiteral("--record"), options.recordFolder)).isEmpty())
         return Outcome::Error;
     if (parser.isSet(scene) && !QStringList{"format-download", "firmware-upgrade", "efuse-write"}.contains(options.scene)) {
         message = QCoreApplication::translate("CliOptions", "--scene: unknown scene \"%1\"").arg(options.scene);

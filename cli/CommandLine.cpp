@@ -1,5 +1,7 @@
 #include "cli/CommandLine.h"
 
+#include "Utility/XmlSafeText.h"
+
 #include <QCoreApplication>
 
 CommandLineOutcome ParseCommandLine(QCommandLineParser& parser, const QCommandLineOption& help,
@@ -19,4 +21,11 @@ CommandLineOutcome ParseCommandLine(QCommandLineParser& parser, const QCommandLi
         return CommandLineOutcome::Error;
     }
     return CommandLineOutcome::Run;
+}
+
+QString CheckFolderOption(const QString& option, const QString& folder)
+{
+    if (folder.trimmed().isEmpty())
+        return QCoreApplication::translate("CommandLine", "%1: no folder given").arg(option);
+    return XmlSafeText::Check(option, folder);
 }

@@ -1,5 +1,6 @@
 #include "cli/ReportCommand.h"
 
+#include "cli/ReportDatabase.h"
 #include "cli/ReportOptions.h"
 #include "cli/ReportPrinter.h"
 #include "record/StationDatabase.h"
@@ -8,7 +9,6 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QSqlDatabase>
-#include <QSqlError>
 
 namespace {
 
@@ -46,13 +46,10 @@ int ReportCommand::Run(const QStringList& arguments, FILE* out, FILE* err)
     int code = kPrinted;
     {
         QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
-        database.setDatabaseName(path);
-        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=5000"));
         StationReport::Report report;
         QString error;
-        if (!database.open()) {
-            code = Fail(err, QStringLiteral("cannot open %1: %2")
-                                 .arg(QDir::toNativeSeparators(path), database.lastError().text()));
+        if (!ReportDatabase::Open(database, path, error)) {
+            code = Fail(err, QStringLiteral("cannot open %1: %2").arg(QDir::toNativeSeparators(path), error));
         } else if (!StationReport::Compute(database, options.filter, report, error)) {
             code = Fail(err, QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(path), error));
         } else {

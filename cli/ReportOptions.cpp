@@ -1,7 +1,5 @@
 #include "cli/ReportOptions.h"
 
-#include "Utility/XmlSafeText.h"
-
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDateTime>
@@ -75,7 +73,7 @@ ReportOptions::Outcome ReportOptions::Parse(const QStringList& arguments, Report
     options.recordFolder = parser.value(record);
     options.json = parser.isSet(json);
     if (parser.isSet(record) &&
-        !(message = XmlSafeText::Check(QStringLiteral("--record"), options.recordFolder)).isEmpty())
+        !(message = CheckFolderOption(QStringLiteral("--record"), options.recordFolder)).isEmpty())
         return Outcome::Error;
     if (parser.isSet(since) && (options.filter.sinceMs = ParseLocalTime(parser.value(since), false)) < 0) {
         message = Translate("--since: \"%1\" is not a local time such as 2024-03-01 14:30")

@@ -1,5 +1,7 @@
 #include "cli/ReportPrinter.h"
 
+#include "cli/TerminalText.h"
+
 #include <QDateTime>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -26,13 +28,16 @@ QString Percent(double fraction)
 
 QString GroupLine(const QString& label, const Group& group)
 {
-    return QStringLiteral("%1 %2 attempts, %3 OK, %4 FAIL, %5 CANL, yield %6, %7 devices per hour over %8 "
+    // A result the station never writes is rare enough to be named only when there is one.
+    const QString unknown = group.unknown > 0 ? QStringLiteral(", %1 unknown").arg(group.unknown) : QString();
+    return QStringLiteral("%1 %2 attempts, %3 OK, %4 FAIL, %5 CANL%6, yield %7, %8 devices per hour over %9 "
                           "active hours\n")
         .arg(label, -12)
         .arg(group.attempts)
         .arg(group.ok)
         .arg(group.fail)
         .arg(group.canl)
+        .arg(unknown)
         .arg(Percent(group.yield))
         .arg(group.devicesPerHour, 0, 'f', 1)
         .arg(group.activeHours);
@@ -44,15 +49,16 @@ QString Details(const Group& group)
     if (!group.stages.isEmpty()) {
         QStringList stages;
         for (const StageFigure& stage : group.stages)
-            stages << QStringLiteral("%1 %2/%3").arg(stage.stage).arg(stage.medianMs).arg(stage.slowestMs);
+            stages << QStringLiteral("%1 %2/%3")
+                          .arg(TerminalText::OneLine(stage.stage))
+                          .arg(stage.medianMs)
+                          .arg(stage.slowestMs);
         text += QStringLiteral("    stages, median/slowest ms: ") + stages.join(QStringLiteral(", ")) + '\n';
     }
-    for (const auto& error : group.errors) {
-        // An error text may span lines; the report keeps one line per error.
-        QString oneLine = error.first;
-        oneLine.replace(QLatin1Char('\r'), QLatin1Char(' ')).replace(QLatin1Char('\n'), QLatin1Char(' '));
-        text += QStringLiteral("    %1x %2\n").arg(error.second).arg(oneLine);
-    }
+    // An error text may span lines, hold a terminal's escape sequences or run to megabytes; the report keeps
+    // one short line per error.
+    for (const auto& error : group.errors)
+        text += QStringLiteral("    %1x %2\n").arg(error.second).arg(TerminalText::OneLine(error.first));
     return text;
 }
 
@@ -62,7 +68,9 @@ QString Section(const QString& title, const QString& label, const QVector<Group>
         return QString();
     QString text = QStringLiteral("\n%1\n").arg(title);
     for (const Group& group : groups)
-        text += GroupLine(label.arg(group.key.isEmpty() ? QStringLiteral("(none)") : group.key), group) +
+        text += GroupLine(label.arg(group.key.isEmpty() ? QStringLiteral("(none)")
+                                                        : TerminalText::OneLine(group.key)),
+                          group) +
                 Details(group);
     return text;
 }
@@ -84,6 +92,7 @@ QJsonObject GroupObject(const Group& group)
                        {QStringLiteral("ok"), double(group.ok)},
                        {QStringLiteral("fail"), double(group.fail)},
                        {QStringLiteral("canl"), double(group.canl)},
+                       {QStringLiteral("unknown"), double(group.unknown)},
                        {QStringLiteral("yield"), group.yield},
                        {QStringLiteral("stages"), stages},
                        {QStringLiteral("errors"), errors},
@@ -120,7 +129,8 @@ QByteArray Text(const Report& report, const Filter& filter)
     for (const Group& row : report.rows) {
         if (!row.hint.isEmpty())
             hints += QStringLiteral("Row %1 fails %2 of its attempts: %3\n")
-                         .arg(row.key, Percent(row.failureRate), row.hint);
+                         .arg(TerminalText::OneLine(row.key), Percent(row.failureRate),
+                              TerminalText::OneLine(row.hint));
     }
     if (!hints.isEmpty())
         text += QStringLiteral("\n") + hints;

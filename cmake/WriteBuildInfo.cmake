@@ -1,7 +1,8 @@
-# Writes the build information source: cmake -DOUTPUT=<file> -DSOURCE_DIR=<folder> -P WriteBuildInfo.cmake
+# Writes the build's commit source: cmake -DOUTPUT=<file> -DSOURCE_DIR=<folder> -P WriteBuildInfo.cmake
 #
-# Run on every build and always rewritten, so the file recompiles and the compiler's __DATE__ and __TIME__
-# are those of the build that made the binary, not of the last one that changed the commit.
+# Run on every build, but the file is rewritten only when its text changes, so that a build on the same commit
+# recompiles and relinks nothing for it. The build's date is not here: each executable that shows it gets the
+# date of its own link (cmake/BuildDate.cmake).
 set(commit "unknown")
 find_program(GIT_EXECUTABLE git)
 if(GIT_EXECUTABLE)
@@ -24,21 +25,18 @@ if(GIT_EXECUTABLE)
     endif()
 endif()
 
-file(WRITE "${OUTPUT}" "// Written by cmake/WriteBuildInfo.cmake on every build.
+set(text "// Written by cmake/WriteBuildInfo.cmake when the commit changes.
 #include \"Utility/BuildInfo.h\"
-
-const char* BuildInfo::Date()
-{
-    return __DATE__;
-}
-
-const char* BuildInfo::Time()
-{
-    return __TIME__;
-}
 
 const char* BuildInfo::CommitId()
 {
     return \"${commit}\";
 }
 ")
+set(previous "")
+if(EXISTS "${OUTPUT}")
+    file(READ "${OUTPUT}" previous)
+endif()
+if(NOT previous STREQUAL text)
+    file(WRITE "${OUTPUT}" "${text}")
+endif()

@@ -1,6 +1,7 @@
 #include "factory/FactorySettings.h"
 
 #include "common/IniSetting.h"
+#include "platform/Platform.h"
 
 #include <QFile>
 #include <QSysInfo>
@@ -63,10 +64,16 @@ QString ReadCredentials(const QString& path, QString& user, QString& password)
     QFile file(path);
     if (!file.exists())
         return QStringLiteral("credentials file %1 does not exist").arg(path);
-    if (file.permissions() & (QFileDevice::ReadOther | QFileDevice::WriteOther))
-        return QStringLiteral("credentials file %1 can be read by other users; allow its owner alone").arg(path);
+    // The group may hold people as well as services; a password is for its owner's eyes alone.
+    const QFileDevice::Permissions othersMay = QFileDevice::ReadGroup | QFileDevice::WriteGroup |
+                                               QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                                               QFileDevice::WriteOther | QFileDevice::ExeOther;
+    if (file.permissions() & othersMay)
+        return QStringLiteral("credentials file %1 is open to its group or other users; allow its owner alone")
+            .arg(path);
     if (!file.open(QIODevice::ReadOnly))
         return QStringLiteral("credentials file %1 cannot be read: %2").arg(path, file.errorString());
+    Platform::KeepOutOfCoreDumps();
     user.clear();
     password.clear();
     const QList<QByteArray> lines = file.readAll().split('\n');

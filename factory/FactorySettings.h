@@ -21,7 +21,8 @@ Result Read(const QString& settingsFile, const QString& brokerOverride);
 
 // Empty when the address can be connected to as it stands; otherwise what is wrong with it.
 QString CheckBroker(const QString& broker);
-// Reads "User=" and "Password=" lines; refuses a file that others than its owner may read.
+// Reads "User=" and "Password=" lines; refuses a file its group or other users may read, write or run. From
+// the first read on, the process leaves no core dump that could hold the password.
 QString ReadCredentials(const QString& path, QString& user, QString& password);
 // "Kestrane.PraxiloV6.<host>": the handle when the settings give none.
 QString DefaultHandle();

@@ -72,6 +72,12 @@ bool MakeOwnerAccessible(const QByteArray& path)
     return _chmod(path.constData(), _S_IREAD | _S_IWRITE) == 0;
 }
 
+void KeepOutOfCoreDumps()
+{
+    // Windows writes no core file; a crash dump is kept only where Windows Error Reporting is set up to keep
+    // one.
+}
+
 void OpenFolderInFileBrowser(const QString& path)
 {
     QProcess::startDetached(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)});
@@ -288,6 +294,7 @@ bool SyncFolder(const QString&, QString&)
 #include <ctime>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/types.h>
@@ -412,6 +419,16 @@ bool MakeOwnerAccessible(const QByteArray& path)
 {
     // Read and write alone would drop the search bit, and nothing could be made inside the folder.
     return chmod(path.constData(), S_IRWXU) == 0;
+}
+
+void KeepOutOfCoreDumps()
+{
+    // Not PR_SET_DUMPABLE: that would also close /proc/<pid> to the process's own user.
+    rlimit core{};
+    if (getrlimit(RLIMIT_CORE, &core) == 0 && core.rlim_cur != 0) {
+        core.rlim_cur = 0;
+        setrlimit(RLIMIT_CORE, &core);
+    }
 }
 
 void OpenFolderInFileBrowser(const QString& path)

@@ -38,6 +38,10 @@ FILE* OpenSharedForAppend(const QByteArray& path);
 // Gives the owner of a newly made folder full use of it; false when the permissions could not be set.
 bool MakeOwnerAccessible(const QByteArray& path);
 
+// Keeps what the process holds from now on out of core dumps (on Linux by allowing none), for a process
+// about to read a secret. The process stays readable to its own user, for profilers and samplers.
+void KeepOutOfCoreDumps();
+
 // The folder of the running executable, as UTF-8; needs the application object.
 QByteArray ExecutableFolder();
 

@@ -34,6 +34,7 @@ struct Tally
     qint64 ok = 0;
     qint64 fail = 0;
     qint64 canl = 0;
+    qint64 unknown = 0;
     QHash<QString, qint64> errors;
     std::vector<qint64> hours; // clock hours since the epoch, ascending, each once
 };
@@ -45,7 +46,8 @@ struct Combination
     Combination(const QString& row, const QString& port, const QString& load, const QString& result,
                 const QString& failedStage)
         : row(row), port(port), load(load), result(result), failedStage(failedStage),
-          ok(result == QLatin1String("OK")), canl(result == QLatin1String("CANL"))
+          ok(result == QLatin1String("OK")), fail(result == QLatin1String("FAIL")),
+          canl(result == QLatin1String("CANL"))
     {
     }
 
@@ -55,6 +57,7 @@ struct Combination
     QString result;
     QString failedStage;
     bool ok;
+    bool fail;
     bool canl;
     Tally tally{QString()};
     std::unordered_map<std::string, qint64> errors; // raw text while scanning
@@ -135,10 +138,12 @@ void Count(Combination& combination, std::string_view error, qint64 hour)
     const bool ok = combination.ok;
     if (ok)
         ++tally.ok;
+    else if (combination.fail)
+        ++tally.fail;
     else if (combination.canl)
         ++tally.canl;
     else
-        ++tally.fail;
+        ++tally.unknown;
     if (!ok && !error.empty())
         ++combination.errors[std::string(error)];
     // Attempts come in the order they were written, so an hour mostly repeats the last one.
@@ -208,6 +213,7 @@ Group Figures(const Tally& tally, const std::vector<const Combination*>& members
     group.ok = tally.ok;
     group.fail = tally.fail;
     group.canl = tally.canl;
+    group.unknown = tally.unknown;
     group.yield = tally.attempts > 0 ? double(tally.ok) / double(tally.attempts) : 0;
     group.failureRate = tally.attempts > 0 ? double(tally.fail) / double(tally.attempts) : 0;
     group.activeHours = hours.Count(members);
@@ -241,6 +247,7 @@ void Merge(Tally& into, const Tally& from)
     into.ok += from.ok;
     into.fail += from.fail;
     into.canl += from.canl;
+    into.unknown += from.unknown;
     for (auto it = from.errors.constBegin(); it != from.errors.constEnd(); ++it)
         into.errors[it.key()] += it.value();
 }
@@ -418,7 +425,7 @@ bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stage
             recent.Keep(rowNumber, texts, at);
         }
         Combination& combination = combinations[size_t(at)];
-        // Only failures and cancels count their error, so an OK attempt's is not fetched.
+        // Only attempts that did not end OK count their error, so an OK attempt's is not fetched.
         Count(combination, combination.ok ? std::string_view() : scan.Text(kError),
               scan.Int(kStart) / kHourMs);
         const qint64 id = scan.Int(kId);
@@ -523,9 +530,7 @@ bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QStri
     report.loads = Dimension(combinations, hours, stages, stageOrder, [](const Combination& c) { return c.load; });
     report.failedStages = Dimension(combinations, hours, stages, stageOrder, [](const Combination& c) {
         // Null keeps the others out; empty is a failure that named no stage.
-        return c.result != QLatin1String("FAIL") ? QString()
-               : c.failedStage.isNull()          ? QStringLiteral("")
-                                                 : c.failedStage;
+        return !c.fail ? QString() : c.failedStage.isNull() ? QStringLiteral("") : c.failedStage;
     });
     FlagOutliers(report.rows);
     return true;

@@ -31,6 +31,7 @@ struct Group
     qint64 ok = 0;
     qint64 fail = 0;
     qint64 canl = 0;
+    qint64 unknown = 0; // a result other than OK, FAIL and CANL, which only another tool would write
     double yield = 0;                       // OK per attempt, 0 to 1
     double failureRate = 0;                 // FAIL per attempt, 0 to 1
     QVector<StageFigure> stages;            // in order of first appearance

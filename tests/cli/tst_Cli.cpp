@@ -277,6 +277,7 @@ void CliTest::badUsageIsRefusedBeforeAnySession_data()
         << QStringList{"--flash-xml", xml, "--settings", QDir::current().absoluteFilePath("verify.ini")}
         << "requires verified devices";
     QTest::newRow("record folder is a file") << (base + QStringList{"--record", ini}) << "station record";
+    QTest::newRow("record folder empty") << (base + QStringList{"--record", ""}) << "--record: no folder given";
 }
 
 void CliTest::badUsageIsRefusedBeforeAnySession()
@@ -419,6 +420,7 @@ void CliTest::theReportRefusesBadUsage_data()
     QTest::newRow("an end before the start") << QStringList{"--since", "2024-03-02", "--until", "2024-03-01 12:00"} << "--until";
     QTest::newRow("a digest that is not one") << QStringList{"--load", "flash.xml"} << "--load";
     QTest::newRow("a stray argument") << QStringList{"rows"} << "unexpected argument";
+    QTest::newRow("an empty record folder") << QStringList{"--record", ""} << "--record: no folder given";
 }
 
 void CliTest::theReportRefusesBadUsage()

@@ -5,11 +5,13 @@
 
 #include "StationRecordFiles.h"
 
+#include "cli/ReportCommand.h"
 #include "cli/ReportOptions.h"
 #include "cli/ReportPrinter.h"
-#include "record/StationReport.h"
+#include "cli/TerminalText.h"
 #include "record/StageTimes.h"
 #include "record/StationDatabase.h"
+#include "record/StationReport.h"
 
 #include <QDir>
 #include <QSqlDatabase>
@@ -17,6 +19,7 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <cstdio>
 #include <functional>
 
 using namespace StationReport;
@@ -318,6 +321,11 @@ private Q_SLOTS:
     void aBadCableStandsOutInAGeneratedHistory();
     void everyFormOfTheStagesReadsTheSame_data();
     void everyFormOfTheStagesReadsTheSame();
+    void terminalTextIsOneShortLine_data();
+    void terminalTextIsOneShortLine();
+    void textFromTheDatabaseCannotTakeOverTheTerminal();
+    void aDamagedDatabaseIsLeftAsItIs_data();
+    void aDamagedDatabaseIsLeftAsItIs();
 };
 
 void StationReportTest::initTestCase()
@@ -608,6 +616,106 @@ void StationReportTest::everyFormOfTheStagesReadsTheSame()
             expected = json;
         QVERIFY2(json == expected, form.name);
     }
+}
+
+void StationReportTest::terminalTextIsOneShortLine_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<int>("most");
+    QTest::addColumn<QString>("shown");
+
+    QTest::newRow("plain") << "timeout on COM4" << 20 << "timeout on COM4";
+    QTest::newRow("a colour and a title") << "\x1b[31mred\x1b]0;x\x07" << 20 << "\\x1b[31mred\\x1b]0;x\\x07";
+    QTest::newRow("line breaks and a tab") << "a\r\nb\tc" << 20 << "a\\r\\nb\\tc";
+    QTest::newRow("DEL and a C1 control") << QString("a\x7f") + QChar(0x9b) << 20 << "a\\x7f\\x9b";
+    QTest::newRow("right-to-left override") << QString("ok") + QChar(0x202e) + "gnp" << 20 << "ok\\u202egnp";
+    QTest::newRow("just as long as allowed") << "abcde" << 5 << "abcde";
+    QTest::newRow("longer") << "abcdefgh" << 5 << "abcde ... (8 characters in all)";
+    QTest::newRow("a pair at the cut counts once") << "ab\U0001F600cd" << 3 << "ab\U0001F600 ... (5 characters in all)";
+}
+
+void StationReportTest::terminalTextIsOneShortLine()
+{
+    QFETCH(QString, text);
+    QFETCH(int, most);
+    QFETCH(QString, shown);
+    QCOMPARE(TerminalText::OneLine(text, most), shown);
+}
+
+void StationReportTest::textFromTheDatabaseCannotTakeOverTheTerminal()
+{
+    const QString huge = QString(4 * 1024 * 1024, QLatin1Char('x'));
+    QVector<Attempt> attempts = kHandMade;
+    attempts.append({kT0 + 4 * kHour, 1, "aaaaaaaaaaaaaaaa", "PASS", "", "\x1b]0;owned\x07" + huge, {{"scan", 50}}});
+    History history(QStringLiteral("hostile"));
+    QVERIFY(history.Add(attempts));
+    QSqlDatabase database = history.Database();
+    Report report;
+    QString error;
+    QVERIFY2(Compute(database, Filter(), report, error), qPrintable(error));
+    // A result the station never writes is neither a failure nor a cancel.
+    QCOMPARE(Counts(report.station), QStringLiteral("7 2 3 1 h5 0.40/h"));
+    QCOMPARE(report.station.unknown, qint64(1));
+    QCOMPARE(Find(report.rows, "1")->unknown, qint64(1));
+
+    const QByteArray text = ReportPrinter::Text(report, Filter());
+    QVERIFY(text.contains("7 attempts, 2 OK, 3 FAIL, 1 CANL, 1 unknown, yield"));
+    QVERIFY(text.contains("1x \\x1b]0;owned\\x07xxx"));
+    QVERIFY(text.contains(QByteArray::number(huge.size() + 10) + " characters in all)"));
+    QVERIFY2(text.size() < 8000, QByteArray::number(text.size()).constData());
+    for (const char c : text)
+        QVERIFY(uchar(c) >= 0x20 || c == '\n');
+    // The JSON document keeps every text exactly as it was recorded.
+    QVERIFY(ReportPrinter::Json(report, Filter()).contains("\\u001b]0;owned\\u0007" + huge.toLatin1()));
+}
+
+void StationReportTest::aDamagedDatabaseIsLeftAsItIs_data()
+{
+    QTest::addColumn<QString>("damage");
+    QTest::addColumn<QString>("message"); // empty when the report reads the database
+
+    QTest::newRow("sound, nobody has it open") << "none" << "";
+    QTest::newRow("not a database") << "text" << "not a SQLite database";
+    QTest::newRow("empty") << "empty" << "not a SQLite database";
+    QTest::newRow("cut inside a page") << "cut" << "ends inside a page";
+    QTest::newRow("cut at a page") << "cut at a page" << "malformed";
+    QTest::newRow("pages overwritten") << "overwritten" << "malformed";
+}
+
+void StationReportTest::aDamagedDatabaseIsLeftAsItIs()
+{
+    QFETCH(QString, damage);
+    QFETCH(QString, message);
+    const QString folder = QDir::current().absoluteFilePath(QStringLiteral("damaged"));
+    const QString path = StationDatabase::Path(folder);
+    {
+        History history(folder);
+        QVERIFY(history.Exec("PRAGMA journal_mode = WAL") && history.Add(Generated()));
+    }
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const qint64 size = file.size();
+    QVERIFY(size > 64 * 1024);
+    const bool damaged =
+        damage == "none" || (damage == "text" && file.resize(0) && file.write("attempts\n") > 0) ||
+        (damage == "empty" && file.resize(0)) || (damage == "cut" && file.resize(size / 2 + 100)) ||
+        (damage == "cut at a page" && file.resize(size / 2 / 4096 * 4096)) ||
+        (damage == "overwritten" && file.seek(size / 2 / 4096 * 4096) && file.write(QByteArray(3 * 4096, '\xa5')) > 0);
+    QVERIFY(damaged);
+    file.close();
+
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    const int code = ReportCommand::Run({"praxilo-cli", "report", "--record", folder}, out, err);
+    QByteArray errors(4096, '\0');
+    std::rewind(err);
+    errors.resize(int(std::fread(errors.data(), 1, size_t(errors.size()), err)));
+    std::fclose(out);
+    std::fclose(err);
+    QCOMPARE(code, message.isEmpty() ? 0 : 2);
+    QVERIFY2(errors.contains(message.toUtf8()), errors.constData());
+    // Nothing beside it: a read-only connection cannot take away the -wal and -shm files it makes.
+    QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"station.db"});
 }
 
 QTEST_GUILESS_MAIN(StationReportTest)

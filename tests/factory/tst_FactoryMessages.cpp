@@ -16,6 +16,10 @@
 #include <thread>
 #include <vector>
 
+#ifndef Q_OS_WIN
+#include <sys/resource.h>
+#endif
+
 namespace {
 
 QJsonObject Parse(const CfxMessage& message)
@@ -55,6 +59,7 @@ private Q_SLOTS:
     void settingsWithoutBrokerPublishNothing();
     void settingsRefuseGarbage_data();
     void settingsRefuseGarbage();
+    void credentialsReadableByOthersAreRefused_data();
     void credentialsReadableByOthersAreRefused();
     void credentialsAreRead();
     void outboxKeepsOrderAcrossReopen();
@@ -171,15 +176,28 @@ void FactoryMessagesTest::settingsRefuseGarbage()
     QVERIFY(!result.problem.contains("secret"));
 }
 
+void FactoryMessagesTest::credentialsReadableByOthersAreRefused_data()
+{
+    QTest::addColumn<int>("others"); // QFile::Permissions beside the owner's read and write
+
+    QTest::newRow("readable by its group (0640)") << int(QFile::ReadGroup);
+    QTest::newRow("writable by its group (0660)") << int(QFile::ReadGroup | QFile::WriteGroup);
+    QTest::newRow("only writable by its group (0620)") << int(QFile::WriteGroup);
+    QTest::newRow("readable by everyone (0644)") << int(QFile::ReadGroup | QFile::ReadOther);
+    QTest::newRow("readable by other users (0604)") << int(QFile::ReadOther);
+    QTest::newRow("runnable by other users (0601)") << int(QFile::ExeOther);
+}
+
 void FactoryMessagesTest::credentialsReadableByOthersAreRefused()
 {
+    QFETCH(int, others);
     QTemporaryDir folder;
     const QString credentials = folder.filePath("broker.credentials");
-    WriteFile(credentials, "User=station\nPassword=secret\n", QFile::ReadOwner | QFile::WriteOwner | QFile::ReadOther);
+    WriteFile(credentials, "User=station\nPassword=secret\n", QFile::ReadOwner | QFile::WriteOwner | QFile::Permissions(others));
     QString user;
     QString password;
     const QString problem = FactorySettings::ReadCredentials(credentials, user, password);
-    QVERIFY(problem.contains("other users"));
+    QVERIFY2(problem.contains("other users"), qPrintable(problem));
     QVERIFY(!problem.contains("secret"));
     QVERIFY(password.isEmpty());
 }
@@ -193,12 +211,23 @@ void FactoryMessagesTest::credentialsAreRead()
     WriteFile(ini, "[Factory]\nBroker=amqps://broker.example:5671\nEndpointHandle=Line3.Flash1\nCredentialsFile=" +
                        credentials.toUtf8() + "\n",
               QFile::ReadOwner | QFile::WriteOwner);
+#ifndef Q_OS_WIN
+    rlimit core{};
+    QCOMPARE(getrlimit(RLIMIT_CORE, &core), 0);
+    core.rlim_cur = core.rlim_max;
+    QCOMPARE(setrlimit(RLIMIT_CORE, &core), 0);
+#endif
     const FactorySettings::Result result = FactorySettings::Read(ini, QString());
     QVERIFY2(result.enabled, qPrintable(result.problem));
     QCOMPARE(result.endpoint.user, QStringLiteral("station"));
     QCOMPARE(result.endpoint.password, QStringLiteral(" p=ss "));
     QCOMPARE(result.endpoint.handle, QStringLiteral("Line3.Flash1"));
     QCOMPARE(result.endpoint.address, QString::fromLatin1(FactorySettings::kDefaultAddress));
+#ifndef Q_OS_WIN
+    // The password is in memory now: a crash must not write it into a core file.
+    QCOMPARE(getrlimit(RLIMIT_CORE, &core), 0);
+    QCOMPARE(core.rlim_cur, rlim_t(0));
+#endif
 
     WriteFile(credentials, "User=station\nPasword=typo\n", QFile::ReadOwner | QFile::WriteOwner);
     QString user;
