@@ -7,6 +7,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <algorithm>
+#include <climits>
+
 namespace {
 
 constexpr int kRedrawMs = 100;
@@ -25,6 +28,32 @@ CliDisplay::CliDisplay(Mode mode, const RunSummary& summary, const std::array<bo
     : mode(mode), summary(summary), rows(rows), loadBytes(loadBytes), out(out)
 {
     connect(&redraw, &QTimer::timeout, this, &CliDisplay::Redraw);
+}
+
+void CliDisplay::SetLimits(int target, int devicesPerPort)
+{
+    this->target = target;
+    this->devicesPerPort = devicesPerPort;
+}
+
+QString CliDisplay::TargetLine(int ok) const
+{
+    if (target <= 0)
+        return QString();
+    if (ok >= target)
+        return QStringLiteral("Target: %1 good devices, met\n").arg(target);
+    return QStringLiteral("Target: %1 good devices, not met (%2 to go)\n").arg(target).arg(target - ok);
+}
+
+// Whichever ends the row first: the station's target or the row's own limit.
+QString CliDisplay::RemainingColumn(int rowOk) const
+{
+    if (target <= 0 && devicesPerPort <= 0)
+        return QString();
+    int left = devicesPerPort > 0 ? devicesPerPort - rowOk : INT_MAX;
+    if (target > 0)
+        left = std::min(left, target - summary.Total(QStringLiteral("OK")));
+    return QStringLiteral(" left ") + QString::number(std::max(left, 0)).rightJustified(4);
 }
 
 void CliDisplay::Begin()
@@ -129,7 +158,7 @@ QString CliDisplay::LiveRow(int row) const
            QString::number(percent).rightJustified(3) + QStringLiteral("% ") +
            state.elapsed.left(8).rightJustified(8) + QLatin1Char(' ') +
            QString::number(counts.ok).rightJustified(3) + QLatin1Char('/') + QString::number(counts.failed).leftJustified(3) +
-           QLatin1Char(' ') + speed + QStringLiteral(" MB/s ETA ") + eta;
+           QLatin1Char(' ') + speed + QStringLiteral(" MB/s ETA ") + eta + RemainingColumn(counts.ok);
 }
 
 void CliDisplay::Redraw()
@@ -169,10 +198,14 @@ void CliDisplay::End(qint64 wallMs, bool interrupted)
                                       {QStringLiteral("ok"), counted.ok}, {QStringLiteral("fail"), counted.failed},
                                       {QStringLiteral("canl"), counted.cancelled}});
         }
-        const QJsonObject event{{QStringLiteral("event"), QStringLiteral("summary")}, {QStringLiteral("rows"), perRow},
+        QJsonObject event{{QStringLiteral("event"), QStringLiteral("summary")}, {QStringLiteral("rows"), perRow},
                                 {QStringLiteral("ok"), ok}, {QStringLiteral("fail"), failed},
                                 {QStringLiteral("canl"), cancelled}, {QStringLiteral("seconds"), wallMs / 1000.0},
                                 {QStringLiteral("devicesPerHour"), perHour}, {QStringLiteral("interrupted"), interrupted}};
+        if (target > 0) {
+            event.insert(QStringLiteral("target"), target);
+            event.insert(QStringLiteral("targetMet"), ok >= target);
+        }
         Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
         return;
     }
@@ -192,5 +225,6 @@ void CliDisplay::End(qint64 wallMs, bool interrupted)
                 .arg(wallMs / 1000.0, 0, 'f', 1)
                 .arg(perHour, 0, 'f', 0)
                 .arg(interrupted ? QStringLiteral(" (stopped by a signal)") : QString());
+    text += TargetLine(ok);
     Emit(text.toUtf8());
 }

@@ -29,6 +29,8 @@ public:
 
     CliDisplay(Mode mode, const RunSummary& summary, const std::array<bool, 16>& rows, qint64 loadBytes, FILE* out);
 
+    // With a station target or a per-port limit, each row shows how many good devices it may still make.
+    void SetLimits(int target, int devicesPerPort);
     void Begin();
     // Each state of a row as the port manager announces it: a new status is reported, a new percent or
     // stage message is progress.
@@ -48,6 +50,8 @@ private:
     void ReportProgress(int row, unsigned int previousPercent);
     void Redraw();
     QString LiveRow(int row) const;
+    QString RemainingColumn(int rowOk) const;
+    QString TargetLine(int ok) const;
     void Emit(const QByteArray& text);
 
     Mode mode;
@@ -61,4 +65,6 @@ private:
     QTimer redraw;
     bool dirty = false;
     int drawnLines = 0;
+    int target = 0;
+    int devicesPerPort = 0;
 };

@@ -14,10 +14,13 @@ const char kDescription[] =
     "  praxilo-cli --flash-xml load/flash.xml --scene format-download\n"
     "  praxilo-cli --flash-xml load/flash.xml --ports 1-4,9 --auto-polling --devices 3 --json\n"
     "  praxilo-cli --settings station.ini --operator Ana --work-order WO-17 --record /data/records\n"
-    "  praxilo-cli report --since 2024-03-01 --json    (figures from the station database; report --help)\n\n"
+    "  praxilo-cli report --since 2024-03-01 --json    (figures from the station database; report --help)\n"
+    "  praxilo-cli profile --flash-xml load/flash.xml  (the [Station] lines that lock a station to this load)\n\n"
+    "A station whose settings lock its profile refuses --scene, --checksum-level, --require-verified and a\n"
+    "--flash-xml other than its pinned load.\n\n"
     "Exit codes: 0 every attempt OK; 1 an attempt failed; 2 bad usage, a load that cannot be used, eFuse\n"
-    "writing not enabled for --scene efuse-write, or a record folder that cannot be written; 130 stopped by\n"
-    "a signal.";
+    "writing not enabled for --scene efuse-write, a record folder that cannot be written, or an option or\n"
+    "load a locked profile refuses; 130 stopped by a signal.";
 
 // "1-4,9": rows 1 to 16, ranges ascending.
 QString ParseRows(const QString& text, std::array<bool, 16>& rows)
@@ -73,9 +76,10 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
     const QCommandLineOption json(QStringLiteral("json"), QStringLiteral("One JSON event per line on standard output."));
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Only the summary and errors."));
     const QCommandLineOption requireVerified(QStringLiteral("require-verified"), QStringLiteral("Refuse to run at checksum level 1, which verifies no device."));
+    const QCommandLineOption target(QStringLiteral("target"), QStringLiteral("With auto polling, start no more devices once N have ended OK (0: none)."), QStringLiteral("N"));
     const QCommandLineOption broker(QStringLiteral("broker"), QStringLiteral("Factory broker, amqp://host:port (credentials from the settings' CredentialsFile)."), QStringLiteral("uri"));
     parser.addOptions({flashXml, settings, scene, ports, autoPolling, devices, checksum, operatorName, workOrder,
-                       record, json, quiet, requireVerified, broker});
+                       record, json, quiet, requireVerified, target, broker});
 
     const Outcome parsed = ParseCommandLine(parser, help, arguments, message);
     if (parsed != Outcome::Run)
@@ -115,6 +119,18 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
             message = QCoreApplication::translate("CliOptions", "--devices: \"%1\" is not a count of 1 or more").arg(parser.value(devices));
             return Outcome::Error;
         }
+    }
+    if (parser.isSet(target)) {
+        bool ok = false;
+        options.target = parser.value(target).toInt(&ok);
+        if (!ok || options.target < 0) {
+            message = QCoreApplication::translate("CliOptions", "--target: \"%1\" is not a count of 0 or more").arg(parser.value(target));
+            return Outcome::Error;
+        }
+    }
+    for (const QCommandLineOption* bound : {&scene, &checksum, &requireVerified}) {
+        if (parser.isSet(*bound))
+            options.profileOptions << QStringLiteral("--") + bound->names().first();
     }
     if (parser.isSet(checksum)) {
         bool ok = false;

@@ -56,7 +56,11 @@ bool CliStation::Prepare()
     manager->SetDevicesPerPort(options.devices);
     manager->LoadCommonSetting();
     manager->LoadEfuseSetting();
+    if (options.target >= 0)
+        manager->SetTarget(options.target);
     const RunSettings settings = SettingsForRun();
+    if (!CheckProfile(settings))
+        return false;
     manager->SetRunSettings(settings);
     // The option can only add the requirement: a station whose file requires verification keeps it.
     if (options.requireVerified)
@@ -81,6 +85,8 @@ bool CliStation::Prepare()
     else if (isatty(fileno(stdout)))
         mode = CliDisplay::Mode::Live;
     display = std::make_unique<CliDisplay>(mode, summary, options.rows, loadBytes, stdout);
+    // Without auto polling the port manager ignores the target, and so does the display.
+    display->SetLimits(settings.autoPolling ? manager->GetTarget() : 0, options.devices);
     // The rows as the settings file bound them, before the display was there to hear it.
     for (int row = 0; row < PortManager::kPortCount; ++row)
         display->OnRowState(row, manager->GetRowState(row));
@@ -109,6 +115,24 @@ RunSettings CliStation::SettingsForRun() const
     if (options.checksumLevel > 0)
         settings.runtimeParameters.checksumLevel = options.checksumLevel;
     return settings;
+}
+
+// The locked group wins over the command line: the options it fixes are refused, and so is any load but
+// the pinned one, before the image checker spends time on it.
+bool CliStation::CheckProfile(const RunSettings& settings) const
+{
+    if (!manager->GetStationSettings().locked)
+        return true;
+    if (!options.profileOptions.isEmpty()) {
+        Problem(QStringLiteral("%1: refused, the station's profile is locked and its settings file sets this")
+                    .arg(options.profileOptions.first()));
+        return false;
+    }
+    const QString refusal = manager->PinnedLoadRefusal(settings.flashXmlPath);
+    if (refusal.isEmpty())
+        return true;
+    Problem(options.flashXml.isEmpty() ? refusal : QStringLiteral("--flash-xml: %1").arg(refusal));
+    return false;
 }
 
 bool CliStation::CheckLoad(const QString& flashXml)

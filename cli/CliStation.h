@@ -39,6 +39,7 @@ public:
 
 private:
     RunSettings SettingsForRun() const;
+    bool CheckProfile(const RunSettings& settings) const;
     bool CheckLoad(const QString& flashXml);
     void BindAndStart();
     void StartPorts();

@@ -5,6 +5,7 @@
 #include "factory/StationRecorders.h"
 #include "cli/CliOptions.h"
 #include "cli/CliStation.h"
+#include "cli/ProfileCommand.h"
 #include "cli/ReportCommand.h"
 #include "logging/Logger.h"
 #include "platform/Platform.h"
@@ -24,6 +25,8 @@ int main(int argc, char* argv[])
     const QStringList arguments = QCoreApplication::arguments();
     if (arguments.size() >= 2 && arguments.at(1) == QStringLiteral("report"))
         return ReportCommand::Run(arguments, stdout, stderr);
+    if (arguments.size() >= 2 && arguments.at(1) == QStringLiteral("profile"))
+        return ProfileCommand::Run(arguments, stdout, stderr);
 
     CliOptions options;
     QString message;

@@ -92,11 +92,16 @@ void PortManager::StartAll()
     }
     unverifiedNoticeDue = true;
     verificationRefusalTold = false;
+    lockRefusalTold = false;
+    ignoredTargetTold = false;
+    target.Reset();
     for (int index = 0; index < kPortCount; ++index)
         Start(index);
     // A Start All tells each refusal once; a single row's Start tells its own.
     unverifiedNoticeDue = false;
     verificationRefusalTold = false;
+    lockRefusalTold = false;
+    ignoredTargetTold = false;
 }
 
 void PortManager::Start(int index)
@@ -109,7 +114,7 @@ void PortManager::Start(int index)
         return;
     }
     ICmdXMLGenerator generator;
-    if (!IsSelected(index) || RefuseChangedLoad() || RefuseUnverifiedRun())
+    if (!IsSelected(index) || RefuseChangedLoad() || RefuseUnpinnedLoad() || RefuseUnverifiedRun())
         return;
     JoinWorker(index);
     portBusy[index] = true;
@@ -121,6 +126,7 @@ void PortManager::Start(int index)
     SetPortStatus(index, PortStatus::RUN);
 
     ReadRunSettings();
+    NoticeIgnoredTarget();
     ResolveScatterFile();
     device.SetParameter("FLASH-XML-PATH", flashXmlPath.toUtf8());
     device.SetParameter("AUTH-FILE-PATH", authFilePath.toUtf8());
@@ -283,8 +289,10 @@ void PortManager::EmitRunState(bool running)
                                             "cbAutoPolling",     "cbAutoReboot",    "rbFormatDownload",
                                             "rbFirmwareUpgrade", "rbEFUSEWrite",    "btnFlashXmlPath",
                                             "btnAuthFilePath",   "btnCertFilePath"};
-    for (const char* name : kControls)
-        Q_EMIT SigSetMWElementEnabled(QString::fromLatin1(name), !running);
+    for (const char* name : kControls) {
+        const QString control = QString::fromLatin1(name);
+        Q_EMIT SigSetMWElementEnabled(control, !running && !IsKeptByProfile(control));
+    }
 }
 
 void PortManager::OnDeviceProgress(unsigned int comportIndex, unsigned int percent, QString info)

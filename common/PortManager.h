@@ -10,10 +10,12 @@
 #include "common/PortTimer.h"
 #include "common/RunSettings.h"
 #include "common/StationSettings.h"
+#include "common/StationTarget.h"
 #include "logging/CriticalSection.h"
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <atomic>
@@ -106,6 +108,20 @@ public:
     QString VerificationRefusal(int checksumLevel) const;
     static QString UnverifiedRunText();
 
+    // A locked profile pins the load by its digest: why this flash XML may not be used, empty when it may.
+    QString PinnedLoadRefusal(const QString& flashXml) const;
+    // The window's controls that a locked profile keeps as the settings file set them.
+    static const QStringList& ProfileControls();
+    bool IsKeptByProfile(const QString& control) const;
+
+    // With auto polling, the station starts no more devices once this many have ended OK since Start All;
+    // 0 none. The settings file's [Station] Target sets it, a front end may set it after loading.
+    void SetTarget(int devices);
+    int GetTarget() const;
+    // Good devices still to make before the target is met; -1 without a target.
+    int GetTargetRemaining() const;
+    bool IsTargetMet() const;
+
     // Why the last load check refused a load the image checker passed; empty otherwise.
     QString GetLoadProblem() const { return loadProblem; }
     // Why the run's load stopped the station (a file of it missing or changed); empty while it has not.
@@ -192,6 +208,9 @@ private:
     bool RecordStart(unsigned index, const QDateTime& start, int poll, QString& withdrawn);
     bool RefuseChangedLoad();
     bool RefuseUnverifiedRun();
+    bool RefuseUnpinnedLoad();
+    void NoticeIgnoredTarget();
+    void CountTowardsTarget();
     void NoticeUnverifiedRun(int index);
     Q_INVOKABLE void TellLoadChanged();
     AttemptRecord FoundAttempt(unsigned index, const QDateTime& start, int poll) const;
@@ -219,6 +238,9 @@ private:
     bool requireVerification = false;
     bool unverifiedNoticeDue = false; // user-interface thread only
     bool verificationRefusalTold = false;
+    bool lockRefusalTold = false;    // user-interface thread only
+    bool ignoredTargetTold = false;  // user-interface thread only
+    StationTarget target;
     QString loadProblem;
     std::array<std::atomic<bool>, kPortCount> stopRequested{};
     bool efuseEnable = false;

@@ -235,6 +235,8 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
             int32_t portTotal = 0;
             int32_t total = 0;
             manager->CountSuccess(device, portTotal, total);
+            if (autoPolling)
+                manager->CountTowardsTarget();
             LOGI("PortManager::ExecuteDownloadThread",
                  "[%s]Download Success,DevicePollingTimes:%d,Total PollingTimes:%d.", portName.constData(),
                  portTotal, total);
@@ -242,13 +244,13 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
             if (limit > 0 && portTotal >= limit)
                 break;
         }
-        if (manager->stopRequested[index] || !autoPolling || manager->loadWatch.IsGone())
+        if (manager->stopRequested[index] || !autoPolling || manager->loadWatch.IsGone() || manager->target.Met())
             break;
         // A session that fails at once would otherwise spin, flooding the log and the front end.
         if (device.IsFailed()) {
             const int64_t rest = manager->failurePaceMs.load() - sessionClock.elapsed();
             manager->pacers[index].Wait(std::chrono::milliseconds(rest), manager->stopRequested[index]);
-            if (manager->stopRequested[index])
+            if (manager->stopRequested[index] || manager->target.Met())
                 break;
         }
     }

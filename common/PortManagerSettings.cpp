@@ -40,9 +40,10 @@ void PortManager::LoadCommonSetting()
              "Settings file %s could not be read whole; it will not be written at exit.",
              settingsFile.toLocal8Bit().constData());
     }
-    stationSettings = StationSettings::Read(settingsFile);
+    stationSettings = StationSettings::InForce(settingsFile, IniSetting::DefaultPath());
     stationSettings.Log();
     requireVerification = stationSettings.requireVerification;
+    target.SetTarget(stationSettings.target);
     flashXmlRestored = false;
     restoredSettings = RunSettings();
     IniSetting setting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"));

@@ -114,6 +114,18 @@ StationSettings StationSettings::Read(const QString& file)
     return result;
 }
 
+StationSettings StationSettings::InForce(const QString& settingsFile, const QString& defaultFile)
+{
+    if (defaultFile.isEmpty() || QFileInfo(settingsFile) == QFileInfo(defaultFile))
+        return Read(settingsFile);
+    StationSettings station = Read(defaultFile);
+    if (!station.locked)
+        return Read(settingsFile);
+    station.notices << QStringLiteral("[Station] of %1 is locked and binds this run; the group of %2 is not read.")
+                           .arg(defaultFile, settingsFile);
+    return station;
+}
+
 void StationSettings::Log() const
 {
     for (const QString& notice : notices)

@@ -25,6 +25,9 @@ struct StationSettings
     // A missing file or group gives the defaults without a word. An installed station reads the group from
     // the installer's file, never from the user's own.
     static StationSettings Read(const QString& settingsFile);
+    // The group that binds a run from settingsFile: a lock in the station's own default file holds whatever
+    // file a front end is told to read, so naming another file cannot unlock the station.
+    static StationSettings InForce(const QString& settingsFile, const QString& defaultFile);
     // Writes notices and errors to the log; the caller decides when logging has started.
     void Log() const;
 };

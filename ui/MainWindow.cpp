@@ -42,6 +42,7 @@ MainWindow::MainWindow(QWidget* parent)
     portManager.SetAttemptRecorder(&recorders);
     portManager.LoadCommonSetting();
     portManager.LoadEfuseSetting();
+    ShowLockedProfile();
 
     form->actionEnableLogging->setChecked(true);
     form->actionDisableLogging->setChecked(false);
@@ -142,6 +143,21 @@ void MainWindow::ConnectControls()
     connect(form->btnCertFilePath, &QPushButton::clicked, this, &MainWindow::SelectCertFile);
     connect(&startupTimer, &QTimer::timeout, this, &MainWindow::CheckRestoredFlashXml);
     connect(ports, &PortManager::SigHideEFUSEButton, this, &MainWindow::HideEFUSEButton);
+}
+
+// The port manager keeps these controls disabled after every run; the window says why.
+void MainWindow::ShowLockedProfile()
+{
+    if (!portManager.GetStationSettings().locked)
+        return;
+    const QString why = tr("Locked: the station's settings file sets this.");
+    for (const QString& name : PortManager::ProfileControls()) {
+        if (auto* control = findChild<QWidget*>(name)) {
+            control->setEnabled(false);
+            control->setToolTip(why);
+        }
+    }
+    optionDialog->LockControls(why);
 }
 
 PortManager& MainWindow::Ports() { return portManager; }

@@ -81,6 +81,7 @@ private:
     void SelectFile(const QString& caption, const QString& filter, const QString& field, const QString& fieldName);
     void StartLoggingAndWarn();
     void CheckRecordFolder();
+    void ShowLockedProfile();
 
     Ui::MainWindow* form;
     AboutDialog* aboutDialog = nullptr;

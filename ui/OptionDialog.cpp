@@ -49,6 +49,16 @@ DaOptions OptionDialog::Current() const
     return options;
 }
 
+void OptionDialog::LockControls(const QString& why)
+{
+    QWidget* const controls[] = {form->rbWithBattery, form->rbWithoutBattery, form->rbAutoDetect, form->cmbDALogLevel,
+                                 form->cmbDALogChannel, form->cbUSBChecksum, form->cbStorageChecksum};
+    for (QWidget* control : controls) {
+        control->setEnabled(false);
+        control->setToolTip(why);
+    }
+}
+
 void OptionDialog::SaveOptions() { Current().Save(settingsFile); }
 
 void OptionDialog::GetRuntimeParameters(RuntimeParameters& runtimeParams) const

@@ -23,6 +23,8 @@ public:
     void LoadOptions();
     void SaveOptions();
     void GetRuntimeParameters(RuntimeParameters& runtimeParams) const;
+    // A locked profile's options are the settings file's: every control is shown disabled, saying why.
+    void LockControls(const QString& why);
 
 private:
     DaOptions Current() const;

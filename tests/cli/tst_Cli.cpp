@@ -5,6 +5,7 @@
 
 #include "cli/HeadlessFrontEnd.h"
 #include "common/PortManager.h"
+#include "record/LoadDigest.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -126,6 +127,7 @@ private Q_SLOTS:
     void initTestCase();
     void sixteenRowsThreeDevicesEach();
     void aFailingPortEndsTheRunWithOne();
+    void aPrintedProfilePinsTheLoadAndATargetEndsTheRun();
     void badUsageIsRefusedBeforeAnySession_data();
     void badUsageIsRefusedBeforeAnySession();
     void interruptStopsEveryPortAndRecordsEachAttempt();
@@ -155,6 +157,8 @@ void CliTest::initTestCase()
     QVERIFY(TestFiles::WriteFile(settings, "; the station's own file\n[DownloadSetting]\nAutoPollingEnabled=false\n"));
     QVERIFY(TestFiles::WriteFile(QDir::current().absoluteFilePath(QStringLiteral("verify.ini")),
                                  "[Station]\nRequireVerification=true\n"));
+    QVERIFY(TestFiles::WriteFile(QDir::current().absoluteFilePath(QStringLiteral("locked.ini")),
+                                 "[Station]\nLocked=true\nLoadDigest=" + LoadDigest(load.scatterPath).toUtf8() + '\n'));
     simtest::WriteFarm(QStringLiteral("three.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nDevicesPerPort=3\n"));
     simtest::WriteFarm(QStringLiteral("connect.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\n[Port-COM4]\nFail=connect\n"));
     simtest::WriteFarm(QStringLiteral("slow.ini"), QStringLiteral("[Farm]\nTimeScale=1\nArrivalMs=0\nArrivalStepMs=0\nConnectMs=0\n"
@@ -247,6 +251,28 @@ void CliTest::aFailingPortEndsTheRunWithOne()
     }
 }
 
+// The printed group locks the station to the load; the options a lock leaves free still work under it.
+void CliTest::aPrintedProfilePinsTheLoadAndATargetEndsTheRun()
+{
+    const Output profile = RunCliRaw({QStringLiteral("profile"), QStringLiteral("--flash-xml"), load.flashXmlPath,
+                                      QStringLiteral("--settings"), QDir::current().absoluteFilePath(QStringLiteral("verify.ini"))});
+    QCOMPARE(profile.exitCode, 0);
+    QCOMPARE(profile.out, "[Station]\nLocked=true\nLoadDigest=" + LoadDigest(load.scatterPath).toUtf8() +
+                              "\nRequireVerification=true\n");
+    const QString pinned = QDir::current().absoluteFilePath(QStringLiteral("pinned.ini"));
+    QVERIFY(TestFiles::WriteFile(pinned, profile.out + "[DAOptions]\nUSBCheckSum=true\n"));
+    const Run run = RunCli(QStringLiteral("three.ini"),
+                           {"--flash-xml", load.flashXmlPath, "--settings", pinned, "--json", "--auto-polling",
+                            "--ports", "1-2", "--devices", "3", "--target", "4"});
+    QVERIFY2(run.exitCode == 0, qPrintable(run.errors));
+    const QList<QJsonObject> summaries = run.Events(QStringLiteral("summary"));
+    QCOMPARE(summaries.size(), 1);
+    const int ok = summaries[0].value(QStringLiteral("ok")).toInt();
+    QVERIFY2(ok == 4 || ok == 5, qPrintable(QString::number(ok)));
+    QCOMPARE(summaries[0].value(QStringLiteral("target")).toInt(), 4);
+    QCOMPARE(summaries[0].value(QStringLiteral("targetMet")).toBool(), true);
+}
+
 void CliTest::badUsageIsRefusedBeforeAnySession_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -278,6 +304,20 @@ void CliTest::badUsageIsRefusedBeforeAnySession_data()
         << "requires verified devices";
     QTest::newRow("record folder is a file") << (base + QStringList{"--record", ini}) << "station record";
     QTest::newRow("record folder empty") << (base + QStringList{"--record", ""}) << "--record: no folder given";
+    QTest::newRow("target") << (base + QStringList{"--target", "-1"}) << "--target";
+    const QStringList locked = {"--flash-xml", xml, "--settings", QDir::current().absoluteFilePath("locked.ini")};
+    QTest::newRow("locked: another load")
+        << QStringList{"--flash-xml", QDir::current().absoluteFilePath("bigload/flash.xml"), "--settings", locked[3]}
+        << "--flash-xml: The station's profile is locked to the load";
+    QTest::newRow("locked: a load without a list")
+        << QStringList{"--flash-xml", QDir::current().absoluteFilePath("unlisted/flash.xml"), "--settings", locked[3]}
+        << "has no checksum list";
+    QTest::newRow("locked: --scene") << (locked + QStringList{"--scene", "format-download"}) << "--scene: refused";
+    QTest::newRow("locked: --checksum-level") << (locked + QStringList{"--checksum-level", "2"}) << "--checksum-level: refused";
+    QTest::newRow("locked: --require-verified") << (locked + QStringList{"--require-verified"}) << "--require-verified: refused";
+    QTest::newRow("profile without a load") << QStringList{"profile"} << "--flash-xml";
+    QTest::newRow("profile of a load that fails its check")
+        << QStringList{"profile", "--flash-xml", QDir::current().absoluteFilePath("unlisted/flash.xml")} << "image check";
 }
 
 void CliTest::badUsageIsRefusedBeforeAnySession()

@@ -97,6 +97,8 @@ private Q_SLOTS:
     void eachFailureOfTheFarmHasItsKind_data();
     void eachFailureOfTheFarmHasItsKind();
     void devicesPerPortEndsEachPortByItself();
+    void aTargetEndsTheStation_data();
+    void aTargetEndsTheStation();
     void aLoadThatGoesAwayStopsTheStationWithoutBlamingDevices();
 };
 
@@ -238,6 +240,49 @@ void AttemptRecordsTest::devicesPerPortEndsEachPortByItself()
         QCOMPARE(station.manager->Device(row).GetPollingTimes(), 3);
     }
     QVERIFY(station.frontEnd.ControlsEnabled());
+}
+
+void AttemptRecordsTest::aTargetEndsTheStation_data()
+{
+    QTest::addColumn<int>("target");
+    QTest::addColumn<int>("devicesPerPort");
+    QTest::addColumn<bool>("autoPolling");
+    QTest::addColumn<int>("fewestOk");
+    QTest::addColumn<int>("mostOk");
+    // Four rows: devices already being written when the target is met finish and count.
+    QTest::newRow("target") << 5 << 0 << true << 5 << 8;
+    QTest::newRow("per-port limit first") << 100 << 1 << true << 4 << 4;
+    QTest::newRow("target first") << 3 << 5 << true << 3 << 6;
+    QTest::newRow("ignored without auto polling") << 2 << 0 << false << 4 << 4;
+}
+
+void AttemptRecordsTest::aTargetEndsTheStation()
+{
+    QFETCH(int, target);
+    QFETCH(int, devicesPerPort);
+    QFETCH(bool, autoPolling);
+    QFETCH(int, fewestOk);
+    QFETCH(int, mostOk);
+    QVERIFY(ConfigureFarm(QStringLiteral("fast.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\n")));
+    Station station;
+    station.manager->SetTarget(target);
+    station.manager->SetDevicesPerPort(devicesPerPort);
+    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.flashXmlPath;
+    station.frontEnd.checks[QStringLiteral("cbAutoPolling")] = autoPolling;
+    for (int row = 0; row < 4; ++row)
+        station.frontEnd.rowSelected[size_t(row)] = true;
+    // A second Start All counts afresh.
+    for (int run = 1; run <= 2; ++run) {
+        const size_t before = station.recorder.Records().size();
+        station.manager->StartAll();
+        QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 60000);
+        const int ok = int(station.recorder.Records().size() - before);
+        QVERIFY2(ok >= fewestOk && ok <= mostOk, qPrintable(QString::number(ok)));
+        QCOMPARE(station.manager->GetTotalPollingTimes(), ok);
+        QCOMPARE(station.manager->IsTargetMet(), autoPolling && ok >= target);
+        for (int row = 0; row < 4; ++row)
+            QCOMPARE(station.frontEnd.Cell(row, 1), QStringLiteral("OK"));
+    }
 }
 
 void AttemptRecordsTest::aLoadThatGoesAwayStopsTheStationWithoutBlamingDevices()

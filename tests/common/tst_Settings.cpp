@@ -100,6 +100,8 @@ private Q_SLOTS:
     void stationGroupIsReadByItsRules_data();
     void stationGroupIsReadByItsRules();
     void stationGroupSurvivesTheSaveAtExit();
+    void aLockInTheDefaultFileBindsAnyOther_data();
+    void aLockInTheDefaultFileBindsAnyOther();
     void installersFileAnswersWhatTheUsersLacks_data();
     void installersFileAnswersWhatTheUsersLacks();
     void installedStationUsesTheUsersFileOverTheInstallers();
@@ -423,6 +425,33 @@ void SettingsTest::stationGroupIsReadByItsRules()
     QCOMPARE(log.CountContaining(QStringLiteral("StationSettings::Read"), QStringLiteral("is not a key this version knows")),
              unknown);
     QCOMPARE(log.CountContaining(QStringLiteral("StationSettings::Read"), QStringLiteral("the key is ignored")), refused);
+}
+
+void SettingsTest::aLockInTheDefaultFileBindsAnyOther_data()
+{
+    QTest::addColumn<QByteArray>("defaultGroup");
+    QTest::addColumn<QByteArray>("namedGroup");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("locked default") << QByteArray("Locked=true\nLoadDigest=0011223344556677\n")
+                                    << QByteArray("Locked=false\nTarget=9\n") << QStringLiteral("1 0011223344556677 0");
+    QTest::newRow("unlocked default") << QByteArray("RequireVerification=true\nTarget=3\n")
+                                      << QByteArray("Target=9\n") << QStringLiteral("0  9");
+    QTest::newRow("no default file") << QByteArray() << QByteArray("Locked=true\n") << QStringLiteral("1  0");
+}
+
+void SettingsTest::aLockInTheDefaultFileBindsAnyOther()
+{
+    QFETCH(QByteArray, defaultGroup);
+    QFETCH(QByteArray, namedGroup);
+    QFETCH(QString, expected);
+    const QString defaultFile = QDir::current().absoluteFilePath(QStringLiteral("default.ini"));
+    const QString named = QDir::current().absoluteFilePath(QStringLiteral("named.ini"));
+    QFile::remove(defaultFile);
+    if (!defaultGroup.isNull())
+        QVERIFY(TestFiles::WriteFile(defaultFile, "[Station]\n" + defaultGroup));
+    QVERIFY(TestFiles::WriteFile(named, "[Station]\n" + namedGroup));
+    const StationSettings read = StationSettings::InForce(named, defaultFile);
+    QCOMPARE(QStringLiteral("%1 %2 %3").arg(int(read.locked)).arg(read.loadDigest).arg(read.target), expected);
 }
 
 void SettingsTest::stationGroupSurvivesTheSaveAtExit()

@@ -7,6 +7,7 @@
 #include "common/IniSetting.h"
 #include "common/PortTableColumn.h"
 #include "logging/Logger.h"
+#include "record/LoadDigest.h"
 #include "ui/MainWindow.h"
 
 #include <QAction>
@@ -97,6 +98,7 @@ private Q_SLOTS:
     void aboutShowsOneDialogAndClearingLogsSparesThisRun();
     void answeringNoKeepsTheWindowAndItsPorts();
     void runOnSixteenPortsShowsInTheTable();
+    void aLockedProfileKeepsItsControlsAndRefusesAnotherLoad();
     void destroyingAVisibleWindowMidRunIsSafe();
 };
 
@@ -529,6 +531,47 @@ void MainWindowTest::runOnSixteenPortsShowsInTheTable()
     QVERIFY(window->findChild<QPushButton*>(QStringLiteral("btnScan"))->isEnabled());
     prompt.answer = true;
     QVERIFY(window->close());
+}
+
+void MainWindowTest::aLockedProfileKeepsItsControlsAndRefusesAnotherLoad()
+{
+    const simtest::SampleLoad other = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("other")), 8192);
+    const QString pinned = LoadDigest(load.scatterPath);
+    QVERIFY(pinned != LoadDigest(other.scatterPath));
+    QFile::remove(QStringLiteral("pxl_setting.ini"));
+    QVERIFY(TestFiles::WriteFile(QStringLiteral("pxl_setting.ini"),
+                                 QStringLiteral("[Station]\nLocked=true\nLoadDigest=%1\n").arg(pinned).toUtf8()));
+    MainWindow window;
+    window.SetOperatorPrompt(&prompt);
+    BindPorts(window.Ports());
+    window.Ports().SetScanType(0);
+    const QStringList locked{"btnFlashXmlPath", "rbFormatDownload", "rbFirmwareUpgrade", "rbEFUSEWrite"};
+    QList<QWidget*> controls;
+    for (const QString& name : locked)
+        controls << window.findChild<QWidget*>(name);
+    for (const char* name : {"rbWithBattery", "cmbDALogLevel", "cmbDALogChannel", "cbUSBChecksum", "cbStorageChecksum"})
+        controls << window.Options().findChild<QWidget*>(QLatin1String(name));
+    for (QWidget* control : controls) {
+        QVERIFY(!control->isEnabled());
+        QVERIFY(control->toolTip().contains(QStringLiteral("settings file")));
+    }
+
+    // Another load is refused before any row changes; after a run of the pinned load the controls stay locked.
+    prompt.told.clear();
+    window.SetElementContent(QStringLiteral("leFlashXmlPath"), other.flashXmlPath);
+    window.SetPortSelectState(0, 2);
+    window.Ports().StartAll();
+    QCOMPARE(prompt.told.size(), 1);
+    for (const QString& shown : {pinned, LoadDigest(other.scatterPath), other.flashXmlPath})
+        QVERIFY2(prompt.told[0].contains(shown), qPrintable(prompt.told[0]));
+    QVERIFY(!window.Ports().IsPortBusy(0));
+    QCOMPARE(Table(window)->item(0, PortTableColumn::Status)->text(), QStringLiteral("UND"));
+    window.SetElementContent(QStringLiteral("leFlashXmlPath"), load.flashXmlPath);
+    window.Ports().StartAll();
+    QTRY_VERIFY_WITH_TIMEOUT(window.Ports().GetTotalPollingTimes() == 1 && !window.Ports().IsPortBusy(0), 20000);
+    QVERIFY(window.findChild<QPushButton*>(QStringLiteral("btnStartAll"))->isEnabled());
+    for (QWidget* control : controls)
+        QVERIFY(!control->isEnabled());
 }
 
 void MainWindowTest::destroyingAVisibleWindowMidRunIsSafe()
