@@ -21,14 +21,20 @@ QString LoadChecksumListPath(const QString& scatterPath)
     return loadFolder.path() + QStringLiteral("/scatter_checksum.xml");
 }
 
-bool ReadDeviceChecksums(const QString& feedbackPath, DeviceChksumParser::ChecksumMap& deviceMap)
+bool ReadDeviceChecksums(const QString& feedbackPath, DeviceChksumParser::ChecksumMap& deviceMap, QString& error)
 {
     DeviceChksumParser parser;
     if (!parser.ParseXMLFile(feedbackPath)) {
+        error = parser.GetErrorMsg();
         return false;
     }
     deviceMap = parser.GetChecksumMap();
     return true;
+}
+
+FeedbackOutcome Failed(FeedbackCheck check, const QString& reason, int verified = 0)
+{
+    return FeedbackOutcome{check, reason, verified};
 }
 
 } // namespace
@@ -43,13 +49,23 @@ int CbGetDownloadImageFeedback(int recordPortIndex, const QString& scatterPath, 
 FeedbackCheck CheckDownloadImageFeedback(int recordPortIndex, const QString& scatterPath,
                                          int sessionPortIndex)
 {
+    return CompareDownloadImageFeedback(recordPortIndex, scatterPath, sessionPortIndex).check;
+}
+
+FeedbackOutcome CompareDownloadImageFeedback(int recordPortIndex, const QString& scatterPath,
+                                             int sessionPortIndex)
+{
     LOGI("ICmdXMLGenerator::CbGetDownloadImageFeedback", "CbGetDownloadImageFeedback, index = %d",
          recordPortIndex);
 
     DeviceChksumParser::ChecksumMap deviceMap;
-    if (!ReadDeviceChecksums(ICmdXMLGenerator::FeedbackFilePath(sessionPortIndex), deviceMap)) {
+    const QString feedbackPath = ICmdXMLGenerator::FeedbackFilePath(sessionPortIndex);
+    QString error;
+    if (!ReadDeviceChecksums(feedbackPath, deviceMap, error)) {
         LOGD("ICmdXMLGenerator::CbGetDownloadImageFeedback", "Parse device checksum failed");
-        return FeedbackCheck::FeedbackUnreadable;
+        return Failed(FeedbackCheck::FeedbackUnreadable,
+                      QStringLiteral("The device's downloaded-image feedback %1 cannot be read: %2")
+                          .arg(QDir::toNativeSeparators(feedbackPath), error));
     }
 
     const QString loadListPath = LoadChecksumListPath(scatterPath);
@@ -57,14 +73,18 @@ FeedbackCheck CheckDownloadImageFeedback(int recordPortIndex, const QString& sca
          loadListPath.toLocal8Bit().constData());
     if (!QFileInfo::exists(loadListPath)) {
         LOGE("ICmdXMLGenerator::CbGetDownloadImageFeedback", "load_chksum_file not exist");
-        return FeedbackCheck::LoadListMissing;
+        return Failed(FeedbackCheck::LoadListMissing,
+                      QStringLiteral("The load's checksum list %1 is missing").arg(QDir::toNativeSeparators(loadListPath)));
     }
     LoadChksumParser loadParser;
     if (!loadParser.ParseXMLFile(loadListPath)) {
         LOGE("ICmdXMLGenerator::CbGetDownloadImageFeedback", "Parse load checksum failed");
-        return FeedbackCheck::LoadListUnreadable;
+        return Failed(FeedbackCheck::LoadListUnreadable,
+                      QStringLiteral("The load's checksum list %1 cannot be read: %2")
+                          .arg(QDir::toNativeSeparators(loadListPath), loadParser.GetErrorMsg()));
     }
     const QHash<QString, QString> loadMap = loadParser.GetChecksumMap();
+    int verified = 0;
 
     for (auto entry = deviceMap.cbegin(); entry != deviceMap.cend(); ++entry) {
         const QString& imageFile = entry.key();
@@ -81,8 +101,13 @@ FeedbackCheck CheckDownloadImageFeedback(int recordPortIndex, const QString& sca
              deviceChecksum.toLocal8Bit().constData(), loadChecksum.toLocal8Bit().constData());
         if (loadChecksum != deviceChecksum) {
             LOGI("ICmdXMLGenerator::CbGetDownloadImageFeedback", "Downloaded Checksum Error");
-            return FeedbackCheck::Mismatch;
+            return Failed(FeedbackCheck::Mismatch,
+                          QStringLiteral("Checksum mismatch: image %1 (partition %2): the device computed %3, the "
+                                         "load's list says %4")
+                              .arg(imageFile, partition, deviceChecksum, loadChecksum),
+                          verified);
         }
+        ++verified;
     }
-    return FeedbackCheck::Match;
+    return FeedbackOutcome{FeedbackCheck::Match, QString(), verified};
 }

@@ -22,3 +22,16 @@ enum class FeedbackCheck
 
 FeedbackCheck CheckDownloadImageFeedback(int recordPortIndex, const QString& scatterPath,
                                          int sessionPortIndex);
+
+// The comparison with what an operator and the record need beside its outcome.
+struct FeedbackOutcome
+{
+    FeedbackCheck check = FeedbackCheck::Match;
+    // Empty on a match; otherwise the image, its partition and both checksums, or which file could not be
+    // read and why.
+    QString reason;
+    int verified = 0; // images whose device checksum equals the load's, counted until the first difference
+};
+
+FeedbackOutcome CompareDownloadImageFeedback(int recordPortIndex, const QString& scatterPath,
+                                             int sessionPortIndex);

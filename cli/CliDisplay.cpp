@@ -196,11 +196,13 @@ void CliDisplay::End(qint64 wallMs, bool interrupted)
             const RunSummary::Row& counted = counts[static_cast<size_t>(row)];
             perRow.append(QJsonObject{{QStringLiteral("row"), row + 1}, {QStringLiteral("port"), counted.port},
                                       {QStringLiteral("ok"), counted.ok}, {QStringLiteral("fail"), counted.failed},
-                                      {QStringLiteral("canl"), counted.cancelled}});
+                                      {QStringLiteral("canl"), counted.cancelled},
+                                      {QStringLiteral("unverified"), counted.unverified}});
         }
         QJsonObject event{{QStringLiteral("event"), QStringLiteral("summary")}, {QStringLiteral("rows"), perRow},
                                 {QStringLiteral("ok"), ok}, {QStringLiteral("fail"), failed},
-                                {QStringLiteral("canl"), cancelled}, {QStringLiteral("seconds"), wallMs / 1000.0},
+                                {QStringLiteral("canl"), cancelled}, {QStringLiteral("unverified"), summary.Unverified()},
+                                {QStringLiteral("seconds"), wallMs / 1000.0},
                                 {QStringLiteral("devicesPerHour"), perHour}, {QStringLiteral("interrupted"), interrupted}};
         if (target > 0) {
             event.insert(QStringLiteral("target"), target);
@@ -225,6 +227,9 @@ void CliDisplay::End(qint64 wallMs, bool interrupted)
                 .arg(wallMs / 1000.0, 0, 'f', 1)
                 .arg(perHour, 0, 'f', 0)
                 .arg(interrupted ? QStringLiteral(" (stopped by a signal)") : QString());
+    if (summary.Unverified() > 0)
+        text += QStringLiteral("Unverified: %1 of the OK devices had no checksum compared with the load's\n")
+                    .arg(summary.Unverified());
     text += TargetLine(ok);
     Emit(text.toUtf8());
 }

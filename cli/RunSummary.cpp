@@ -10,8 +10,11 @@ void RunSummary::Record(const AttemptRecord& record)
         std::lock_guard<std::mutex> guard(lock);
         Row& row = rows.at(static_cast<size_t>(record.row - 1));
         row.port = record.port;
-        if (record.result == QLatin1String("OK"))
+        if (record.result == QLatin1String("OK")) {
             ++row.ok;
+            if (record.verifiedImages < record.imagesWritten)
+                ++row.unverified;
+        }
         else if (record.result == QLatin1String("CANL"))
             ++row.cancelled;
         else
@@ -31,5 +34,13 @@ int RunSummary::Total(const QString& result) const
     int total = 0;
     for (const Row& row : Rows())
         total += result == QLatin1String("OK") ? row.ok : result == QLatin1String("CANL") ? row.cancelled : row.failed;
+    return total;
+}
+
+int RunSummary::Unverified() const
+{
+    int total = 0;
+    for (const Row& row : Rows())
+        total += row.unverified;
     return total;
 }

@@ -20,6 +20,7 @@ public:
         int ok = 0;
         int failed = 0;
         int cancelled = 0;
+        int unverified = 0; // OK, but fewer images compared equal to the load than were written
     };
 
     explicit RunSummary(AttemptRecorder* next);
@@ -32,6 +33,7 @@ public:
     void Record(const AttemptRecord& record) override;
     std::array<Row, 16> Rows() const;
     int Total(const QString& result) const;
+    int Unverified() const;
 
 Q_SIGNALS:
     // Queued to the user-interface thread, after the record was passed on.

@@ -151,6 +151,7 @@ void DeviceInstance::Start()
         socid.clear();
     }
     failureKind = FailureKind::None;
+    verifiedImages = 0;
     const auto slaChallenge = SlaLibrary::Resolve<SLA_Challenge_Fn>("SLA_Challenge");
     if (slaChallenge != nullptr)
         LOGE("DeviceInstance::Start", "Found SLA_Challenge!");
@@ -270,6 +271,7 @@ bool DeviceInstance::ExecuteCommands(const OperationCallbacks& operation)
         if (entry.callback != nullptr) {
             LOGI("DeviceInstance::Start", "call back");
             callbackFailure = FailureKind::Command;
+            callbackError.clear();
             if (entry.callback(entry, *this) != 0) {
                 LOGE("DeviceInstance::Start", "Failed to execute the command callback\n");
                 return false;
@@ -287,17 +289,22 @@ void DeviceInstance::PrepareCommand(const CommandEntry& entry) const
         QFile::remove(ICmdXMLGenerator::FeedbackFilePath(comportIndex));
 }
 
-void DeviceInstance::EndWithFailure(const QString& error)
+void DeviceInstance::EndWithFailure(const QString& engineError)
 {
+    QString error = engineError;
     {
         std::lock_guard<std::mutex> guard(stateLock);
-        // The stage that failed is the last one; when it succeeded, its result callback refused.
-        if (stages.isEmpty())
+        // The stage that failed is the last one; when it succeeded, its result callback refused, and the
+        // engine's last error says nothing of why.
+        if (stages.isEmpty()) {
             failureKind = FailureKind::Connect; // no engine session to reach a device with
-        else if (stages.last().result != 0)
+        } else if (stages.last().result != 0) {
             failureKind = SessionFailureKind(stages.last().name, stages.last().result);
-        else
+        } else {
             failureKind = callbackFailure;
+            if (!callbackError.isEmpty())
+                error = callbackError;
+        }
     }
     failed = true;
     SetLastError(error);
@@ -331,9 +338,10 @@ FailureKind DeviceInstance::GetFailureKind() const
     return failureKind.load();
 }
 
-void DeviceInstance::SetCallbackFailure(FailureKind kind)
+void DeviceInstance::SetCallbackFailure(FailureKind kind, const QString& reason)
 {
     callbackFailure = kind;
+    callbackError = reason;
 }
 
 void DeviceInstance::SetDeviceFoundHandler(std::function<bool(QString&)> handler) { deviceFound = std::move(handler); }

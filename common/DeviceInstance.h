@@ -63,9 +63,13 @@ public:
     SessionStages GetStages() const;
     // Why the last session failed, None when it did not; read after Start has returned.
     FailureKind GetFailureKind() const;
-    // Called by a result callback that refuses its command's result, before it returns: why it refuses.
-    // A callback that does not say counts as a failed command.
-    void SetCallbackFailure(FailureKind kind);
+    // Called by a result callback that refuses its command's result, before it returns: why it refuses, and
+    // the text that becomes the session's last error, since the engine itself succeeded. A callback that
+    // does not say counts as a failed command.
+    void SetCallbackFailure(FailureKind kind, const QString& reason = QString());
+    // Images whose device checksum the last session compared equal to the load's; 0 when none was compared.
+    int GetVerifiedImages() const { return verifiedImages.load(); }
+    void SetVerifiedImages(int count) { verifiedImages = count; }
     // The port description the last session's scan found; empty when it found none.
     QString GetFoundDescription() const;
     // The device's socid as its authentication reported it; empty when the session learnt none.
@@ -120,6 +124,8 @@ private:
     SessionStages stages;
     std::atomic<FailureKind> failureKind{FailureKind::None};
     FailureKind callbackFailure = FailureKind::None; // worker thread only
+    QString callbackError;                           // worker thread only
+    std::atomic<int> verifiedImages{0};
     QString foundDescription;
     QString socid;
     std::function<bool(QString& reason)> deviceFound;

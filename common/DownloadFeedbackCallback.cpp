@@ -12,10 +12,10 @@ FailureKind KindOf(FeedbackCheck check)
         return FailureKind::ChecksumMismatch;
     case FeedbackCheck::FeedbackUnreadable:
         return FailureKind::FeedbackUnreadable;
-    // The list was there and whole when the load was checked.
+    // Nothing the device did: the comparison had nothing to compare with.
     case FeedbackCheck::LoadListMissing:
     case FeedbackCheck::LoadListUnreadable:
-        return FailureKind::LoadChanged;
+        return FailureKind::FeedbackUnreadable;
     case FeedbackCheck::Match:
         break;
     }
@@ -26,9 +26,10 @@ FailureKind KindOf(FeedbackCheck check)
 
 int DownloadFeedbackCallback(const CommandEntry& entry, DeviceInstance& device)
 {
-    const FeedbackCheck check = CheckDownloadImageFeedback(entry.index, entry.argument, device.GetIndex());
-    if (check == FeedbackCheck::Match)
+    const FeedbackOutcome outcome = CompareDownloadImageFeedback(entry.index, entry.argument, device.GetIndex());
+    device.SetVerifiedImages(outcome.verified);
+    if (outcome.check == FeedbackCheck::Match)
         return 0;
-    device.SetCallbackFailure(KindOf(check));
+    device.SetCallbackFailure(KindOf(outcome.check), outcome.reason);
     return -1;
 }

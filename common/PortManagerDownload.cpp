@@ -1,5 +1,6 @@
 // The command list of a port's start, and the worker that runs it, once or with auto polling.
 #include "common/DownloadFeedbackCallback.h"
+#include "common/LoadContents.h"
 #include "record/LoadDigest.h"
 #include "common/PortDescription.h"
 #include "common/PortManager.h"
@@ -114,6 +115,8 @@ void PortManager::PrepareRecord(int index, const QString& scene)
     record.checksumLevel = runtimeParams.checksumLevel;
     record.flashXml = flashXmlPath;
     record.loadDigest = LoadDigest(scatterFilePath);
+    const bool downloads = scene == QLatin1String("format-download") || scene == QLatin1String("firmware-upgrade");
+    record.imagesWritten = downloads ? LoadContents::Read(scatterFilePath).images.size() : 0;
     record.operatorName = operatorName;
     record.workOrder = workOrder;
 }
@@ -192,6 +195,7 @@ void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll
     record.end = QDateTime::currentDateTimeUtc();
     record.stages = device.GetStages();
     record.socid = device.GetSocid();
+    record.verifiedImages = device.GetVerifiedImages();
     if (!device.IsFailed()) {
         record.result = QStringLiteral("OK");
     } else {

@@ -28,6 +28,11 @@ struct AttemptRecord
     QString workOrder;
     QString attempt; // this attempt's own id, unique across stations and restarts; see NewId
     FailureKind failureKind = FailureKind::None; // None unless the result is FAIL or CANL
+    // Images the session's command list asked the device to write, whatever came of it (0 for eFuse only),
+    // and how many of them had a device checksum equal to the load's (0 when none was compared). An OK
+    // with fewer verified than written is not verified.
+    int imagesWritten = 0;
+    int verifiedImages = 0;
     QString socid; // the device's own id when the session's authentication learnt it; not in the record files
 
     // A random 128-bit id (a version 4 UUID without braces): unique without a counter that stations or

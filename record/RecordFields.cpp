@@ -18,6 +18,8 @@ const char* const kText = "TEXT NOT NULL";
 const char* const kInteger = "INTEGER NOT NULL";
 // Rows an older version wrote read as empty in a column added since.
 const char* const kAddedText = "TEXT NOT NULL DEFAULT ''";
+// A number added since reads as NULL in older rows: not known, which a count must keep apart from 0.
+const char* const kAddedInteger = "INTEGER";
 
 enum Scope : bool
 {
@@ -36,11 +38,11 @@ Field Text(const char* name, const char* column, const char* type, Scope scope, 
             }};
 }
 
-Field Number(const char* name, const char* column, Scope scope, GetNumber get)
+Field Number(const char* name, const char* column, Scope scope, GetNumber get, const char* type = kInteger)
 {
     return {QLatin1String(name),
             QLatin1String(column),
-            QLatin1String(kInteger),
+            QLatin1String(type),
             scope,
             [get](const Source& source) { return QByteArray::number(get(source)); },
             [get](const Source& source) { return QString::number(get(source)); },
@@ -131,6 +133,10 @@ std::vector<Field> MakeAll()
         Text("attempt", "attempt_uid", kAddedText, Attempt, [](const Source& s) { return s.record.attempt; }),
         Text("failureKind", "failure_kind", kAddedText, Attempt,
              [](const Source& s) { return FailureKindWord(s.record.failureKind); }),
+        Number("imagesWritten", "images_written", Attempt, [](const Source& s) { return qint64(s.record.imagesWritten); },
+               kAddedInteger),
+        Number("verifiedImages", "verified_images", Attempt,
+               [](const Source& s) { return qint64(s.record.verifiedImages); }, kAddedInteger),
     };
     return fields;
 }

@@ -21,7 +21,7 @@ class QSqlQuery;
 class StationDatabase
 {
 public:
-    static constexpr int kSchemaVersion = 3;
+    static constexpr int kSchemaVersion = 4;
 
     StationDatabase(const QString& folder, const StationIdentity& identity);
     ~StationDatabase();

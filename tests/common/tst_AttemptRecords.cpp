@@ -182,20 +182,22 @@ void AttemptRecordsTest::eachFailureOfTheFarmHasItsKind_data()
     QTest::addColumn<QString>("farm");    // keys of the fast farm's group, or a port's group after it
     QTest::addColumn<QString>("removed"); // a file of the load removed after the load was written
     QTest::addColumn<FailureKind>("kind");
+    QTest::addColumn<QString>("error"); // part of the error text, which a failure never leaves empty
 
     const QString port = QStringLiteral("[Port-COM3]\n");
-    QTest::newRow("no engine session") << "RefuseSessions=true" << QString() << FailureKind::Connect;
-    QTest::newRow("scan") << port + "Fail=scan" << QString() << FailureKind::Scan;
-    QTest::newRow("handshake") << port + "Fail=connect" << QString() << FailureKind::Connect;
-    QTest::newRow("authentication file") << "AuthRequired=true" << QString() << FailureKind::Authentication;
-    QTest::newRow("download agent") << port + "Fail=enter" << QString() << FailureKind::EnterMode;
-    QTest::newRow("a command") << port + "Fail=command:CMD:ERASE-FLASH" << QString() << FailureKind::Command;
-    QTest::newRow("dropped mid-transfer") << port + "Fail=transfer:40" << QString() << FailureKind::Command;
+    QTest::newRow("no engine session") << "RefuseSessions=true" << QString() << FailureKind::Connect << "session";
+    QTest::newRow("scan") << port + "Fail=scan" << QString() << FailureKind::Scan << "";
+    QTest::newRow("handshake") << port + "Fail=connect" << QString() << FailureKind::Connect << "COM3";
+    QTest::newRow("authentication file") << "AuthRequired=true" << QString() << FailureKind::Authentication << "";
+    QTest::newRow("download agent") << port + "Fail=enter" << QString() << FailureKind::EnterMode << "";
+    QTest::newRow("a command") << port + "Fail=command:CMD:ERASE-FLASH" << QString() << FailureKind::Command << "";
+    QTest::newRow("dropped mid-transfer") << port + "Fail=transfer:40" << QString() << FailureKind::Command << "";
     QTest::newRow("a corrupted image")
-        << port + "CorruptImage=system.img" << QString() << FailureKind::ChecksumMismatch;
-    QTest::newRow("an image gone") << QString() << "system.img" << FailureKind::LoadChanged;
-    QTest::newRow("the checksum list gone")
-        << QString() << "scatter_checksum.xml" << FailureKind::LoadChanged;
+        << port + "CorruptImage=system.img" << QString() << FailureKind::ChecksumMismatch
+        << "Checksum mismatch: image system.img (partition system): the device computed ";
+    QTest::newRow("an image gone") << QString() << "system.img" << FailureKind::LoadChanged << "system.img";
+    QTest::newRow("the checksum list gone") << QString() << "scatter_checksum.xml" << FailureKind::FeedbackUnreadable
+                                            << "checksum list";
 }
 
 void AttemptRecordsTest::eachFailureOfTheFarmHasItsKind()
@@ -203,6 +205,7 @@ void AttemptRecordsTest::eachFailureOfTheFarmHasItsKind()
     QFETCH(QString, farm);
     QFETCH(QString, removed);
     QFETCH(FailureKind, kind);
+    QFETCH(QString, error);
     const simtest::SampleLoad own = WriteStationLoad(QDir::current().absoluteFilePath("load-kind"));
     if (!removed.isEmpty())
         QVERIFY(QFile::remove(QDir(own.folder).filePath(removed)));
@@ -216,6 +219,8 @@ void AttemptRecordsTest::eachFailureOfTheFarmHasItsKind()
     QCOMPARE(records.size(), size_t(1));
     QCOMPARE(records[0].result, QStringLiteral("FAIL"));
     QCOMPARE(records[0].failureKind, kind);
+    QVERIFY(!records[0].error.trimmed().isEmpty());
+    QVERIFY2(records[0].error.contains(error, Qt::CaseInsensitive), qPrintable(records[0].error));
 }
 
 void AttemptRecordsTest::devicesPerPortEndsEachPortByItself()

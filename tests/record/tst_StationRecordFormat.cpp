@@ -71,7 +71,8 @@ void StationRecordFormatTest::fieldsComeInTheDocumentedOrder()
     const QStringList documented{"station",    "toolVersion", "start",       "end",           "row",
                                  "port",       "device",      "scene",       "checksumLevel", "flashXml",
                                  "loadDigest", "result",      "failedStage", "error",         "stages",
-                                 "poll",       "operator",    "workOrder",   "attempt",       "failureKind"};
+                                 "poll",       "operator",    "workOrder",   "attempt",       "failureKind",
+                                 "imagesWritten", "verifiedImages"};
     QCOMPARE(FieldNames(), documented);
 
     const CsvTable header = ReadCsv(CsvHeader());
@@ -284,7 +285,8 @@ void StationRecordFormatTest::theRecordEventCarriesTheAttemptsOwnFields()
     const QJsonObject object = ReadJsonLines(event + '\n').objects.value(0);
     const QJsonObject line = ReadJsonLines(JsonLine(kIdentity, record)).objects.value(0);
     const QStringList perAttempt{"start",       "end",   "row",    "port", "device",  "result",
-                                 "failedStage", "error", "stages", "poll", "attempt", "failureKind"};
+                                 "failedStage", "error", "stages", "poll", "attempt", "failureKind",
+                                 "imagesWritten", "verifiedImages"};
     QCOMPARE(object.size(), perAttempt.size() + 1);
     for (const QString& name : perAttempt)
         QCOMPARE(object.value(name), line.value(name));
