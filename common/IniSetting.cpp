@@ -71,6 +71,9 @@ QString IniSetting::ReadString() const
 
 void IniSetting::WriteValue(const QVariant& value) const
 {
+    // QSettings rewrites the whole file on sync: what it could not read would be gone, whoever writes.
+    if (HasFormatError(path))
+        return;
     QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(group);
     settings.setValue(key, value);
