@@ -99,6 +99,8 @@ bool PortManager::IsSelected(int index)
 
 void PortManager::StartAll()
 {
+    if (!FlashXmlExists())
+        return;
     {
         std::lock_guard<std::mutex> guard(displayLock);
         totalPollingTimes = 0;
@@ -107,10 +109,25 @@ void PortManager::StartAll()
         });
     }
     for (int index = 0; index < kPortCount; ++index)
-        Start(index);
+        StartPort(index, false);
 }
 
-void PortManager::Start(int index)
+void PortManager::Start(int index) { StartPort(index, true); }
+
+// Without a load every session would connect its device only to fail it: the operator is told instead.
+bool PortManager::FlashXmlExists()
+{
+    QString path;
+    Q_EMIT SigGetMWElementContent(QStringLiteral("leFlashXmlPath"), path);
+    if (QFileInfo(path).isFile())
+        return true;
+    LOGE("PortManager::Start", "Flash XML \"%s\" not found; start refused.", path.toUtf8().constData());
+    const QString text = path.isEmpty() ? tr("No flash XML is chosen.") : tr("The flash XML does not exist:\n%1").arg(path);
+    Tell(OperatorPrompt::Kind::Critical, tr("Start"), text + tr("\nChoose the load with Open, then start again."));
+    return false;
+}
+
+void PortManager::StartPort(int index, bool checkFlashXml)
 {
     // A running worker iterates the session's command list; nothing may change under it.
     if (!IsPortIndex(index) || portBusy[index])
@@ -120,7 +137,7 @@ void PortManager::Start(int index)
         return;
     }
     ICmdXMLGenerator generator;
-    if (!IsSelected(index))
+    if (!IsSelected(index) || (checkFlashXml && !FlashXmlExists()))
         return;
     JoinWorker(index);
     portBusy[index] = true;
@@ -291,6 +308,14 @@ void PortManager::OnDeviceProgress(unsigned int comportIndex, unsigned int perce
     Q_EMIT SigSetMWTableWidgetItemContext(kTable, row, PercentColumn, QString::number(percent) + QLatin1Char('%'));
     Q_EMIT SigSetMWPortProgressStatus(comportIndex, percent);
     Q_EMIT SigSetMWTableWidgetItemContext(kTable, row, MessageColumn, info);
+}
+
+// Called on the port's worker, so the displays queue behind what the previous device left.
+void PortManager::ShowNewDevice(int index)
+{
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, PercentColumn, QStringLiteral("0%"));
+    Q_EMIT SigSetMWPortProgressStatus(static_cast<uint>(index), 0);
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, LastErrorColumn, QStringLiteral("No Error"));
 }
 
 void PortManager::OnDeviceLastError(int comportIndex, QString lastError)

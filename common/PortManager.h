@@ -127,6 +127,8 @@ Q_SIGNALS:
 
 private:
     static bool IsPortIndex(int index);
+    void StartPort(int index, bool checkFlashXml);
+    bool FlashXmlExists();
     void ReadWindow();
     void ResolveScatterFile();
     // Both return the scene the commands were built for, as a record names it.
@@ -145,8 +147,11 @@ private:
     void SetPortStatusLocked(int index, unsigned code);
     void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
     void PrepareRecord(int index, const QString& scene);
-    void RecordAttempt(unsigned index, const QDateTime& start, int poll);
+    int32_t AttemptOutcome(unsigned index) const;
+    void RecordAttempt(unsigned index, const QDateTime& start, int poll, int32_t outcome);
     void RecordStart(unsigned index, const QDateTime& start, int poll);
+    void DeviceFound(unsigned index, const QDateTime& start, int poll);
+    void ShowNewDevice(int index);
     AttemptRecord FoundAttempt(unsigned index, const QDateTime& start, int poll) const;
     void StopWorkersForExit();
     void RestoreChannelTable();

@@ -152,7 +152,16 @@ void PortManager::RecordStart(unsigned index, const QDateTime& start, int poll)
         recorder->Started(FoundAttempt(index, start, poll));
 }
 
-void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll)
+// Decided once per attempt, for its record and its row alike: a session that failed once the operator had
+// stopped its port was ended by that stop, whatever the engine call then returned.
+int32_t PortManager::AttemptOutcome(unsigned index) const
+{
+    if (!devices[index].IsFailed())
+        return PortStatus::OK;
+    return stopRequested[index] ? PortStatus::CANL : PortStatus::FAIL;
+}
+
+void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll, int32_t outcome)
 {
     if (recorder == nullptr)
         return;
@@ -161,14 +170,21 @@ void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll
     record.end = QDateTime::currentDateTimeUtc();
     record.stages = device.GetStages();
     record.socid = device.GetSocid();
-    if (!device.IsFailed()) {
+    if (outcome == PortStatus::OK) {
         record.result = QStringLiteral("OK");
     } else {
-        record.result = stopRequested[index] ? QStringLiteral("CANL") : QStringLiteral("FAIL");
+        record.result = outcome == PortStatus::CANL ? QStringLiteral("CANL") : QStringLiteral("FAIL");
         record.failedStage = FailedStage(record.stages);
         record.error = device.GetLastError();
     }
     recorder->Record(record);
+}
+
+// A row that goes on to its next device no longer shows what happened to the one before.
+void PortManager::DeviceFound(unsigned index, const QDateTime& start, int poll)
+{
+    ShowNewDevice(static_cast<int>(index));
+    RecordStart(index, start, poll);
 }
 
 void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bool autoPolling)
@@ -181,14 +197,16 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
     Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, 0, false);
     LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Start.", device.GetPortName().toUtf8().constData());
 
+    int32_t outcome = PortStatus::UND;
     for (int poll = 1;; ++poll) {
         device.ClearFailed();
         QElapsedTimer sessionClock;
         sessionClock.start();
         const QDateTime start = QDateTime::currentDateTimeUtc();
-        device.SetDeviceFoundHandler([manager, index, start, poll] { manager->RecordStart(index, start, poll); });
+        device.SetDeviceFoundHandler([manager, index, start, poll] { manager->DeviceFound(index, start, poll); });
         device.Start();
-        manager->RecordAttempt(index, start, poll);
+        outcome = manager->AttemptOutcome(index);
+        manager->RecordAttempt(index, start, poll, outcome);
         const QByteArray portName = device.GetPortName().toUtf8();
         if (device.IsFailed()) {
             LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Fail,Last Error:%s.", portName.constData(),
@@ -215,7 +233,7 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
         }
     }
 
-    manager->SetPortStatus(port, static_cast<unsigned>(device.GetStatus()));
+    manager->SetPortStatus(port, static_cast<unsigned>(outcome));
     Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, 0, true);
     Q_EMIT manager->SigNotifyStopTimer(port);
 }

@@ -31,6 +31,7 @@ struct Station
     Station() : manager(std::make_unique<PortManager>()), frontEnd(*manager)
     {
         BindPorts(*manager);
+        manager->SetAttemptRecorder(&recorder);
         frontEnd.checks[QStringLiteral("rbFormatDownload")] = true;
         frontEnd.runtimeParameters.checksumLevel = 1;
         frontEnd.runtimeParameters.systemOs = QStringLiteral("WINDOWS");
@@ -51,6 +52,8 @@ struct Station
         return false;
     }
 
+    // Before the manager, so it outlives the workers that hand it their records.
+    CollectingRecorder recorder;
     std::unique_ptr<PortManager> manager;
     TestFrontEnd frontEnd;
 };
@@ -90,6 +93,9 @@ private:
 private Q_SLOTS:
     void initTestCase();
     void startAllStartsExactlyTheSelectedRows();
+    void startWithoutAFlashXmlIsRefusedAndToldOnce_data();
+    void startWithoutAFlashXmlIsRefusedAndToldOnce();
+    void theNextDeviceOnARowStartsWithoutTheLastOnesError();
     void autoPollingCountsEveryDeviceOnSixteenPorts();
     void autoPollingWithFailingSessionsIsPacedAndNeverCounts();
     void faultAtEachStageEndsTheRowInFail_data();
@@ -140,6 +146,62 @@ void PortManagerTest::startAllStartsExactlyTheSelectedRows()
     QVERIFY(station.frontEnd.ControlsEnabled());
     QCOMPARE(ControlsEnabledWhileRunning(station.frontEnd.history), QString());
     QCOMPARE(station.frontEnd.getsOffThread, 0);
+}
+
+void PortManagerTest::startWithoutAFlashXmlIsRefusedAndToldOnce_data()
+{
+    QTest::addColumn<QString>("flashXml");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("none chosen") << QString() << QStringLiteral("No flash XML is chosen.");
+    // What the image check leaves after a load failed it, or a load deleted since it was chosen.
+    QTest::newRow("gone") << QStringLiteral("/loads/gone/flash.xml")
+                          << QStringLiteral("The flash XML does not exist:\n/loads/gone/flash.xml");
+}
+
+void PortManagerTest::startWithoutAFlashXmlIsRefusedAndToldOnce()
+{
+    QFETCH(QString, flashXml);
+    QFETCH(QString, told);
+    QVERIFY(ConfigureFarm(QStringLiteral("fast.ini"), kFastFarm));
+    Station station;
+    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = flashXml;
+    station.frontEnd.rowSelected.fill(true);
+    const QString box = QStringLiteral("Critical|Start|%1\nChoose the load with Open, then start again.").arg(told);
+
+    station.manager->StartAll();
+    QCOMPARE(station.frontEnd.prompts, QStringList{box});
+    station.manager->Start(3);
+    QCOMPARE(station.frontEnd.prompts, (QStringList{box, box}));
+    QCoreApplication::processEvents();
+    QVERIFY(!station.AnyBusy());
+    QCOMPARE(station.frontEnd.history, QStringList());
+    for (int row = 0; row < PortManager::kPortCount; ++row)
+        QVERIFY(station.manager->Device(row).GetStages().isEmpty());
+    QVERIFY(station.recorder.Records().empty());
+}
+
+void PortManagerTest::theNextDeviceOnARowStartsWithoutTheLastOnesError()
+{
+    // The second device drops out mid-transfer; the first and third are written.
+    QVERIFY(ConfigureFarm(QStringLiteral("second.ini"),
+                          kFastFarm + QStringLiteral("DevicesPerPort=3\n[Port-COM3]\nFail=transfer:40\nFailEvery=2\n")));
+    Station station;
+    station.manager->SetFailurePace(std::chrono::milliseconds(0));
+    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.flashXmlPath;
+    station.frontEnd.checks[QStringLiteral("cbAutoPolling")] = true;
+    station.Select({0});
+    station.manager->StartAll();
+    QTRY_COMPARE_WITH_TIMEOUT(station.frontEnd.contents.value(QStringLiteral("lblPollingTimes")),
+                              QStringLiteral("Polling Times: 2"), 20000);
+
+    const std::vector<AttemptRecord> records = station.recorder.Records();
+    QCOMPARE(records.size(), size_t(3));
+    QCOMPARE(records[1].result, QStringLiteral("FAIL"));
+    QVERIFY(station.frontEnd.HistoryOfRow(0).contains(QStringLiteral("cell 0 8 ") + records[1].error));
+    QCOMPARE(station.frontEnd.Cell(0, 8), QStringLiteral("No Error"));
+    QCOMPARE(station.manager->Device(0).GetLastError(), QStringLiteral("No Error Occurred"));
+    station.manager->StopAll();
+    QTRY_VERIFY_WITH_TIMEOUT(!station.AnyBusy(), 20000);
 }
 
 void PortManagerTest::autoPollingCountsEveryDeviceOnSixteenPorts()
@@ -205,7 +267,8 @@ void PortManagerTest::autoPollingWithFailingSessionsIsPacedAndNeverCounts()
     QCOMPARE(station.manager->GetTotalPollingTimes(), 0);
     QCOMPARE(station.frontEnd.ContentHistory(QStringLiteral("lblPollingTimes")), QStringList{"Polling Times: 0"});
     QCOMPARE(WorkerLines(log, QStringLiteral("Download Success")), 0);
-    QCOMPARE(station.frontEnd.Cell(0, 1), QStringLiteral("FAIL"));
+    // FAIL when the stop came between two sessions, CANL when it ended one: as the last record says.
+    QCOMPARE(station.frontEnd.Cell(0, 1), station.recorder.LastResult(1));
 }
 
 void PortManagerTest::faultAtEachStageEndsTheRowInFail_data()
@@ -271,19 +334,20 @@ void PortManagerTest::stopEndsTheWorkerPromptly()
         QTRY_COMPARE_WITH_TIMEOUT(station.frontEnd.Cell(0, 7), QStringLiteral("Running"), 5000);
     }
 
+    const int before = station.frontEnd.HistoryOfRow(0).size();
     station.manager->Stop(0);
     QTRY_VERIFY_WITH_TIMEOUT(!station.manager->IsPortBusy(0), 2000);
-    // The cancellation showed first, then the status the cancelled session left.
-    const QStringList row = station.frontEnd.HistoryOfRow(0);
-    const int cancelled = row.lastIndexOf(QStringLiteral("cell 0 1 CANL"));
-    QVERIFY(cancelled >= 0);
-    QCOMPARE(row.value(cancelled + 1), QStringLiteral("cell 0 7 User Cancel"));
-    QVERIFY(row.lastIndexOf(QStringLiteral("cell 0 1 FAIL")) > cancelled);
+    // The cancellation showed at once, and the session the stop ended leaves the row cancelled, as its record.
+    const QStringList row = station.frontEnd.HistoryOfRow(0).mid(before);
+    QCOMPARE(row.filter(QRegularExpression(QStringLiteral("^cell 0 1 "))),
+             (QStringList{"cell 0 1 CANL", "cell 0 1 CANL"}));
+    QCOMPARE(station.recorder.LastResult(1), QStringLiteral("CANL"));
 
     const QString lastError = station.manager->Device(0).GetLastError();
     QVERIFY(!lastError.isEmpty());
-    QCOMPARE(station.frontEnd.Cell(0, 1), QStringLiteral("FAIL"));
-    QCOMPARE(station.frontEnd.Cell(0, 7), QString());
+    QCOMPARE(station.frontEnd.Cell(0, 1), QStringLiteral("CANL"));
+    QCOMPARE(station.frontEnd.Icon(0, 1), QStringLiteral(":image/status_fail.png"));
+    QCOMPARE(station.frontEnd.Cell(0, 7), QStringLiteral("User Cancel"));
     QCOMPARE(station.frontEnd.Cell(0, 8), lastError);
     QCOMPARE(WorkerLines(log, QStringLiteral("[COM3]Download Fail,Last Error:%1.").arg(lastError)), 1);
     QCOMPARE(WorkerLines(log, QStringLiteral("Download Fail")), 1);
