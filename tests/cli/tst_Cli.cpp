@@ -289,6 +289,12 @@ void CliTest::interruptStopsEveryPortAndRecordsEachAttempt()
         QCOMPARE(record.value(QStringLiteral("result")).toString(), QStringLiteral("CANL"));
     }
     QCOMPARE(rows.size(), 16);
+    // Each row's last state says what its record says.
+    QHash<int, QString> lastStatus;
+    for (const QJsonObject& state : run.Events(QStringLiteral("state")))
+        lastStatus[state.value(QStringLiteral("row")).toInt()] = state.value(QStringLiteral("status")).toString();
+    for (int row = 1; row <= 16; ++row)
+        QCOMPARE(lastStatus.value(row), QStringLiteral("CANL"));
     QCOMPARE(run.Events(QStringLiteral("summary")).size(), 1);
     const QStringList lines = RecordLines(folder, QStringLiteral("jsonl"));
     QCOMPARE(lines.size(), 16);
