@@ -67,9 +67,11 @@ QByteArray ExecutableFolder(const char* argv0)
     return QFileInfo(QString::fromLocal8Bit(argv0)).absolutePath().toUtf8();
 }
 
-void OpenFolderInFileBrowser(const QString& path)
+void OpenFolderInFileBrowser(const QString& path, QObject* owner, std::function<void()> onFailure)
 {
-    QProcess::startDetached(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)});
+    // Explorer's exit code says nothing about success; only a failure to start it can be seen.
+    if (!QProcess::startDetached(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)}))
+        QMetaObject::invokeMethod(owner, std::move(onFailure), Qt::QueuedConnection);
 }
 
 namespace {
@@ -280,9 +282,26 @@ QByteArray ExecutableFolder(const char*)
     return QCoreApplication::applicationDirPath().toUtf8();
 }
 
-void OpenFolderInFileBrowser(const QString& path)
+void OpenFolderInFileBrowser(const QString& path, QObject* owner, std::function<void()> onFailure)
 {
-    QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+    // Not detached: xdg-open is there on most desktops but ends with an error when it finds no browser, and
+    // only its exit code tells. It hands the folder on and ends, so holding it costs nothing.
+    auto* opener = new QProcess(owner);
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    opener->setStandardInputFile(QProcess::nullDevice());
+    QObject::connect(opener, &QProcess::errorOccurred, owner, [opener, onFailure](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        onFailure();
+        opener->deleteLater();
+    });
+    QObject::connect(opener, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), owner,
+                     [opener, onFailure](int code, QProcess::ExitStatus status) {
+                         if (status != QProcess::NormalExit || code != 0)
+                             onFailure();
+                         opener->deleteLater();
+                     });
+    opener->start(QStringLiteral("xdg-open"), {path});
 }
 
 namespace {

@@ -40,8 +40,9 @@ bool MakeOwnerAccessible(const QByteArray& path);
 // The folder of the running executable, as UTF-8; argv0 is the first process argument.
 QByteArray ExecutableFolder(const char* argv0);
 
-// Shows the folder in the desktop's file browser, detached; a failure to start it is not reported.
-void OpenFolderInFileBrowser(const QString& path);
+// Shows the folder in the desktop's file browser. When no browser can be started for it, onFailure runs
+// later in owner's thread (never after owner is gone).
+void OpenFolderInFileBrowser(const QString& path, QObject* owner, std::function<void()> onFailure);
 
 // Delivers an interrupt, a termination or a hang-up of the process (on Windows the console's control
 // events) as a call of onStop in the receiver's thread, and makes a closed pipe a write error rather than

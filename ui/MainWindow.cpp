@@ -2,6 +2,7 @@
 
 #include "Utility/XmlSafeText.h"
 #include "common/IniSetting.h"
+#include "logging/Log.h"
 #include "logging/Logger.h"
 #include "logging/Platform.h"
 #include "ui/AboutDialog.h"
@@ -9,9 +10,12 @@
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QTableWidget>
+
+static constexpr char kLogSource[] = "UI\\MainWindow";
 
 namespace {
 
@@ -196,7 +200,13 @@ void MainWindow::OpenLogsFolder()
 {
     Logger& logger = Logger::Instance();
     logger.InitLogRoot();
-    Platform::OpenFolderInFileBrowser(QString::fromLocal8Bit(logger.GetLogRoot()));
+    const QString folder = QString::fromLocal8Bit(logger.GetLogRoot());
+    // Without a browser the operator still needs to know where the logs are.
+    Platform::OpenFolderInFileBrowser(folder, this, [this, folder] {
+        LOGE("MainWindow::OpenLogsFolder", "No file browser could be started for %s", folder.toUtf8().constData());
+        prompt->Tell(OperatorPrompt::Kind::Information, tr("Logs Folder"),
+                     tr("No file browser could be started. The logs are in:\n%1").arg(QDir::toNativeSeparators(folder)));
+    });
 }
 
 void MainWindow::ShowAbout()

@@ -15,9 +15,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QtTest>
 
@@ -70,6 +72,8 @@ private Q_SLOTS:
     void aLoadThatFailsItsImageCheckIsNotKept();
     void garbageInTheFactoryGroupIsToldOnceAndTheWindowWorks();
     void aboutShowsOneDialogAndClearingLogsSparesThisRun();
+    void logsFolderIsNamedInABoxWhenNoBrowserStarts_data();
+    void logsFolderIsNamedInABoxWhenNoBrowserStarts();
     void answeringNoKeepsTheWindowAndItsPorts();
     void quitLeavesASettingsFileItCannotReadWholeAsItWas();
     void runOnSixteenPortsShowsInTheTable();
@@ -396,6 +400,39 @@ void MainWindowTest::aboutShowsOneDialogAndClearingLogsSparesThisRun()
     window->ClearAllLogs();
     QTRY_VERIFY_WITH_TIMEOUT(!QFileInfo::exists(root + QStringLiteral("/PXL_Dump_01-01-2020-00-00-00")), 20000);
     QVERIFY(QFileInfo(current + QStringLiteral("/Praxilo_TOOL.log")).isFile());
+}
+
+void MainWindowTest::logsFolderIsNamedInABoxWhenNoBrowserStarts_data()
+{
+    // What the desktop's folder opener does, as a script; none: the system has no opener at all.
+    QTest::addColumn<QByteArray>("opener");
+    QTest::addColumn<bool>("told");
+    QTest::newRow("no opener") << QByteArray() << true;
+    QTest::newRow("opener finds no browser") << QByteArray("#!/bin/sh\nexit 3\n") << true;
+    QTest::newRow("browser opens the folder") << QByteArray("#!/bin/sh\nexit 0\n") << false;
+}
+
+void MainWindowTest::logsFolderIsNamedInABoxWhenNoBrowserStarts()
+{
+    QFETCH(QByteArray, opener);
+    QFETCH(bool, told);
+    const QString bin = QDir::current().absoluteFilePath(QStringLiteral("opener-bin"));
+    QDir(bin).removeRecursively();
+    QVERIFY(QDir().mkpath(bin));
+    if (!opener.isNull()) {
+        QVERIFY(TestFiles::WriteFile(bin + QStringLiteral("/xdg-open"), opener));
+        QVERIFY(QFile::setPermissions(bin + QStringLiteral("/xdg-open"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    const QByteArray path = qgetenv("PATH");
+    const auto restorePath = qScopeGuard([path] { qputenv("PATH", path); });
+    qputenv("PATH", QFile::encodeName(bin));
+    auto window = NewWindow();
+    prompt.told.clear();
+    window->OpenLogsFolder();
+    QTRY_VERIFY_WITH_TIMEOUT(window->findChildren<QProcess*>().isEmpty(), 20000);
+    const QString root = QDir::toNativeSeparators(QString::fromLocal8Bit(Logger::Instance().GetLogRoot()));
+    const QStringList expected{QStringLiteral("Logs Folder|No file browser could be started. The logs are in:\n") + root};
+    QCOMPARE(prompt.told, told ? expected : QStringList());
 }
 
 void MainWindowTest::aLoadThatFailsItsImageCheckIsNotKept()
