@@ -66,25 +66,62 @@ PortManager::~PortManager()
 {
     StopWorkersForExit();
     quillon_cleanup();
-    // Only a file that was read is written back: a manager that never loaded the settings has nothing of
-    // the operator's to keep, and a file QSettings could not read whole would lose lines.
-    if (settingsLoaded && saveSettingsAtExit && !settingsFormatError)
-        SaveCommonSetting();
+    WriteSettingsAtExit();
 }
 
-// No worker may outlive the engine or the objects it uses: stop every session, wake paced waits and join.
-void PortManager::StopWorkersForExit()
+void PortManager::RequestStopForExit()
 {
     for (int i = 0; i < kPortCount; ++i) {
         stopRequested[i] = true;
         devices[i].Stop();
         pacers[i].Wake();
     }
+    // A stopped scan returns at once; it records nothing.
     if (scanThread && scanThread->joinable())
         scanThread->join();
     scanThread.reset();
+}
+
+// No worker may outlive the engine or the objects it uses: stop every session, wake paced waits and join.
+void PortManager::StopWorkersForExit()
+{
+    RequestStopForExit();
     for (int i = 0; i < kPortCount; ++i)
         JoinWorker(i);
+}
+
+int PortManager::StopForExit(std::chrono::milliseconds limit)
+{
+    RequestStopForExit();
+    int left = 0;
+    {
+        std::unique_lock<std::mutex> guard(workersLock);
+        workerEnded.wait_for(guard, limit, [this] { return runningWorkers == 0; });
+        left = runningWorkers;
+    }
+    for (int i = 0; i < kPortCount; ++i) {
+        if (!IsWorkerRunning(i))
+            JoinWorker(i);
+    }
+    return left;
+}
+
+void PortManager::SetWorkerRunning(int index, bool running)
+{
+    {
+        std::lock_guard<std::mutex> guard(workersLock);
+        if (workerRunning[index] == running)
+            return;
+        workerRunning[index] = running;
+        runningWorkers += running ? 1 : -1;
+    }
+    workerEnded.notify_all();
+}
+
+bool PortManager::IsWorkerRunning(int index) const
+{
+    std::lock_guard<std::mutex> guard(workersLock);
+    return workerRunning[index];
 }
 
 bool PortManager::IsPortIndex(int index) { return index >= 0 && index < kPortCount; }
@@ -184,11 +221,13 @@ void PortManager::ResolveScatterFile()
 
 void PortManager::LaunchWorker(int index)
 {
+    SetWorkerRunning(index, true);
     try {
         downloadThreads[index] = std::make_shared<std::thread>(&PortManager::ExecuteDownloadThread, this,
                                                                static_cast<unsigned>(index), autoPolling);
     } catch (const std::system_error& error) {
         LOGE("PortManager::Start", "Failed to start the download thread: %s", error.what());
+        SetWorkerRunning(index, false);
         portBusy[index] = false;
         SetPortStatus(index, PortStatus::FAIL);
     }

@@ -14,6 +14,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <cstdint>
 #include <memory>
@@ -62,6 +63,13 @@ public:
     QString GetSettingsFile() const;
     // A front end that must never change the station's file switches this off.
     void SetSaveSettingsAtExit(bool save);
+    // Writes the settings file once, when it was read and may be rewritten; the destructor calls it too.
+    void WriteSettingsAtExit();
+
+    // Stops every port and waits at most limit for their workers, which end once their attempts are
+    // recorded; returns how many had not ended by then. Those are left running: the program must then
+    // end without destroying what they use.
+    int StopForExit(std::chrono::milliseconds limit);
     bool IsFlashXmlRestored() const;
     bool IsEfuseEnabled() const;
 
@@ -140,6 +148,8 @@ private:
     void AddBootModeCommand(int index, ICmdXMLGenerator& generator);
     void LaunchWorker(int index);
     void JoinWorker(int index);
+    void SetWorkerRunning(int index, bool running);
+    bool IsWorkerRunning(int index) const;
     bool IsSelected(int index);
     void ShowRow(int index, const QString& icon, const QString& text, const QString& message);
     void EmitRunState(bool running);
@@ -153,6 +163,7 @@ private:
     void DeviceFound(unsigned index, const QDateTime& start, int poll);
     void ShowNewDevice(int index);
     AttemptRecord FoundAttempt(unsigned index, const QDateTime& start, int poll) const;
+    void RequestStopForExit();
     void StopWorkersForExit();
     void RestoreChannelTable();
     QString RestoredPath(const QString& group, const QString& key, const QString& field) const;
@@ -197,6 +208,11 @@ private:
     mutable std::mutex displayLock;
 
     std::array<bool, kPortCount> portBusy{};
+    // Which ports' workers have not ended yet, for an exit that cannot wait for ever.
+    mutable std::mutex workersLock;
+    std::condition_variable workerEnded;
+    std::array<bool, kPortCount> workerRunning{};
+    int runningWorkers = 0;
     std::array<FailurePacer, kPortCount> pacers;
     std::atomic<int64_t> failurePaceMs{1000};
     OperatorPrompt* prompt = nullptr;
@@ -212,6 +228,7 @@ private:
     bool saveSettingsAtExit = true;
     bool settingsLoaded = false;
     bool settingsFormatError = false;
+    bool settingsWritten = false;
 
     // The rows of the running scan pass, until its last display has been applied.
     uint32_t scanRows = 0;

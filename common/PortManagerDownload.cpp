@@ -236,4 +236,5 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
     manager->SetPortStatus(port, static_cast<unsigned>(outcome));
     Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, 0, true);
     Q_EMIT manager->SigNotifyStopTimer(port);
+    manager->SetWorkerRunning(port, false);
 }

@@ -9,6 +9,8 @@
 #include <QStandardPaths>
 #include <QString>
 
+#include <atomic>
+
 namespace {
 
 // How often a writer looks again at a file lock another writer holds.
@@ -78,11 +80,19 @@ namespace {
 
 QObject* stopReceiver = nullptr;
 std::function<void()> stopCallback;
+std::atomic<bool> receiverAlive{false};
+// Set once the receiver is gone, that is once the program has done what the stop asked.
+HANDLE receiverGone = nullptr;
 
-BOOL WINAPI OnConsoleControl(DWORD)
+BOOL WINAPI OnConsoleControl(DWORD event)
 {
     // Runs on a thread of its own: hand the request to the receiver's thread.
-    QMetaObject::invokeMethod(stopReceiver, [] { stopCallback(); }, Qt::QueuedConnection);
+    if (receiverAlive)
+        QMetaObject::invokeMethod(stopReceiver, [] { stopCallback(); }, Qt::QueuedConnection);
+    // After a close, a log-off or a shutdown the system ends the process as soon as this returns: hold it
+    // until the ports have ended and the settings are written (the system's own time-out still applies).
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        WaitForSingleObject(receiverGone, INFINITE);
     return TRUE;
 }
 
@@ -92,6 +102,12 @@ void DeliverStopRequests(QObject* receiver, std::function<void()> onStop)
 {
     stopReceiver = receiver;
     stopCallback = std::move(onStop);
+    receiverGone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    receiverAlive = true;
+    QObject::connect(receiver, &QObject::destroyed, [] {
+        receiverAlive = false;
+        SetEvent(receiverGone);
+    });
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 }
 

@@ -264,9 +264,35 @@ void MainWindow::CheckRestoredFlashXml()
                      tr("Results are recorded here but not sent to the factory.\nReason: %1").arg(recorders.FactoryProblem()));
 }
 
+void MainWindow::CloseWithoutQuestion()
+{
+    LOGI("MainWindow::CloseWithoutQuestion", "The system asked the tool to end; every port is stopped.");
+    questionWaived = true;
+    close();
+    // A box open at this moment runs an event loop of its own: every loop must end for the program to end.
+    QCoreApplication::exit(0);
+}
+
+bool MainWindow::EndRun()
+{
+    if (runEnded)
+        return true;
+    runEnded = true;
+    const int running = portManager.StopForExit(kRecordWaitAtExit);
+    if (running > 0) {
+        LOGE("MainWindow::EndRun",
+             "The station record took no attempt for %lld s at exit: %lld attempts went unrecorded, %d ports had "
+             "not ended.",
+             static_cast<long long>(kRecordWaitAtExit.count()), static_cast<long long>(records.Pending()), running);
+    }
+    optionDialog->SaveOptions();
+    portManager.WriteSettingsAtExit();
+    return running == 0;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (prompt->Ask(tr("Quit"), tr("Are you sure to exit?")))
+    if (questionWaived || prompt->Ask(tr("Quit"), tr("Are you sure to exit?")))
         event->accept();
     else
         event->ignore();

@@ -11,7 +11,8 @@ OptionDialog::OptionDialog(QWidget*, QWidget* parent, const QString& settingsFil
 
 OptionDialog::~OptionDialog()
 {
-    SaveOptions();
+    if (!saved)
+        SaveOptions();
     delete form;
 }
 
@@ -49,7 +50,11 @@ DaOptions OptionDialog::Current() const
     return options;
 }
 
-void OptionDialog::SaveOptions() { Current().Save(settingsFile); }
+void OptionDialog::SaveOptions()
+{
+    Current().Save(settingsFile);
+    saved = true;
+}
 
 void OptionDialog::GetRuntimeParameters(RuntimeParameters& runtimeParams) const
 {

@@ -21,6 +21,7 @@ public:
     ~OptionDialog() override;
 
     void LoadOptions();
+    // Writes the options; the destructor writes them only when this has not been called.
     void SaveOptions();
     void GetRuntimeParameters(RuntimeParameters& runtimeParams) const;
 
@@ -29,4 +30,5 @@ private:
 
     Ui::OptionDialog* form;
     QString settingsFile;
+    bool saved = false;
 };
