@@ -36,26 +36,4 @@ void BindPorts(PortManager& manager)
         manager.Device(i).SetPortName(PortName(i));
 }
 
-void CollectingRecorder::Record(const AttemptRecord& record)
-{
-    std::lock_guard<std::mutex> guard(lock);
-    records.push_back(record);
-}
-
-std::vector<AttemptRecord> CollectingRecorder::Records() const
-{
-    std::lock_guard<std::mutex> guard(lock);
-    return records;
-}
-
-QString CollectingRecorder::LastResult(int row) const
-{
-    std::lock_guard<std::mutex> guard(lock);
-    for (auto record = records.rbegin(); record != records.rend(); ++record) {
-        if (record->row == row)
-            return record->result;
-    }
-    return QString();
-}
-
 } // namespace PortTestSupport

@@ -3,12 +3,7 @@
 #include "ParserTestSupport.h"
 #include "SimTestSupport.h"
 
-#include "common/AttemptRecord.h"
-
 #include <QString>
-
-#include <mutex>
-#include <vector>
 
 class PortManager;
 
@@ -25,19 +20,5 @@ QString PortName(int index);
 
 // Binds every row to its port by name, as a restored channel table does.
 void BindPorts(PortManager& manager);
-
-// Keeps every record the ports hand over, in the order they came.
-class CollectingRecorder : public AttemptRecorder
-{
-public:
-    void Record(const AttemptRecord& record) override;
-    std::vector<AttemptRecord> Records() const;
-    // The result of the row's (1 to 16) last record; empty when it has none.
-    QString LastResult(int row) const;
-
-private:
-    mutable std::mutex lock;
-    std::vector<AttemptRecord> records;
-};
 
 } // namespace PortTestSupport

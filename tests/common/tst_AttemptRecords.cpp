@@ -10,11 +10,32 @@
 #include <QtTest>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 using namespace PortTestSupport;
 
 namespace {
+
+class CollectingRecorder : public AttemptRecorder
+{
+public:
+    void Record(const AttemptRecord& record) override
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        records.push_back(record);
+    }
+
+    std::vector<AttemptRecord> Records() const
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        return records;
+    }
+
+private:
+    mutable std::mutex lock;
+    std::vector<AttemptRecord> records;
+};
 
 struct Station
 {

@@ -98,7 +98,6 @@ private Q_SLOTS:
     void logsFolderIsNamedInABoxWhenNoBrowserStarts_data();
     void logsFolderIsNamedInABoxWhenNoBrowserStarts();
     void answeringNoKeepsTheWindowAndItsPorts();
-    void quitLeavesASettingsFileItCannotReadWholeAsItWas();
     void runOnSixteenPortsShowsInTheTable();
     void aStopFromTheSystemEndsTheRunAsQuitDoes_data();
     void aStopFromTheSystemEndsTheRunAsQuitDoes();
@@ -519,29 +518,6 @@ void MainWindowTest::answeringNoKeepsTheWindowAndItsPorts()
 
     prompt.answer = true;
     QVERIFY(window->close());
-}
-
-void MainWindowTest::quitLeavesASettingsFileItCannotReadWholeAsItWas()
-{
-    QByteArray original("; written by the installer\n[EfuseSettings\nEnable=true\n\x01\xff\xfe binary\n[DAOptions]\n");
-    for (int line = 0; line < 800; ++line)
-        original += QStringLiteral("; hand-written note %1\n").arg(line).toUtf8();
-    QFile::remove(QStringLiteral("pxl_setting.ini"));
-    QVERIFY(TestFiles::WriteFile(QStringLiteral("pxl_setting.ini"), original));
-    const ParserTestSupport::LogCapture log;
-    {
-        MainWindow window;
-        window.SetOperatorPrompt(&prompt);
-        window.show();
-        window.Options().findChild<QCheckBox*>(QStringLiteral("cbUSBChecksum"))->setChecked(true);
-        window.SetElementCheck(QStringLiteral("cbAutoPolling"), true);
-        prompt.answer = true;
-        QVERIFY(window.close());
-    }
-    QCOMPARE(TestFiles::ReadFile(QStringLiteral("pxl_setting.ini")), original);
-    QCOMPARE(log.CountContaining(QStringLiteral("PortManager::LoadCommonSetting"),
-                                 QStringLiteral("it will not be written at exit")),
-             1);
 }
 
 void MainWindowTest::runOnSixteenPortsShowsInTheTable()

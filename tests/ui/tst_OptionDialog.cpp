@@ -45,8 +45,6 @@ private Q_SLOTS:
     void checksumBoxesGiveTheLevel_data();
     void checksumBoxesGiveTheLevel();
     void exitWritesTheFiveKeys();
-    void aFileThatCannotBeReadWholeIsNeverRewritten_data();
-    void aFileThatCannotBeReadWholeIsNeverRewritten();
     void aChangeInTheOpenDialogReachesTheNextStart();
 };
 
@@ -137,26 +135,6 @@ void OptionDialogTest::exitWritesTheFiveKeys()
     QCOMPARE(read("DALogChannel"), QStringLiteral("USB"));
     QCOMPARE(read("USBCheckSum"), QStringLiteral("false"));
     QCOMPARE(read("StorageCheckSum"), QStringLiteral("true"));
-}
-
-void OptionDialogTest::aFileThatCannotBeReadWholeIsNeverRewritten_data()
-{
-    QTest::addColumn<QByteArray>("original");
-    QTest::newRow("broken group header, binary bytes")
-        << QByteArray("; installer, line 3\n[EfuseSettings\nEnable=true\n\xff\xfe\x00\x01\n[DAOptions]\nDALogLevel=DEBUG\n");
-    QTest::newRow("line that is no key") << QByteArray("[DAOptions]\nDALogLevel=DEBUG\nnot a key\n");
-}
-
-void OptionDialogTest::aFileThatCannotBeReadWholeIsNeverRewritten()
-{
-    QFETCH(QByteArray, original);
-    QFile::remove(kFile);
-    QVERIFY(TestFiles::WriteFile(kFile, original));
-    {
-        OptionDialog dialog(nullptr, nullptr, kFile);
-        dialog.findChild<QCheckBox*>(QStringLiteral("cbUSBChecksum"))->setChecked(true);
-    }
-    QCOMPARE(TestFiles::ReadFile(kFile), original);
 }
 
 void OptionDialogTest::aChangeInTheOpenDialogReachesTheNextStart()
