@@ -281,8 +281,7 @@ bool MainWindow::EndRun()
     const int running = portManager.StopForExit(kRecordWaitAtExit);
     if (running > 0) {
         LOGE("MainWindow::EndRun",
-             "The station record took no attempt for %lld s at exit: %lld attempts went unrecorded, %d ports had "
-             "not ended.",
+             "The exit waited %lld s for the station record: %lld attempts went unrecorded, %d ports had not ended.",
              static_cast<long long>(kRecordWaitAtExit.count()), static_cast<long long>(records.Pending()), running);
     }
     optionDialog->SaveOptions();

@@ -6,9 +6,7 @@
 
 #include "Utility/FileUtils.h"
 #include "common/IniSetting.h"
-#include "common/StationRecordFormat.h"
 #include "logging/Logger.h"
-#include "logging/Platform.h"
 #include "ui/MainWindow.h"
 
 #include <QAction>
@@ -27,7 +25,10 @@
 #include <QtTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <unistd.h>
 #include <vector>
 
 using namespace PortTestSupport;
@@ -591,20 +592,19 @@ void MainWindowTest::aStopFromTheSystemEndsTheRunAsQuitDoes()
 
     const QString dataHome = work + QStringLiteral("/data");
     const QString recordFolder = dataHome + QStringLiteral("/QN_PXL_V6_Logs/Station");
-    std::vector<Platform::FileHandle> held;
+    std::vector<int> held;
     const auto release = qScopeGuard([&held] {
-        for (Platform::FileHandle file : held)
-            Platform::CloseFile(file);
+        for (int file : held)
+            ::close(file);
     });
     if (recordHeld) {
         // Another writer holds the day's record, so every record waits out the lock's time-out.
         QVERIFY(QDir().mkpath(recordFolder));
         const QDate today = QDateTime::currentDateTimeUtc().date();
         for (const QDate& day : {today, today.addDays(1)}) {
-            QString error;
-            held.push_back(Platform::OpenForAppend(
-                recordFolder + QLatin1Char('/') + StationRecordFormat::DayFileBase(day) + QStringLiteral(".jsonl"), error));
-            QVERIFY2(held.back() != Platform::kNoFile && Platform::LockFile(held.back(), 1000, error), qPrintable(error));
+            const QString path = recordFolder + day.toString(QStringLiteral("'/station-'yyyy-MM-dd'.jsonl'"));
+            held.push_back(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+            QVERIFY(held.back() >= 0 && ::flock(held.back(), LOCK_EX | LOCK_NB) == 0);
         }
     }
 
@@ -635,7 +635,7 @@ void MainWindowTest::aStopFromTheSystemEndsTheRunAsQuitDoes()
     const QString log = ChildLog(dataHome);
     if (recordHeld) {
         const QRegularExpression unrecorded(
-            QStringLiteral("took no attempt for 10 s at exit: [1-9][0-9]* attempts went unrecorded"));
+            QStringLiteral("The exit waited 10 s for the station record: [1-9][0-9]* attempts went unrecorded"));
         QVERIFY2(unrecorded.match(log).hasMatch(), qPrintable(log.right(2000)));
         return;
     }
