@@ -27,6 +27,7 @@ void PortManager::WriteSettingsAtExit()
     if (settingsLoaded && saveSettingsAtExit && !settingsFormatError)
         SaveCommonSetting();
 }
+
 bool PortManager::IsFlashXmlRestored() const { return flashXmlRestored; }
 bool PortManager::IsEfuseEnabled() const { return efuseEnable; }
 
