@@ -212,6 +212,8 @@ bool DeviceInstance::RunSession(const OperationCallbacks& operation, const ScanC
     {
         std::lock_guard<std::mutex> guard(stateLock);
         foundDescription = QString::fromUtf8(description);
+        // With auto polling this may be the next device on the port: an earlier device's error is not its own.
+        lastError = kNoError;
     }
     QString withdrawn;
     if (deviceFound && !deviceFound(withdrawn)) {

@@ -26,12 +26,15 @@ bool IniSetting::HasFormatError(const QString& filePath)
             return true;
     }
     // QSettings passes over a line that is neither a group, a key nor a comment without a word, and a
-    // rewrite would drop it: a hand edit gone wrong must not vanish at exit.
+    // rewrite would drop it: a hand edit gone wrong must not vanish at exit. A broken group header is looked
+    // for here too: QSettings reports it only when it parses the file, not when it reuses its cached copy.
     QFile file(filePath);
     if (!file.open(QIODevice::ReadOnly))
         return false;
     while (!file.atEnd()) {
         const QByteArray line = file.readLine().trimmed();
+        if (line.startsWith('[') && !line.contains(']'))
+            return true;
         if (line.isEmpty() || line.startsWith(';') || line.startsWith('#') || line.startsWith('['))
             continue;
         if (!line.contains('='))
@@ -87,6 +90,9 @@ QString IniSetting::ReadString() const
 
 void IniSetting::WriteValue(const QVariant& value) const
 {
+    // QSettings rewrites the whole file on sync: what it could not read would be gone, whoever writes.
+    if (HasFormatError(path))
+        return;
     QSettings settings(path, QSettings::IniFormat);
     settings.beginGroup(group);
     settings.setValue(key, value);

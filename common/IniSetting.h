@@ -25,6 +25,7 @@ struct IniSetting
     int ReadInt() const;
     QString ReadString() const;
 
+    // Leaves a file with a format error untouched, so no writer can drop what was written by hand.
     void WriteValue(const QVariant& value) const;
     void WriteBool(bool value) const;
     void WriteString(const QString& value) const;

@@ -58,31 +58,70 @@ PortManager::~PortManager()
 {
     StopWorkersForExit();
     quillon_cleanup();
-    // Only a file that was read is written back: a manager that never loaded the settings has nothing of
-    // the operator's to keep, and a file QSettings could not read whole would lose lines.
-    if (settingsLoaded && saveSettingsAtExit && !settingsFormatError)
-        SaveCommonSetting();
+    WriteSettingsAtExit();
 }
 
-// No worker may outlive the engine or the objects it uses: stop every session, wake paced waits and join.
-void PortManager::StopWorkersForExit()
+void PortManager::RequestStopForExit()
 {
     for (int i = 0; i < kPortCount; ++i) {
         stopRequested[i] = true;
         devices[i].Stop();
         pacers[i].Wake();
     }
+    // A stopped scan returns at once; it records nothing.
     if (scanThread && scanThread->joinable())
         scanThread->join();
     scanThread.reset();
+}
+
+// No worker may outlive the engine or the objects it uses: stop every session, wake paced waits and join.
+void PortManager::StopWorkersForExit()
+{
+    RequestStopForExit();
     for (int i = 0; i < kPortCount; ++i)
         JoinWorker(i);
+}
+
+int PortManager::StopForExit(std::chrono::milliseconds limit)
+{
+    RequestStopForExit();
+    int left = 0;
+    {
+        std::unique_lock<std::mutex> guard(workersLock);
+        workerEnded.wait_for(guard, limit, [this] { return runningWorkers == 0; });
+        left = runningWorkers;
+    }
+    for (int i = 0; i < kPortCount; ++i) {
+        if (!IsWorkerRunning(i))
+            JoinWorker(i);
+    }
+    return left;
+}
+
+void PortManager::SetWorkerRunning(int index, bool running)
+{
+    {
+        std::lock_guard<std::mutex> guard(workersLock);
+        if (workerRunning[index] == running)
+            return;
+        workerRunning[index] = running;
+        runningWorkers += running ? 1 : -1;
+    }
+    workerEnded.notify_all();
+}
+
+bool PortManager::IsWorkerRunning(int index) const
+{
+    std::lock_guard<std::mutex> guard(workersLock);
+    return workerRunning[index];
 }
 
 bool PortManager::IsPortIndex(int index) { return index >= 0 && index < kPortCount; }
 
 void PortManager::StartAll()
 {
+    if (!FlashXmlExists())
+        return;
     {
         std::lock_guard<std::mutex> guard(displayLock);
         totalPollingTimes = 0;
@@ -96,7 +135,7 @@ void PortManager::StartAll()
     ignoredTargetTold = false;
     target.Reset();
     for (int index = 0; index < kPortCount; ++index)
-        Start(index);
+        StartPort(index, false);
     // A Start All tells each refusal once; a single row's Start tells its own.
     unverifiedNoticeDue = false;
     verificationRefusalTold = false;
@@ -104,7 +143,22 @@ void PortManager::StartAll()
     ignoredTargetTold = false;
 }
 
-void PortManager::Start(int index)
+void PortManager::Start(int index) { StartPort(index, true); }
+
+// Without a load every session would connect its device only to fail it: the operator is told instead.
+bool PortManager::FlashXmlExists()
+{
+    QString path;
+    ReadContent(QStringLiteral("leFlashXmlPath"), &RunSettings::flashXmlPath, path);
+    if (QFileInfo(path).isFile())
+        return true;
+    LOGE("PortManager::Start", "Flash XML \"%s\" not found; start refused.", path.toUtf8().constData());
+    const QString text = path.isEmpty() ? tr("No flash XML is chosen.") : tr("The flash XML does not exist:\n%1").arg(path);
+    Tell(OperatorPrompt::Kind::Critical, tr("Start"), text + tr("\nChoose the load with Open, then start again."));
+    return false;
+}
+
+void PortManager::StartPort(int index, bool checkFlashXml)
 {
     // A running worker iterates the session's command list; nothing may change under it.
     if (!IsPortIndex(index) || portBusy[index])
@@ -114,7 +168,8 @@ void PortManager::Start(int index)
         return;
     }
     ICmdXMLGenerator generator;
-    if (!IsSelected(index) || RefuseChangedLoad() || RefuseUnpinnedLoad() || RefuseUnverifiedRun())
+    if (!IsSelected(index) || (checkFlashXml && !FlashXmlExists()) || RefuseChangedLoad() || RefuseUnpinnedLoad() ||
+        RefuseUnverifiedRun())
         return;
     JoinWorker(index);
     portBusy[index] = true;
@@ -153,11 +208,13 @@ void PortManager::ResolveScatterFile()
 
 void PortManager::LaunchWorker(int index)
 {
+    SetWorkerRunning(index, true);
     try {
         downloadThreads[index] = std::make_shared<std::thread>(&PortManager::ExecuteDownloadThread, this,
                                                                static_cast<unsigned>(index), autoPolling);
     } catch (const std::system_error& error) {
         LOGE("PortManager::Start", "Failed to start the download thread: %s", error.what());
+        SetWorkerRunning(index, false);
         portBusy[index] = false;
         SetPortStatus(index, PortStatus::FAIL);
     }
@@ -305,6 +362,17 @@ void PortManager::OnDeviceProgress(unsigned int comportIndex, unsigned int perce
     PortRowChange change(row);
     change.percent = percent;
     change.message = info;
+    ChangeRow(change);
+}
+
+// Called on the port's worker, so the displays queue behind what the previous device left.
+void PortManager::ShowNewDevice(int index)
+{
+    Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, PortTableColumn::Percent, QStringLiteral("0%"));
+    Q_EMIT SigSetMWPortProgressStatus(static_cast<uint>(index), 0);
+    ShowLastError(index, QStringLiteral("No Error"));
+    PortRowChange change(index);
+    change.percent = 0;
     ChangeRow(change);
 }
 

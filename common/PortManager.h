@@ -20,6 +20,7 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <functional>
 #include <cstdint>
 #include <memory>
@@ -69,6 +70,13 @@ public:
     QString GetSettingsFile() const;
     // A front end that must never change the station's file switches this off.
     void SetSaveSettingsAtExit(bool save);
+    // Writes the settings file once, when it was read and may be rewritten; the destructor calls it too.
+    void WriteSettingsAtExit();
+
+    // Stops every port and waits at most limit for their workers, which end once their attempts are
+    // recorded; returns how many had not ended by then. Those are left running: the program must then
+    // end without destroying what they use.
+    int StopForExit(std::chrono::milliseconds limit);
     bool IsFlashXmlRestored() const;
     bool IsEfuseEnabled() const;
     // The file's "[Station]" group as LoadCommonSetting read it.
@@ -177,6 +185,8 @@ Q_SIGNALS:
 
 private:
     static bool IsPortIndex(int index);
+    void StartPort(int index, bool checkFlashXml);
+    bool FlashXmlExists();
     void ResolveScatterFile();
     // Both return the scene the commands were built for, as a record names it.
     QString AddCommands(int index, ICmdXMLGenerator& generator);
@@ -187,6 +197,8 @@ private:
     void AddBootModeCommand(int index, ICmdXMLGenerator& generator);
     void LaunchWorker(int index);
     void JoinWorker(int index);
+    void SetWorkerRunning(int index, bool running);
+    bool IsWorkerRunning(int index) const;
     bool IsSelected(int index);
     void ReadRunSettings();
     void ReadCheck(const QString& name, bool RunSettings::*field, bool& isChecked);
@@ -204,7 +216,10 @@ private:
     void SetPortStatusLocked(int index, unsigned code);
     void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
     void PrepareRecord(int index, const QString& scene);
-    void RecordAttempt(unsigned index, const QDateTime& start, int poll);
+    int32_t AttemptOutcome(unsigned index) const;
+    void RecordAttempt(unsigned index, const QDateTime& start, int poll, int32_t outcome);
+    bool DeviceFound(unsigned index, const QDateTime& start, int poll, QString& withdrawn);
+    void ShowNewDevice(int index);
     bool RecordStart(unsigned index, const QDateTime& start, int poll, QString& withdrawn);
     bool RefuseChangedLoad();
     bool RefuseUnverifiedRun();
@@ -214,6 +229,7 @@ private:
     void NoticeUnverifiedRun(int index);
     Q_INVOKABLE void TellLoadChanged();
     AttemptRecord FoundAttempt(unsigned index, const QDateTime& start, int poll) const;
+    void RequestStopForExit();
     void StopWorkersForExit();
     void RestoreChannelTable();
     QString RestoredPath(const QString& group, const QString& key, const QString& field) const;
@@ -266,6 +282,11 @@ private:
     mutable std::mutex displayLock;
 
     std::array<bool, kPortCount> portBusy{};
+    // Which ports' workers have not ended yet, for an exit that cannot wait for ever.
+    mutable std::mutex workersLock;
+    std::condition_variable workerEnded;
+    std::array<bool, kPortCount> workerRunning{};
+    int runningWorkers = 0;
     std::array<FailurePacer, kPortCount> pacers;
     std::atomic<int64_t> failurePaceMs{1000};
     OperatorPrompt* prompt = nullptr;
@@ -287,6 +308,7 @@ private:
     bool saveSettingsAtExit = true;
     bool settingsLoaded = false;
     bool settingsFormatError = false;
+    bool settingsWritten = false;
 
     // The rows of the running scan pass, until its last display has been applied.
     uint32_t scanRows = 0;

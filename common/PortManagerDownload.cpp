@@ -186,7 +186,18 @@ bool PortManager::RefuseChangedLoad()
     return true;
 }
 
-void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll)
+// Decided once per attempt, for its record and its row alike: a session that failed once the operator had
+// stopped its port was ended by that stop, whatever the engine call then returned.
+int32_t PortManager::AttemptOutcome(unsigned index) const
+{
+    if (!devices[index].IsFailed())
+        return PortStatus::OK;
+    // A session withdrawn before it touched its device is cancelled too.
+    return stopRequested[index] || devices[index].GetStatus() == PortStatus::CANL ? PortStatus::CANL
+                                                                                 : PortStatus::FAIL;
+}
+
+void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll, int32_t outcome)
 {
     if (recorder == nullptr)
         return;
@@ -196,17 +207,22 @@ void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll
     record.stages = device.GetStages();
     record.socid = device.GetSocid();
     record.verifiedImages = device.GetVerifiedImages();
-    if (!device.IsFailed()) {
+    if (outcome == PortStatus::OK) {
         record.result = QStringLiteral("OK");
     } else {
-        const bool stopped = stopRequested[index];
-        const bool cancelled = stopped || device.GetStatus() == PortStatus::CANL;
-        record.result = cancelled ? QStringLiteral("CANL") : QStringLiteral("FAIL");
-        record.failureKind = stopped ? FailureKind::Cancelled : device.GetFailureKind();
+        record.result = outcome == PortStatus::CANL ? QStringLiteral("CANL") : QStringLiteral("FAIL");
+        record.failureKind = stopRequested[index] ? FailureKind::Cancelled : device.GetFailureKind();
         record.failedStage = FailedStage(record.stages);
         record.error = device.GetLastError();
     }
     recorder->Record(record);
+}
+
+// A row that goes on to its next device no longer shows what happened to the one before.
+bool PortManager::DeviceFound(unsigned index, const QDateTime& start, int poll, QString& withdrawn)
+{
+    ShowNewDevice(static_cast<int>(index));
+    return RecordStart(index, start, poll, withdrawn);
 }
 
 void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bool autoPolling)
@@ -220,6 +236,7 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
                                                  false);
     LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Start.", device.GetPortName().toUtf8().constData());
 
+    int32_t outcome = PortStatus::UND;
     for (int poll = 1;; ++poll) {
         device.ClearFailed();
         QElapsedTimer sessionClock;
@@ -227,10 +244,12 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
         const QDateTime start = QDateTime::currentDateTimeUtc();
         // One id for the attempt's start and its record alike; the row's next attempt takes a new one.
         manager->recordTemplates[index].attempt = AttemptRecord::NewId();
-        device.SetDeviceFoundHandler(
-            [manager, index, start, poll](QString& withdrawn) { return manager->RecordStart(index, start, poll, withdrawn); });
+        device.SetDeviceFoundHandler([manager, index, start, poll](QString& withdrawn) {
+            return manager->DeviceFound(index, start, poll, withdrawn);
+        });
         device.Start();
-        manager->RecordAttempt(index, start, poll);
+        outcome = manager->AttemptOutcome(index);
+        manager->RecordAttempt(index, start, poll, outcome);
         const QByteArray portName = device.GetPortName().toUtf8();
         if (device.IsFailed()) {
             LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Fail,Last Error:%s.", portName.constData(),
@@ -259,8 +278,9 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
         }
     }
 
-    manager->SetPortStatus(port, static_cast<unsigned>(device.GetStatus()));
+    manager->SetPortStatus(port, static_cast<unsigned>(outcome));
     Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, PortTableColumn::Port,
                                                  true);
     Q_EMIT manager->SigNotifyStopTimer(port);
+    manager->SetWorkerRunning(port, false);
 }

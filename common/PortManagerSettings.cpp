@@ -16,6 +16,18 @@ QString ChannelKey(int channel) { return QStringLiteral("Channel-%1").arg(channe
 void PortManager::SetSettingsFile(const QString& path) { settingsFile = path; }
 QString PortManager::GetSettingsFile() const { return settingsFile; }
 void PortManager::SetSaveSettingsAtExit(bool save) { saveSettingsAtExit = save; }
+
+// Only a file that was read is written back: a manager that never loaded the settings has nothing of the
+// operator's to keep, and a file QSettings could not read whole would lose lines.
+void PortManager::WriteSettingsAtExit()
+{
+    if (settingsWritten)
+        return;
+    settingsWritten = true;
+    if (settingsLoaded && saveSettingsAtExit && !settingsFormatError)
+        SaveCommonSetting();
+}
+
 bool PortManager::IsFlashXmlRestored() const { return flashXmlRestored; }
 bool PortManager::IsEfuseEnabled() const { return efuseEnable; }
 

@@ -9,6 +9,8 @@
 #include <QStandardPaths>
 #include <QString>
 
+#include <atomic>
+
 namespace {
 
 // How often a writer looks again at a file lock another writer holds.
@@ -78,20 +80,30 @@ void KeepOutOfCoreDumps()
     // one.
 }
 
-void OpenFolderInFileBrowser(const QString& path)
+void OpenFolderInFileBrowser(const QString& path, QObject* owner, std::function<void()> onFailure)
 {
-    QProcess::startDetached(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)});
+    // Explorer's exit code says nothing about success; only a failure to start it can be seen.
+    if (!QProcess::startDetached(QStringLiteral("explorer"), {QDir::toNativeSeparators(path)}))
+        QMetaObject::invokeMethod(owner, std::move(onFailure), Qt::QueuedConnection);
 }
 
 namespace {
 
 QObject* stopReceiver = nullptr;
 std::function<void()> stopCallback;
+std::atomic<bool> receiverAlive{false};
+// Set once the receiver is gone, that is once the program has done what the stop asked.
+HANDLE receiverGone = nullptr;
 
-BOOL WINAPI OnConsoleControl(DWORD)
+BOOL WINAPI OnConsoleControl(DWORD event)
 {
     // Runs on a thread of its own: hand the request to the receiver's thread.
-    QMetaObject::invokeMethod(stopReceiver, [] { stopCallback(); }, Qt::QueuedConnection);
+    if (receiverAlive)
+        QMetaObject::invokeMethod(stopReceiver, [] { stopCallback(); }, Qt::QueuedConnection);
+    // After a close, a log-off or a shutdown the system ends the process as soon as this returns: hold it
+    // until the ports have ended and the settings are written (the system's own time-out still applies).
+    if (event == CTRL_CLOSE_EVENT || event == CTRL_LOGOFF_EVENT || event == CTRL_SHUTDOWN_EVENT)
+        WaitForSingleObject(receiverGone, INFINITE);
     return TRUE;
 }
 
@@ -101,6 +113,12 @@ void DeliverStopRequests(QObject* receiver, std::function<void()> onStop)
 {
     stopReceiver = receiver;
     stopCallback = std::move(onStop);
+    receiverGone = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    receiverAlive = true;
+    QObject::connect(receiver, &QObject::destroyed, [] {
+        receiverAlive = false;
+        SetEvent(receiverGone);
+    });
     SetConsoleCtrlHandler(&OnConsoleControl, TRUE);
 }
 
@@ -431,9 +449,26 @@ void KeepOutOfCoreDumps()
     }
 }
 
-void OpenFolderInFileBrowser(const QString& path)
+void OpenFolderInFileBrowser(const QString& path, QObject* owner, std::function<void()> onFailure)
 {
-    QProcess::startDetached(QStringLiteral("xdg-open"), {path});
+    // Not detached: xdg-open is there on most desktops but ends with an error when it finds no browser, and
+    // only its exit code tells. It hands the folder on and ends, so holding it costs nothing.
+    auto* opener = new QProcess(owner);
+    opener->setProcessChannelMode(QProcess::ForwardedChannels);
+    opener->setStandardInputFile(QProcess::nullDevice());
+    QObject::connect(opener, &QProcess::errorOccurred, owner, [opener, onFailure](QProcess::ProcessError error) {
+        if (error != QProcess::FailedToStart)
+            return;
+        onFailure();
+        opener->deleteLater();
+    });
+    QObject::connect(opener, QOverload<int, QProcess::ExitStatus>::of(&QProcess::finished), owner,
+                     [opener, onFailure](int code, QProcess::ExitStatus status) {
+                         if (status != QProcess::NormalExit || code != 0)
+                             onFailure();
+                         opener->deleteLater();
+                     });
+    opener->start(QStringLiteral("xdg-open"), {path});
 }
 
 namespace {

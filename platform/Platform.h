@@ -45,12 +45,15 @@ void KeepOutOfCoreDumps();
 // The folder of the running executable, as UTF-8; needs the application object.
 QByteArray ExecutableFolder();
 
-// Shows the folder in the desktop's file browser, detached; a failure to start it is not reported.
-void OpenFolderInFileBrowser(const QString& path);
+// Shows the folder in the desktop's file browser. When no browser can be started for it, onFailure runs
+// later in owner's thread (never after owner is gone).
+void OpenFolderInFileBrowser(const QString& path, QObject* owner, std::function<void()> onFailure);
 
 // Delivers an interrupt, a termination or a hang-up of the process (on Windows the console's control
 // events) as a call of onStop in the receiver's thread, and makes a closed pipe a write error rather than
-// the end of the process. Call once, from the receiver's thread, before its event loop runs.
+// the end of the process. Call once, from the receiver's thread, before its event loop runs. On Windows a
+// console's close, log-off or shutdown is held until the receiver is destroyed; a window's end of session
+// reaches the program as QCoreApplication::aboutToQuit instead, which Qt emits before the system ends it.
 void DeliverStopRequests(QObject* receiver, std::function<void()> onStop);
 
 // A file opened for appending records: a descriptor on POSIX systems, a HANDLE on Windows.

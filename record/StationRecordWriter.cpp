@@ -100,6 +100,7 @@ void StationRecordWriter::Record(const AttemptRecord& record)
 {
     Job job{&record};
     std::unique_lock<std::mutex> guard(lock);
+    ++pending;
     jobs.push_back(&job);
     queued.notify_one();
     finished.wait(guard, [&job] { return job.done; });
@@ -123,6 +124,7 @@ void StationRecordWriter::Run()
         // After the files, so that a database in trouble never costs the record its files.
         CountDatabase(database.Insert(*job->record, error), error, *job->record);
         guard.lock();
+        --pending;
         job->done = true;
         finished.notify_all();
     }

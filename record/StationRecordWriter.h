@@ -50,6 +50,8 @@ public:
     int64_t Failed() const { return failed.load(); }
     // Records the files took but the database did not.
     int64_t DatabaseFailed() const { return databaseFailed.load(); }
+    // Records handed over whose writing has not ended yet.
+    int64_t Pending() const { return pending.load(); }
 
 private:
     struct Job
@@ -78,6 +80,7 @@ private:
     std::atomic<int64_t> written{0};
     std::atomic<int64_t> failed{0};
     std::atomic<int64_t> databaseFailed{0};
+    std::atomic<int64_t> pending{0};
     int64_t failuresInSeries = 0;         // writer thread only
     int64_t databaseFailuresInSeries = 0; // writer thread only
     QDate csvDay;                         // writer thread only

@@ -3,6 +3,7 @@
 #include "Utility/XmlSafeText.h"
 #include "common/IniSetting.h"
 #include "common/PortTableColumn.h"
+#include "logging/Log.h"
 #include "logging/Logger.h"
 #include "platform/Platform.h"
 #include "ui/AboutDialog.h"
@@ -10,9 +11,12 @@
 #include "ui_MainWindow.h"
 
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
 #include <QTableWidget>
+
+static constexpr char kLogSource[] = "UI\\MainWindow";
 
 namespace {
 
@@ -215,7 +219,13 @@ void MainWindow::OpenLogsFolder()
 {
     Logger& logger = Logger::Instance();
     logger.InitLogRoot();
-    Platform::OpenFolderInFileBrowser(QString::fromLocal8Bit(logger.GetLogRoot()));
+    const QString folder = QString::fromLocal8Bit(logger.GetLogRoot());
+    // Without a browser the operator still needs to know where the logs are.
+    Platform::OpenFolderInFileBrowser(folder, this, [this, folder] {
+        LOGE("MainWindow::OpenLogsFolder", "No file browser could be started for %s", folder.toUtf8().constData());
+        prompt->Tell(OperatorPrompt::Kind::Information, tr("Logs Folder"),
+                     tr("No file browser could be started. The logs are in:\n%1").arg(QDir::toNativeSeparators(folder)));
+    });
 }
 
 void MainWindow::ShowAbout()
@@ -273,9 +283,34 @@ void MainWindow::CheckRestoredFlashXml()
                      tr("Results are recorded here but not sent to the factory.\nReason: %1").arg(recorders.FactoryProblem()));
 }
 
+void MainWindow::CloseWithoutQuestion()
+{
+    LOGI("MainWindow::CloseWithoutQuestion", "The system asked the tool to end; every port is stopped.");
+    questionWaived = true;
+    close();
+    // A box open at this moment runs an event loop of its own: every loop must end for the program to end.
+    QCoreApplication::exit(0);
+}
+
+bool MainWindow::EndRun()
+{
+    if (runEnded)
+        return true;
+    runEnded = true;
+    const int running = portManager.StopForExit(kRecordWaitAtExit);
+    if (running > 0) {
+        LOGE("MainWindow::EndRun",
+             "The exit waited %lld s for the station record: %lld attempts went unrecorded, %d ports had not ended.",
+             static_cast<long long>(kRecordWaitAtExit.count()), static_cast<long long>(records.Pending()), running);
+    }
+    optionDialog->SaveOptions();
+    portManager.WriteSettingsAtExit();
+    return running == 0;
+}
+
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (prompt->Ask(tr("Quit"), tr("Are you sure to exit?")))
+    if (questionWaived || prompt->Ask(tr("Quit"), tr("Are you sure to exit?")))
         event->accept();
     else
         event->ignore();

@@ -14,6 +14,7 @@
 #include <QTimer>
 
 #include <array>
+#include <chrono>
 #include <functional>
 
 class AboutDialog;
@@ -64,6 +65,16 @@ public:
     void SelectCertFile();
     void CheckRestoredFlashXml();
 
+    // Ends the program as Quit does, without the question: for a stop asked by the system (a logout, a
+    // service manager), which no one is there to answer.
+    void CloseWithoutQuestion();
+    // What every end of the program does while the window still stands: every port stopped, its worker
+    // and the worker's last record waited for, but at most kRecordWaitAtExit, then the settings written.
+    // False when attempts were left unrecorded: their workers still run, so the program must end without
+    // destroying what they use.
+    bool EndRun();
+    static constexpr std::chrono::seconds kRecordWaitAtExit{10};
+
     PortManager& Ports();
     OptionDialog& Options();
     // Where boxes and questions go; the window's message boxes unless a test or tool replaces them.
@@ -96,6 +107,8 @@ private:
     OperatorPrompt* prompt = &messageBoxes;
     FileDialog fileDialog;
     bool loggingFailureShown = false;
+    bool questionWaived = false;
+    bool runEnded = false;
     // Declared last, so destroyed first of the members: running cleaners are stopped and joined before the
     // port manager and the engine go.
     LogCleaner logCleaner;

@@ -11,7 +11,8 @@ OptionDialog::OptionDialog(QWidget*, QWidget* parent, const QString& settingsFil
 
 OptionDialog::~OptionDialog()
 {
-    SaveOptions();
+    if (!saved)
+        SaveOptions();
     delete form;
 }
 
@@ -59,7 +60,11 @@ void OptionDialog::LockControls(const QString& why)
     }
 }
 
-void OptionDialog::SaveOptions() { Current().Save(settingsFile); }
+void OptionDialog::SaveOptions()
+{
+    Current().Save(settingsFile);
+    saved = true;
+}
 
 void OptionDialog::GetRuntimeParameters(RuntimeParameters& runtimeParams) const
 {

@@ -21,6 +21,7 @@ public:
     ~OptionDialog() override;
 
     void LoadOptions();
+    // Writes the options; the destructor writes them only when this has not been called.
     void SaveOptions();
     void GetRuntimeParameters(RuntimeParameters& runtimeParams) const;
     // A locked profile's options are the settings file's: every control is shown disabled, saying why.
@@ -31,4 +32,5 @@ private:
 
     Ui::OptionDialog* form;
     QString settingsFile;
+    bool saved = false;
 };

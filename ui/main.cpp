@@ -7,6 +7,8 @@
 #include <QFont>
 #include <QMessageBox>
 
+#include <cstdlib>
+
 int main(int argc, char* argv[])
 {
     QApplication app(argc, argv);
@@ -21,6 +23,13 @@ int main(int argc, char* argv[])
         return 1;
     }
     MainWindow window(nullptr);
+    Platform::DeliverStopRequests(&window, [&window] { window.CloseWithoutQuestion(); });
+    // Emitted as the event loop ends, and on Windows also when the session ends, right before the system
+    // ends the process: the ports' records and the settings must be kept by then.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &window, [&window] {
+        if (!window.EndRun())
+            std::_Exit(0);
+    });
     window.show();
     return app.exec();
 }

@@ -374,6 +374,12 @@ void CliTest::interruptStopsEveryPortAndRecordsEachAttempt()
     }
     QCOMPARE(firstStage.size(), 16);
     QCOMPARE(QSet<QString>(firstStage.begin(), firstStage.end()), QSet<QString>{QStringLiteral("INIT")});
+    // Each row's last state says what its record says.
+    QHash<int, QString> lastStatus;
+    for (const QJsonObject& state : run.Events(QStringLiteral("state")))
+        lastStatus[state.value(QStringLiteral("row")).toInt()] = state.value(QStringLiteral("status")).toString();
+    for (int row = 1; row <= 16; ++row)
+        QCOMPARE(lastStatus.value(row), QStringLiteral("CANL"));
     QCOMPARE(run.Events(QStringLiteral("summary")).size(), 1);
     const QStringList lines = RecordLines(folder, QStringLiteral("jsonl"));
     QCOMPARE(lines.size(), 16);

@@ -162,7 +162,9 @@ void AttemptRecordsTest::aStoppedAttemptIsCancelled()
 {
     QVERIFY(ConfigureFarm(QStringLiteral("absent.ini"), QStringLiteral("[Farm]\nTimeScale=0\nAbsent=true\n")));
     Station station;
-    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.folder + QStringLiteral("/missing.xml");
+    // A flash XML without a readable load: the record names no load digest.
+    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] =
+        simtest::WriteFile(QDir::current().absoluteFilePath(QStringLiteral("noload.xml")), "<flash/>\n");
     station.frontEnd.rowSelected[2] = true;
     station.manager->Start(2);
     QTRY_VERIFY_WITH_TIMEOUT(!station.manager->Device(2).GetStages().isEmpty(), 10000);
@@ -175,6 +177,9 @@ void AttemptRecordsTest::aStoppedAttemptIsCancelled()
     QCOMPARE(records[0].port, QStringLiteral("COM5"));
     QCOMPARE(records[0].loadDigest, QString());
     QCOMPARE(records[0].failureKind, FailureKind::Cancelled);
+    // The row says what the record says.
+    QCOMPARE(station.frontEnd.Cell(2, 1), QStringLiteral("CANL"));
+    QCOMPARE(station.frontEnd.Cell(2, 7), QStringLiteral("User Cancel"));
 }
 
 void AttemptRecordsTest::eachFailureOfTheFarmHasItsKind_data()

@@ -32,7 +32,7 @@ struct Choice
     bool autoReboot = false;
     bool autoPolling = false;
     QString rebootScene;
-    bool flashXmlPresent = true;
+    bool flashXmlReadable = true;
 };
 
 RuntimeParameters Parameters(int checksumLevel)
@@ -128,10 +128,10 @@ void CommandListsTest::listForSceneAndOptions_data()
     Choice none{QStringLiteral("none"), 2, true, true, true};
     QTest::newRow("no scene") << none << QStringList{"REBOOT:DISCONNECT"};
 
-    Choice missingXml{QStringLiteral("format"), 3};
-    missingXml.flashXmlPresent = false;
-    QTest::newRow("flash xml missing: no scatter path")
-        << missingXml << QStringList{"ERASE", "FLASH-ALL:", "FEEDBACK:", "REBOOT:DISCONNECT"};
+    Choice unreadableXml{QStringLiteral("format"), 3};
+    unreadableXml.flashXmlReadable = false;
+    QTest::newRow("flash xml unreadable: no scatter path")
+        << unreadableXml << QStringList{"ERASE", "FLASH-ALL:", "FEEDBACK:", "REBOOT:DISCONNECT"};
 }
 
 void CommandListsTest::listForSceneAndOptions() { CheckList(false); }
@@ -180,11 +180,12 @@ void CommandListsTest::CheckList(bool typedSettings)
         if (typedSettings)
             manager.SetRunSettings(settings);
 
-        if (!choice.flashXmlPresent) {
-            // A load resolved earlier must not be written once the operator's flash XML is gone.
+        if (!choice.flashXmlReadable) {
+            // A load resolved earlier must not be written once the operator's flash XML no longer names one.
             manager.Start(4);
             QTRY_VERIFY_WITH_TIMEOUT(!manager.IsPortBusy(4), 20000);
-            frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.folder + QStringLiteral("/missing.xml");
+            frontEnd.contents[QStringLiteral("leFlashXmlPath")] =
+                simtest::WriteFile(load.folder + QStringLiteral("/unreadable.xml"), "not a flash XML\n");
             settings.flashXmlPath = frontEnd.contents.value(QStringLiteral("leFlashXmlPath"));
             if (typedSettings)
                 manager.SetRunSettings(settings);
@@ -239,13 +240,13 @@ void CommandListsTest::CheckList(bool typedSettings)
         }
     }
 
-    const int feedbacks = expected.filter(QStringLiteral("FEEDBACK")).size() * (choice.flashXmlPresent ? 1 : 2);
+    const int feedbacks = expected.filter(QStringLiteral("FEEDBACK")).size() * (choice.flashXmlReadable ? 1 : 2);
     QCOMPARE(log.Count(QStringLiteral("PortManager::Start"), QStringLiteral("checksumLevel:%1").arg(choice.checksumLevel),
                        QStringLiteral("PortManager")),
              feedbacks);
     QCOMPARE(log.Count(QStringLiteral("PortManager::Start"), QStringLiteral("ScatterFile not found!"),
                        QStringLiteral("PortManager")),
-             choice.flashXmlPresent ? 0 : 1);
+             choice.flashXmlReadable ? 0 : 1);
 }
 
 QTEST_GUILESS_MAIN(CommandListsTest)

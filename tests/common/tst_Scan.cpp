@@ -39,6 +39,10 @@ class ScanTest : public QObject
 {
     Q_OBJECT
 
+private:
+    // A download starts only with a load; these ports wait for devices that never come.
+    simtest::SampleLoad load;
+
 private Q_SLOTS:
     void initTestCase();
     void firstRowGetsTheDeviceSecondWaitsForAnother();
@@ -51,7 +55,11 @@ private Q_SLOTS:
     void selectAllAndCellClicks();
 };
 
-void ScanTest::initTestCase() { ParserTestSupport::StartLogging(); }
+void ScanTest::initTestCase()
+{
+    ParserTestSupport::StartLogging();
+    load = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("load")));
+}
 
 void ScanTest::firstRowGetsTheDeviceSecondWaitsForAnother()
 {
@@ -143,6 +151,7 @@ void ScanTest::scanIsRefusedWhileAPortDownloads()
     Station station;
     station.manager->Device(0).SetPortName(PortName(0));
     station.manager->SetScanType(0);
+    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.flashXmlPath;
     station.Select({0});
     station.manager->Start(0);
     const LogCapture log;
@@ -174,6 +183,7 @@ void ScanTest::rowsOfARunningPassRefuseStartAndTheEndLeavesDownloadsAlone()
 
     // A row outside the pass starts a download, which waits for its device; then the pass is stopped.
     station.manager->Device(5).SetPortName(PortName(5));
+    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.flashXmlPath;
     station.frontEnd.rowSelected[5] = true;
     station.manager->Start(5);
     QVERIFY(station.manager->IsPortBusy(5));

@@ -5,6 +5,7 @@
 
 #include "Utility/FileUtils.h"
 #include "Utility/StationFolders.h"
+#include "common/DaOptions.h"
 #include "common/IniSetting.h"
 #include "common/PortManager.h"
 
@@ -352,6 +353,7 @@ void SettingsTest::fileWithAFormatErrorIsLeftUntouched_data()
     QTest::addColumn<QByteArray>("original");
     QTest::newRow("line that is no key") << QByteArray("; installer\n[Files]\nFlashXMLFile=/loads/flash.xml\nnot a key\n");
     QTest::newRow("broken group header") << QByteArray("; installer\n[Files\nFlashXMLFile=/loads/flash.xml\n");
+    QTest::newRow("broken header, binary bytes") << QByteArray("[EfuseSettings\nEnable=true\n\x01\xff\xfe\n[DAOptions]\n");
 }
 
 void SettingsTest::fileWithAFormatErrorIsLeftUntouched()
@@ -362,6 +364,8 @@ void SettingsTest::fileWithAFormatErrorIsLeftUntouched()
     {
         Station station;
         station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = QStringLiteral("/other/flash.xml");
+        // The options dialog's writer keeps to the same rule.
+        DaOptions().Save(kFile);
     }
     QCOMPARE(TestFiles::ReadFile(kFile), original);
     QCOMPARE(log.CountContaining(QStringLiteral("PortManager::LoadCommonSetting"), QStringLiteral("could not be read whole")), 1);

@@ -1,5 +1,6 @@
 // The window the operator watches all shift: every name the port manager uses reaches its widget, the
 // table starts as designed, the slots ignore what they do not serve, and a real run shows in the table.
+#include "ChildProcess.h"
 #include "PortTestSupport.h"
 #include "TestFiles.h"
 
@@ -17,14 +18,21 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QScopeGuard>
 #include <QTableWidget>
 #include <QStatusBar>
 #include <QtTest>
 
+#include <csignal>
+#include <fcntl.h>
 #include <memory>
+#include <sys/file.h>
+#include <unistd.h>
+#include <vector>
 
 using namespace PortTestSupport;
 
@@ -70,6 +78,24 @@ QString RowStateMismatch(MainWindow& window, int row)
     return QString();
 }
 
+// The log of a window executable run with its data folder (XDG_DATA_HOME) at dataHome.
+QString ChildLog(const QString& dataHome)
+{
+    const QDir root(dataHome + QStringLiteral("/QN_PXL_V6_Logs"));
+    const QStringList dumps = root.entryList({QStringLiteral("PXL_Dump_*")}, QDir::Dirs);
+    return dumps.isEmpty() ? QString()
+                           : QString::fromUtf8(TestFiles::ReadFile(root.filePath(dumps.first()) + QStringLiteral("/Praxilo_TOOL.log")));
+}
+
+QStringList RecordLines(const QString& folder)
+{
+    QStringList lines;
+    const QDir dir(folder);
+    for (const QString& name : dir.entryList({QStringLiteral("station-*.jsonl")}, QDir::Files))
+        lines += QString::fromUtf8(TestFiles::ReadFile(dir.filePath(name))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    return lines;
+}
+
 } // namespace
 
 class MainWindowTest : public QObject
@@ -96,9 +122,13 @@ private Q_SLOTS:
     void aLoadThatFailsItsImageCheckIsNotKept();
     void garbageInTheFactoryGroupIsToldOnceAndTheWindowWorks();
     void aboutShowsOneDialogAndClearingLogsSparesThisRun();
+    void logsFolderIsNamedInABoxWhenNoBrowserStarts_data();
+    void logsFolderIsNamedInABoxWhenNoBrowserStarts();
     void answeringNoKeepsTheWindowAndItsPorts();
     void runOnSixteenPortsShowsInTheTable();
     void aLockedProfileKeepsItsControlsAndRefusesAnotherLoad();
+    void aStopFromTheSystemEndsTheRunAsQuitDoes_data();
+    void aStopFromTheSystemEndsTheRunAsQuitDoes();
     void destroyingAVisibleWindowMidRunIsSafe();
 };
 
@@ -424,6 +454,39 @@ void MainWindowTest::aboutShowsOneDialogAndClearingLogsSparesThisRun()
     QVERIFY(QFileInfo(current + QStringLiteral("/Praxilo_TOOL.log")).isFile());
 }
 
+void MainWindowTest::logsFolderIsNamedInABoxWhenNoBrowserStarts_data()
+{
+    // What the desktop's folder opener does, as a script; none: the system has no opener at all.
+    QTest::addColumn<QByteArray>("opener");
+    QTest::addColumn<bool>("told");
+    QTest::newRow("no opener") << QByteArray() << true;
+    QTest::newRow("opener finds no browser") << QByteArray("#!/bin/sh\nexit 3\n") << true;
+    QTest::newRow("browser opens the folder") << QByteArray("#!/bin/sh\nexit 0\n") << false;
+}
+
+void MainWindowTest::logsFolderIsNamedInABoxWhenNoBrowserStarts()
+{
+    QFETCH(QByteArray, opener);
+    QFETCH(bool, told);
+    const QString bin = QDir::current().absoluteFilePath(QStringLiteral("opener-bin"));
+    QDir(bin).removeRecursively();
+    QVERIFY(QDir().mkpath(bin));
+    if (!opener.isNull()) {
+        QVERIFY(TestFiles::WriteFile(bin + QStringLiteral("/xdg-open"), opener));
+        QVERIFY(QFile::setPermissions(bin + QStringLiteral("/xdg-open"), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    }
+    const QByteArray path = qgetenv("PATH");
+    const auto restorePath = qScopeGuard([path] { qputenv("PATH", path); });
+    qputenv("PATH", QFile::encodeName(bin));
+    auto window = NewWindow();
+    prompt.told.clear();
+    window->OpenLogsFolder();
+    QTRY_VERIFY_WITH_TIMEOUT(window->findChildren<QProcess*>().isEmpty(), 20000);
+    const QString root = QDir::toNativeSeparators(QString::fromLocal8Bit(Logger::Instance().GetLogRoot()));
+    const QStringList expected{QStringLiteral("Logs Folder|No file browser could be started. The logs are in:\n") + root};
+    QCOMPARE(prompt.told, told ? expected : QStringList());
+}
+
 void MainWindowTest::aLoadThatFailsItsImageCheckIsNotKept()
 {
     const simtest::SampleLoad unlisted = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("unlisted")));
@@ -572,6 +635,89 @@ void MainWindowTest::aLockedProfileKeepsItsControlsAndRefusesAnotherLoad()
     QVERIFY(window.findChild<QPushButton*>(QStringLiteral("btnStartAll"))->isEnabled());
     for (QWidget* control : controls)
         QVERIFY(!control->isEnabled());
+}
+
+void MainWindowTest::aStopFromTheSystemEndsTheRunAsQuitDoes_data()
+{
+    QTest::addColumn<bool>("recordHeld");
+    QTest::newRow("records written") << false;
+    QTest::newRow("record held by another writer") << true;
+}
+
+// The real window executable, with a settings file beside it that starts every row with auto polling; an
+// operator plugin clicks Start All, and the test ends the run with SIGTERM, as a logout does.
+void MainWindowTest::aStopFromTheSystemEndsTheRunAsQuitDoes()
+{
+    QFETCH(bool, recordHeld);
+    const QString work = QDir::current().absoluteFilePath(recordHeld ? QStringLiteral("ended-held") : QStringLiteral("ended"));
+    QDir(work).removeRecursively();
+    QVERIFY(QDir().mkpath(work));
+    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/Praxilo"), work + QStringLiteral("/Praxilo")));
+    const simtest::SampleLoad slow = WriteStationLoad(work + QStringLiteral("/load"), 1 << 20);
+    QByteArray settings = "[DownloadScene]\nScene=FormatAllAndDownload\n[DownloadSetting]\nAutoPollingEnabled=true\n"
+                          "SelectAllComports=true\n[ChanneltNumber]\nScanType=0\n[Files]\nFlashXMLFile=" +
+                          slow.flashXmlPath.toUtf8() + "\n[ChannelInfo]\n";
+    for (int row = 0; row < PortManager::kPortCount; ++row)
+        settings += QStringLiteral("Channel-%1=Sim Boot ROM Serial (%2)\n").arg(row, 2, 10, QLatin1Char('0')).arg(PortName(row)).toUtf8();
+    QVERIFY(TestFiles::WriteFile(work + QStringLiteral("/pxl_setting.ini"), settings));
+    // A device takes a quarter of a second on its link, so every port is always in the middle of one.
+    QVERIFY(TestFiles::WriteFile(work + QStringLiteral("/farm.ini"),
+                                 "[Farm]\nTimeScale=1\nArrivalMs=0\nArrivalStepMs=0\nSwapMs=0\nConnectMs=0\n"
+                                 "DaLoadMs=0\nEraseMs=0\nLinkMBps=8\n"));
+
+    const QString dataHome = work + QStringLiteral("/data");
+    const QString recordFolder = dataHome + QStringLiteral("/QN_PXL_V6_Logs/Station");
+    std::vector<int> held;
+    const auto release = qScopeGuard([&held] {
+        for (int file : held)
+            ::close(file);
+    });
+    if (recordHeld) {
+        // Another writer holds the day's record, so every record waits out the lock's time-out.
+        QVERIFY(QDir().mkpath(recordFolder));
+        const QDate today = QDateTime::currentDateTimeUtc().date();
+        for (const QDate& day : {today, today.addDays(1)}) {
+            const QString path = recordFolder + day.toString(QStringLiteral("'/station-'yyyy-MM-dd'.jsonl'"));
+            held.push_back(::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
+            QVERIFY(held.back() >= 0 && ::flock(held.back(), LOCK_EX | LOCK_NB) == 0);
+        }
+    }
+
+    ChildProcess window;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QUILLON_FARM"), work + QStringLiteral("/farm.ini"));
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    environment.insert(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(PXL_TEST_PLUGIN_DIR));
+    environment.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("pxloperator"));
+    window.setProcessEnvironment(environment);
+    window.setStandardOutputFile(work + QStringLiteral("/window.out"));
+    window.setStandardErrorFile(work + QStringLiteral("/window.err"));
+    window.start(work + QStringLiteral("/Praxilo"), QStringList());
+    QVERIFY(window.waitForStarted());
+    QTRY_COMPARE_WITH_TIMEOUT(ChildLog(dataHome).count(QStringLiteral("]Download Start.")), 16, 60000);
+    if (!recordHeld)
+        QTRY_VERIFY_WITH_TIMEOUT(RecordLines(recordFolder).size() >= 32, 60000);
+
+    ::kill(static_cast<pid_t>(window.processId()), SIGTERM);
+    QVERIFY(window.waitForFinished(60000));
+    QCOMPARE(window.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(window.exitCode(), 0);
+    // The settings were written at the end: the options' group was not in the file before.
+    const QString written = QString::fromUtf8(TestFiles::ReadFile(work + QStringLiteral("/pxl_setting.ini")));
+    QVERIFY2(written.contains(QStringLiteral("[DAOptions]")), qPrintable(written));
+    QVERIFY(written.contains(QStringLiteral("Channel-15=Sim Boot ROM Serial (COM18)")));
+    const QString log = ChildLog(dataHome);
+    if (recordHeld) {
+        const QRegularExpression unrecorded(
+            QStringLiteral("The exit waited 10 s for the station record: [1-9][0-9]* attempts went unrecorded"));
+        QVERIFY2(unrecorded.match(log).hasMatch(), qPrintable(log.right(2000)));
+        return;
+    }
+    // Every attempt was waited for, the ones the stop ended included.
+    const QStringList lines = RecordLines(recordFolder);
+    QCOMPARE(lines.size(), log.count(QStringLiteral("]Download Success,")) + log.count(QStringLiteral("]Download Fail,")));
+    QVERIFY(!lines.filter(QStringLiteral("\"result\":\"CANL\"")).isEmpty());
 }
 
 void MainWindowTest::destroyingAVisibleWindowMidRunIsSafe()
