@@ -27,7 +27,7 @@ public:
         Quiet
     };
 
-    CliDisplay(Mode mode, const RunSummary& summary, const std::array<bool, 16>& rows, qint64 loadBytes, FILE* out);
+    CliDisplay(Mode mode, const RunSummary& summary, const std::array<bool, 16>& rows, FILE* out);
 
     void Begin();
     // Each state of a row as the port manager announces it: a new status is reported, a new percent or
@@ -35,17 +35,18 @@ public:
     void OnRowState(int row, const PortRowState& state);
     void OnRecord(const AttemptRecord& record);
     void End(qint64 wallMs, bool interrupted);
+    // Rows of the run whose failures took them out of auto polling.
+    int QuarantinedRows() const;
 
 private:
     struct RowState
     {
         PortRowState shown;
-        qint64 sessionStartMs = 0;
         qint64 lastProgressEventMs = -1000;
     };
 
     void ReportStatus(int row);
-    void ReportProgress(int row, unsigned int previousPercent);
+    void ReportProgress(int row);
     void Redraw();
     QString LiveRow(int row) const;
     void Emit(const QByteArray& text);
@@ -53,7 +54,6 @@ private:
     Mode mode;
     const RunSummary& summary;
     std::array<bool, 16> rows;
-    qint64 loadBytes;
     FILE* out;
     bool outputBroken = false;
     std::array<RowState, 16> states;

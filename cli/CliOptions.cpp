@@ -15,7 +15,7 @@ const char kDescription[] =
     "  praxilo-cli --flash-xml load/flash.xml --ports 1-4,9 --auto-polling --devices 3 --json\n"
     "  praxilo-cli --settings station.ini --operator Ana --work-order WO-17 --record /data/records\n"
     "  praxilo-cli report --since 2024-03-01 --json    (figures from the station database; report --help)\n\n"
-    "Exit codes: 0 every attempt OK; 1 an attempt failed; 2 bad usage, a load that cannot be used, eFuse\n"
+    "Exit codes: 0 every attempt OK; 1 an attempt failed or a row was quarantined; 2 bad usage, a load that cannot be used, eFuse\n"
     "writing not enabled for --scene efuse-write, or a record folder that cannot be written; 130 stopped by\n"
     "a signal.";
 
@@ -74,8 +74,9 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
     const QCommandLineOption quiet(QStringLiteral("quiet"), QStringLiteral("Only the summary and errors."));
     const QCommandLineOption requireVerified(QStringLiteral("require-verified"), QStringLiteral("Refuse to run at checksum level 1, which verifies no device."));
     const QCommandLineOption broker(QStringLiteral("broker"), QStringLiteral("Factory broker, amqp://host:port (credentials from the settings' CredentialsFile)."), QStringLiteral("uri"));
+    const QCommandLineOption quarantine(QStringLiteral("quarantine-after"), QStringLiteral("With auto polling, take a row out after K failures in a row (0: never)."), QStringLiteral("K"));
     parser.addOptions({flashXml, settings, scene, ports, autoPolling, devices, checksum, operatorName, workOrder,
-                       record, json, quiet, requireVerified, broker});
+                       record, json, quiet, requireVerified, broker, quarantine});
 
     const Outcome parsed = ParseCommandLine(parser, help, arguments, message);
     if (parsed != Outcome::Run)
@@ -121,6 +122,14 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
         options.checksumLevel = parser.value(checksum).toInt(&ok);
         if (!ok || !QList<int>{1, 2, 4, 6}.contains(options.checksumLevel)) {
             message = QCoreApplication::translate("CliOptions", "--checksum-level: \"%1\" is not 1, 2, 4 or 6").arg(parser.value(checksum));
+            return Outcome::Error;
+        }
+    }
+    if (parser.isSet(quarantine)) {
+        bool ok = false;
+        options.quarantineAfter = parser.value(quarantine).toInt(&ok);
+        if (!ok || options.quarantineAfter < 0) {
+            message = QCoreApplication::translate("CliOptions", "--quarantine-after: \"%1\" is not a count of 0 or more").arg(parser.value(quarantine));
             return Outcome::Error;
         }
     }

@@ -23,6 +23,7 @@ struct CliOptions
     bool json = false;
     bool quiet = false;
     bool requireVerified = false; // refuse a run whose checksum level compares no device checksum
+    int quarantineAfter = -1;     // -1: as the settings file's [Station] group gives it
     std::array<bool, 16> rows{};
 
     using Outcome = CommandLineOutcome;

@@ -116,6 +116,7 @@ void PortManager::Start(int index)
     stopRequested[index] = false;
     DeviceInstance& device = devices[index];
     device.Reset();
+    RestartOutcomes(index);
 
     OnDeviceProgress(static_cast<unsigned int>(index), 0, QStringLiteral("INIT"));
     SetPortStatus(index, PortStatus::RUN);
@@ -297,6 +298,7 @@ void PortManager::OnDeviceProgress(unsigned int comportIndex, unsigned int perce
     PortRowChange change(row);
     change.percent = percent;
     change.message = info;
+    AddStreamFigures(row, percent, change);
     ChangeRow(change);
 }
 
@@ -310,6 +312,7 @@ void PortManager::OnPortTimeout(int index, QString timeString)
     Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, PortTableColumn::Elapsed, timeString);
     PortRowChange change(index);
     change.elapsed = timeString;
+    AddDeviceElapsed(index, change);
     ChangeRow(change);
 }
 

@@ -183,10 +183,8 @@ bool PortManager::RefuseChangedLoad()
     return true;
 }
 
-void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll)
+bool PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll)
 {
-    if (recorder == nullptr)
-        return;
     const DeviceInstance& device = devices[index];
     AttemptRecord record = FoundAttempt(index, start, poll);
     record.end = QDateTime::currentDateTimeUtc();
@@ -200,7 +198,10 @@ void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll
         record.failedStage = FailedStage(record.stages);
         record.error = device.GetLastError();
     }
-    recorder->Record(record);
+    record.quarantined = CountAttempt(index, record);
+    if (recorder != nullptr)
+        recorder->Record(record);
+    return record.quarantined;
 }
 
 void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bool autoPolling)
@@ -214,15 +215,17 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
                                                  false);
     LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Start.", device.GetPortName().toUtf8().constData());
 
+    bool quarantined = false;
     for (int poll = 1;; ++poll) {
         device.ClearFailed();
         QElapsedTimer sessionClock;
         sessionClock.start();
         const QDateTime start = QDateTime::currentDateTimeUtc();
+        manager->rowOutcomes.BeginSession(port, start.toMSecsSinceEpoch());
         device.SetDeviceFoundHandler(
             [manager, index, start, poll](QString& withdrawn) { return manager->RecordStart(index, start, poll, withdrawn); });
         device.Start();
-        manager->RecordAttempt(index, start, poll);
+        quarantined = manager->RecordAttempt(index, start, poll);
         const QByteArray portName = device.GetPortName().toUtf8();
         if (device.IsFailed()) {
             LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Fail,Last Error:%s.", portName.constData(),
@@ -238,7 +241,7 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
             if (limit > 0 && portTotal >= limit)
                 break;
         }
-        if (manager->stopRequested[index] || !autoPolling || manager->loadWatch.IsGone())
+        if (manager->stopRequested[index] || !autoPolling || manager->loadWatch.IsGone() || quarantined)
             break;
         // A session that fails at once would otherwise spin, flooding the log and the front end.
         if (device.IsFailed()) {
@@ -250,6 +253,8 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
     }
 
     manager->SetPortStatus(port, static_cast<unsigned>(device.GetStatus()));
+    if (quarantined)
+        manager->ShowQuarantine(port);
     Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, PortTableColumn::Port,
                                                  true);
     Q_EMIT manager->SigNotifyStopTimer(port);

@@ -43,6 +43,7 @@ void PortManager::LoadCommonSetting()
     stationSettings = StationSettings::Read(settingsFile);
     stationSettings.Log();
     requireVerification = stationSettings.requireVerification;
+    quarantineAfter = stationSettings.quarantineAfter;
     flashXmlRestored = false;
     restoredSettings = RunSettings();
     IniSetting setting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"));

@@ -26,6 +26,7 @@ struct AttemptRecord
     QString operatorName;
     QString workOrder;
     QString socid; // the device's own id when the session's authentication learnt it; not in the record files
+    bool quarantined = false; // this attempt took its row out of auto polling
 };
 
 Q_DECLARE_METATYPE(AttemptRecord)

@@ -28,7 +28,8 @@ const char* const kSchema[] = {
     " port TEXT NOT NULL, device TEXT NOT NULL, scene TEXT NOT NULL, checksum_level INTEGER NOT NULL,"
     " flash_xml TEXT NOT NULL, load_digest TEXT NOT NULL, result TEXT NOT NULL, failed_stage TEXT NOT NULL,"
     " error TEXT NOT NULL, poll INTEGER NOT NULL, operator TEXT NOT NULL, work_order TEXT NOT NULL,"
-    " station TEXT NOT NULL, tool_version TEXT NOT NULL, stage_ms BLOB)",
+    " station TEXT NOT NULL, tool_version TEXT NOT NULL, stage_ms BLOB,"
+    " quarantined INTEGER NOT NULL DEFAULT 0)",
     "CREATE TABLE IF NOT EXISTS stage ("
     " attempt INTEGER NOT NULL REFERENCES attempt(id), stage TEXT NOT NULL, ms INTEGER NOT NULL)",
     "CREATE TABLE IF NOT EXISTS stage_name (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)",
@@ -94,9 +95,16 @@ QSqlError StationDatabase::CreateSchema(QSqlDatabase& database)
     if (!query.exec(QStringLiteral("PRAGMA table_info(attempt)")))
         return query.lastError();
     bool hasStageMs = false;
-    while (query.next())
+    bool hasQuarantined = false;
+    while (query.next()) {
         hasStageMs = hasStageMs || query.value(1).toString() == QLatin1String("stage_ms");
+        hasQuarantined = hasQuarantined || query.value(1).toString() == QLatin1String("quarantined");
+    }
     if (!hasStageMs && !query.exec(QStringLiteral("ALTER TABLE attempt ADD COLUMN stage_ms BLOB")))
+        return query.lastError();
+    // Attempts written before a row could be quarantined were none that tripped it.
+    if (!hasQuarantined &&
+        !query.exec(QStringLiteral("ALTER TABLE attempt ADD COLUMN quarantined INTEGER NOT NULL DEFAULT 0")))
         return query.lastError();
     if (!query.exec(QStringLiteral("PRAGMA user_version = %1").arg(kSchemaVersion)))
         return query.lastError();
@@ -147,7 +155,8 @@ QSqlError StationDatabase::Write(const AttemptRecord& record)
         record.failedStage,   record.error,
         record.poll,          record.operatorName,
         record.workOrder,     identity.station,
-        identity.toolVersion, StageTimes::Encode(stageMs)};
+        identity.toolVersion, StageTimes::Encode(stageMs),
+        record.quarantined ? 1 : 0};
     for (int i = 0; i < values.size(); ++i) {
         // A null QString binds as NULL, which the NOT NULL columns refuse; empty text is what they mean.
         const QVariant& value = values[i];
@@ -246,7 +255,7 @@ QSqlError StationDatabase::Prepare(QSqlDatabase& database)
     if (!insertAttempt->prepare(QStringLiteral(
             "INSERT INTO attempt (start_ms, end_ms, row, port, device, scene, checksum_level, flash_xml,"
             " load_digest, result, failed_stage, error, poll, operator, work_order, station, tool_version,"
-            " stage_ms) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")))
+            " stage_ms, quarantined) VALUES (?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?,?)")))
         return insertAttempt->lastError();
     if (!insertStage->prepare(QStringLiteral("INSERT INTO stage (attempt, stage, ms) VALUES (?,?,?)")))
         return insertStage->lastError();

@@ -15,12 +15,13 @@ class QSqlQuery;
 // The station record in SQLite ("station.db" in the record's folder), for reports that need no file
 // parsing: one row per attempt, and each stage's milliseconds in a table of their own. Since version 2 the
 // attempt's row also holds its stages in the compact form of StageTimes (column stage_ms, stages numbered
-// in table stage_name), NULL in rows an earlier version wrote. A connection belongs
+// in table stage_name), NULL in rows an earlier version wrote; since version 3 it says whether the attempt
+// took its row out of auto polling (column quarantined, 0 in older rows). A connection belongs
 // to the thread that opened it, so an instance lives and dies on one thread.
 class StationDatabase
 {
 public:
-    static constexpr int kSchemaVersion = 2;
+    static constexpr int kSchemaVersion = 3;
 
     StationDatabase(const QString& folder, const StationIdentity& identity);
     ~StationDatabase();

@@ -58,6 +58,7 @@ std::vector<Field> Fields(const StationIdentity& identity, const AttemptRecord& 
         {record.poll, QString::number(record.poll)},
         {record.operatorName, {}},
         {record.workOrder, {}},
+        {record.quarantined, record.quarantined ? QStringLiteral("true") : QStringLiteral("false")},
     };
 }
 
@@ -96,6 +97,7 @@ const QStringList& FieldNames()
         QStringLiteral("flashXml"),    QStringLiteral("loadDigest"),  QStringLiteral("result"),
         QStringLiteral("failedStage"), QStringLiteral("error"),       QStringLiteral("stages"),
         QStringLiteral("poll"),        QStringLiteral("operator"),    QStringLiteral("workOrder"),
+        QStringLiteral("quarantined"),
     };
     return names;
 }
