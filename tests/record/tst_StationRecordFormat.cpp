@@ -68,7 +68,7 @@ void StationRecordFormatTest::fieldsComeInTheDocumentedOrder()
     const QStringList documented{"station",    "toolVersion", "start",       "end",           "row",
                                  "port",       "device",      "scene",       "checksumLevel", "flashXml",
                                  "loadDigest", "result",      "failedStage", "error",         "stages",
-                                 "poll",       "operator",    "workOrder"};
+                                 "poll",       "operator",    "workOrder",   "quarantined"};
     QCOMPARE(FieldNames(), documented);
 
     const CsvTable header = ReadCsv(CsvHeader());
