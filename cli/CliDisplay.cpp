@@ -21,11 +21,23 @@ QString Duration(qint64 ms)
     return QStringLiteral("%1:%2").arg(seconds / 60, 2, 10, QLatin1Char('0')).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
+void AddOutcomes(QJsonObject& event, const RowOutcomeFigures& outcomes)
+{
+    event.insert(QStringLiteral("ok"), outcomes.ok);
+    event.insert(QStringLiteral("fail"), outcomes.failed);
+    event.insert(QStringLiteral("canl"), outcomes.cancelled);
+    event.insert(QStringLiteral("yield"), outcomes.yield);
+    event.insert(QStringLiteral("lastResult"), outcomes.lastResult);
+    event.insert(QStringLiteral("lastFailure"), outcomes.lastFailure);
+    event.insert(QStringLiteral("lastReason"), outcomes.lastReason);
+    event.insert(QStringLiteral("quarantined"), outcomes.quarantined);
+    event.insert(QStringLiteral("flagged"), outcomes.flagged);
+}
+
 } // namespace
 
-CliDisplay::CliDisplay(Mode mode, const RunSummary& summary, const std::array<bool, 16>& rows, qint64 loadBytes,
-                       FILE* out)
-    : mode(mode), summary(summary), rows(rows), loadBytes(loadBytes), out(out)
+CliDisplay::CliDisplay(Mode mode, const RunSummary& summary, const std::array<bool, 16>& rows, FILE* out)
+    : mode(mode), summary(summary), rows(rows), out(out)
 {
     connect(&redraw, &QTimer::timeout, this, &CliDisplay::Redraw);
 }
@@ -86,38 +98,58 @@ void CliDisplay::OnRowState(int row, const PortRowState& state)
     const PortRowState previous = kept.shown;
     kept.shown = state;
     dirty = true;
-    if (state.statusText != previous.statusText)
+    // A quarantine or a row that starts to stand out is news like a new status.
+    if (state.statusText != previous.statusText || state.outcomes.quarantined != previous.outcomes.quarantined ||
+        state.outcomes.flagged != previous.outcomes.flagged || (state.outcomes.quarantined && state.message != previous.message))
         ReportStatus(row);
     else if (state.percent != previous.percent || state.message != previous.message)
-        ReportProgress(row, previous.percent);
+        ReportProgress(row);
+}
+
+int CliDisplay::QuarantinedRows() const
+{
+    int quarantined = 0;
+    for (size_t row = 0; row < states.size(); ++row)
+        quarantined += rows[row] && states[row].shown.outcomes.quarantined ? 1 : 0;
+    return quarantined;
 }
 
 void CliDisplay::ReportStatus(int row)
 {
     const PortRowState& state = states[static_cast<size_t>(row)].shown;
+    const RowOutcomeFigures& outcomes = state.outcomes;
     if (mode == Mode::Lines) {
-        Emit(QStringLiteral("row %1 %2 %3 %4\n")
-                 .arg(QString::number(row + 1).rightJustified(2), state.port, state.statusText, state.message)
+        const QString standing = outcomes.flagged && !outcomes.quarantined
+                                     ? QStringLiteral(" (fails far more often than the other rows)")
+                                     : QString();
+        Emit(QStringLiteral("row %1 %2 %3 %4%5\n")
+                 .arg(QString::number(row + 1).rightJustified(2), state.port, state.statusText, state.message, standing)
                  .toUtf8());
     } else if (mode == Mode::Json) {
-        const QJsonObject event{{QStringLiteral("event"), QStringLiteral("state")}, {QStringLiteral("row"), row + 1},
-                                {QStringLiteral("port"), state.port}, {QStringLiteral("status"), state.statusText},
-                                {QStringLiteral("message"), state.message}};
+        QJsonObject event{{QStringLiteral("event"), QStringLiteral("state")}, {QStringLiteral("row"), row + 1},
+                          {QStringLiteral("port"), state.port}, {QStringLiteral("status"), state.statusText},
+                          {QStringLiteral("message"), state.message}};
+        AddOutcomes(event, outcomes);
         Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
     }
 }
 
-void CliDisplay::ReportProgress(int row, unsigned int previousPercent)
+void CliDisplay::ReportProgress(int row)
 {
     RowState& kept = states[static_cast<size_t>(row)];
     const qint64 now = clock.elapsed();
-    if (kept.shown.percent < previousPercent || kept.sessionStartMs == 0)
-        kept.sessionStartMs = now;
     if (mode == Mode::Json && now - kept.lastProgressEventMs >= 1000) {
         kept.lastProgressEventMs = now;
-        const QJsonObject event{{QStringLiteral("event"), QStringLiteral("progress")}, {QStringLiteral("row"), row + 1},
-                                {QStringLiteral("percent"), int(kept.shown.percent)},
-                                {QStringLiteral("stage"), kept.shown.message}};
+        QJsonObject event{{QStringLiteral("event"), QStringLiteral("progress")}, {QStringLiteral("row"), row + 1},
+                          {QStringLiteral("percent"), int(kept.shown.percent)},
+                          {QStringLiteral("stage"), kept.shown.message},
+                          {QStringLiteral("deviceElapsed"), kept.shown.deviceElapsed}};
+        const StreamFigures& stream = kept.shown.stream;
+        if (stream.megabytesPerSecond >= 0)
+            event.insert(QStringLiteral("mbps"), stream.megabytesPerSecond);
+        if (stream.timeLeftMs >= 0)
+            event.insert(QStringLiteral("timeLeftMs"), double(stream.timeLeftMs));
+        AddOutcomes(event, kept.shown.outcomes);
         Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
     }
 }
@@ -136,29 +168,28 @@ void CliDisplay::OnRecord(const AttemptRecord& record)
 
 QString CliDisplay::LiveRow(int row) const
 {
-    const RowState& kept = states[static_cast<size_t>(row)];
-    const PortRowState& state = kept.shown;
+    const PortRowState& state = states[static_cast<size_t>(row)].shown;
     const int percent = static_cast<int>(state.percent);
-    const RunSummary::Row counts = summary.Rows()[static_cast<size_t>(row)];
+    const RowOutcomeFigures& outcomes = state.outcomes;
     const int filled = percent * kBarWidth / 100;
     const QString bar = QString(filled, QLatin1Char('#')) + QString(kBarWidth - filled, QLatin1Char('.'));
-    QString speed = QStringLiteral("     -");
-    QString eta = QStringLiteral("    -");
-    const qint64 running = clock.elapsed() - kept.sessionStartMs;
-    if (loadBytes > 0 && percent > 0 && percent < 100 && running > 0) {
-        const double done = loadBytes * percent / 100.0;
-        const double bytesPerMs = done / running;
-        speed = QStringLiteral("%1").arg(bytesPerMs * 1000.0 / 1e6, 6, 'f', 1);
-        eta = Duration(static_cast<qint64>((loadBytes - done) / bytesPerMs)).rightJustified(5);
-    }
+    const QString speed = state.stream.megabytesPerSecond >= 0
+                              ? QStringLiteral("%1").arg(state.stream.megabytesPerSecond, 6, 'f', 1)
+                              : QStringLiteral("     -");
+    const QString eta = state.stream.timeLeftMs >= 0 ? Duration(state.stream.timeLeftMs).rightJustified(5)
+                                                     : QStringLiteral("    -");
+    const QString yield = outcomes.Attempts() > 0 ? QStringLiteral("%1%").arg(outcomes.yield * 100.0, 0, 'f', 0)
+                                                  : QStringLiteral("-");
+    // A quarantined row is out until the operator starts it again; a flagged one is on its way there.
+    const QChar mark = outcomes.quarantined ? QLatin1Char('Q') : outcomes.flagged ? QLatin1Char('!') : QLatin1Char(' ');
     // Pieces are padded one by one and joined without arg(): a stage text may itself contain "%1".
     return QString::number(row + 1).rightJustified(2) + QLatin1Char(' ') + state.port.left(14).leftJustified(14) +
-           QLatin1Char(' ') + state.statusText.left(4).leftJustified(4) + QLatin1Char(' ') +
+           QLatin1Char(' ') + state.statusText.left(4).leftJustified(4) + mark + QLatin1Char(' ') +
            state.message.left(26).leftJustified(26) + QStringLiteral(" [") + bar + QStringLiteral("] ") +
            QString::number(percent).rightJustified(3) + QStringLiteral("% ") +
            state.elapsed.left(8).rightJustified(8) + QLatin1Char(' ') +
-           QString::number(counts.ok).rightJustified(3) + QLatin1Char('/') + QString::number(counts.failed).leftJustified(3) +
-           QLatin1Char(' ') + speed + QStringLiteral(" MB/s ETA ") + eta + RemainingColumn(counts.ok);
+           QString::number(outcomes.ok).rightJustified(3) + QLatin1Char('/') + QString::number(outcomes.failed).leftJustified(3) +
+           QLatin1Char(' ') + yield.rightJustified(4) + QLatin1Char(' ') + speed + QStringLiteral(" MB/s ETA ") + eta + RemainingColumn(outcomes.ok);
 }
 
 void CliDisplay::Redraw()
@@ -197,11 +228,13 @@ void CliDisplay::End(qint64 wallMs, bool interrupted)
             perRow.append(QJsonObject{{QStringLiteral("row"), row + 1}, {QStringLiteral("port"), counted.port},
                                       {QStringLiteral("ok"), counted.ok}, {QStringLiteral("fail"), counted.failed},
                                       {QStringLiteral("canl"), counted.cancelled},
-                                      {QStringLiteral("unverified"), counted.unverified}});
+                                      {QStringLiteral("unverified"), counted.unverified},
+                                      {QStringLiteral("quarantined"), states[static_cast<size_t>(row)].shown.outcomes.quarantined}});
         }
         QJsonObject event{{QStringLiteral("event"), QStringLiteral("summary")}, {QStringLiteral("rows"), perRow},
                                 {QStringLiteral("ok"), ok}, {QStringLiteral("fail"), failed},
                                 {QStringLiteral("canl"), cancelled}, {QStringLiteral("unverified"), summary.Unverified()},
+                                {QStringLiteral("quarantined"), QuarantinedRows()},
                                 {QStringLiteral("seconds"), wallMs / 1000.0},
                                 {QStringLiteral("devicesPerHour"), perHour}, {QStringLiteral("interrupted"), interrupted}};
         if (target > 0) {
@@ -218,8 +251,12 @@ void CliDisplay::End(qint64 wallMs, bool interrupted)
         const RunSummary::Row& counted = counts[static_cast<size_t>(row)];
         text += QString::number(row + 1).rightJustified(3) + QStringLiteral("  ") + counted.port.leftJustified(14) +
                 QString::number(counted.ok).rightJustified(5) + QString::number(counted.failed).rightJustified(6) +
-                QString::number(counted.cancelled).rightJustified(6) + QLatin1Char('\n');
+                QString::number(counted.cancelled).rightJustified(6) +
+                (states[static_cast<size_t>(row)].shown.outcomes.quarantined ? QStringLiteral("  quarantined") : QString()) +
+                QLatin1Char('\n');
     }
+    if (QuarantinedRows() > 0)
+        text += QStringLiteral("Quarantined: %1 row(s), their port, cable or hub needs a look\n").arg(QuarantinedRows());
     text += QStringLiteral("Total: %1 OK, %2 FAIL, %3 CANL in %4 s, %5 devices per hour%6\n")
                 .arg(ok)
                 .arg(failed)

@@ -27,7 +27,7 @@ public:
         Quiet
     };
 
-    CliDisplay(Mode mode, const RunSummary& summary, const std::array<bool, 16>& rows, qint64 loadBytes, FILE* out);
+    CliDisplay(Mode mode, const RunSummary& summary, const std::array<bool, 16>& rows, FILE* out);
 
     // With a station target or a per-port limit, each row shows how many good devices it may still make.
     void SetLimits(int target, int devicesPerPort);
@@ -37,17 +37,18 @@ public:
     void OnRowState(int row, const PortRowState& state);
     void OnRecord(const AttemptRecord& record);
     void End(qint64 wallMs, bool interrupted);
+    // Rows of the run whose failures took them out of auto polling.
+    int QuarantinedRows() const;
 
 private:
     struct RowState
     {
         PortRowState shown;
-        qint64 sessionStartMs = 0;
         qint64 lastProgressEventMs = -1000;
     };
 
     void ReportStatus(int row);
-    void ReportProgress(int row, unsigned int previousPercent);
+    void ReportProgress(int row);
     void Redraw();
     QString LiveRow(int row) const;
     QString RemainingColumn(int rowOk) const;
@@ -57,7 +58,6 @@ private:
     Mode mode;
     const RunSummary& summary;
     std::array<bool, 16> rows;
-    qint64 loadBytes;
     FILE* out;
     bool outputBroken = false;
     std::array<RowState, 16> states;

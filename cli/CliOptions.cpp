@@ -18,9 +18,9 @@ const char kDescription[] =
     "  praxilo-cli profile --flash-xml load/flash.xml  (the [Station] lines that lock a station to this load)\n\n"
     "A station whose settings lock its profile refuses --scene, --checksum-level, --require-verified and a\n"
     "--flash-xml other than its pinned load.\n\n"
-    "Exit codes: 0 every attempt OK; 1 an attempt failed; 2 bad usage, a load that cannot be used, eFuse\n"
-    "writing not enabled for --scene efuse-write, a record folder that cannot be written, or an option or\n"
-    "load a locked profile refuses; 130 stopped by a signal.";
+    "Exit codes: 0 every attempt OK; 1 an attempt failed or a row was quarantined; 2 bad usage, a load that\n"
+    "cannot be used, eFuse writing not enabled for --scene efuse-write, a record folder that cannot be\n"
+    "written, or an option or load a locked profile refuses; 130 stopped by a signal.";
 
 // "1-4,9": rows 1 to 16, ranges ascending.
 QString ParseRows(const QString& text, std::array<bool, 16>& rows)
@@ -78,8 +78,9 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
     const QCommandLineOption requireVerified(QStringLiteral("require-verified"), QStringLiteral("Refuse to run at checksum level 1, which verifies no device."));
     const QCommandLineOption target(QStringLiteral("target"), QStringLiteral("With auto polling, start no more devices once N have ended OK (0: none)."), QStringLiteral("N"));
     const QCommandLineOption broker(QStringLiteral("broker"), QStringLiteral("Factory broker, amqp://host:port (credentials from the settings' CredentialsFile)."), QStringLiteral("uri"));
+    const QCommandLineOption quarantine(QStringLiteral("quarantine-after"), QStringLiteral("With auto polling, take a row out after K failures in a row (0: never)."), QStringLiteral("K"));
     parser.addOptions({flashXml, settings, scene, ports, autoPolling, devices, checksum, operatorName, workOrder,
-                       record, json, quiet, requireVerified, target, broker});
+                       record, json, quiet, requireVerified, target, broker, quarantine});
 
     const Outcome parsed = ParseCommandLine(parser, help, arguments, message);
     if (parsed != Outcome::Run)
@@ -137,6 +138,14 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
         options.checksumLevel = parser.value(checksum).toInt(&ok);
         if (!ok || !QList<int>{1, 2, 4, 6}.contains(options.checksumLevel)) {
             message = QCoreApplication::translate("CliOptions", "--checksum-level: \"%1\" is not 1, 2, 4 or 6").arg(parser.value(checksum));
+            return Outcome::Error;
+        }
+    }
+    if (parser.isSet(quarantine)) {
+        bool ok = false;
+        options.quarantineAfter = parser.value(quarantine).toInt(&ok);
+        if (!ok || options.quarantineAfter < 0) {
+            message = QCoreApplication::translate("CliOptions", "--quarantine-after: \"%1\" is not a count of 0 or more").arg(parser.value(quarantine));
             return Outcome::Error;
         }
     }

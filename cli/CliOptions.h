@@ -26,6 +26,7 @@ struct CliOptions
     int target = -1;              // -1: as the settings' [Station] Target; 0: none
     // Options given that change what a locked profile's file sets; such a station refuses them.
     QStringList profileOptions;
+    int quarantineAfter = -1;     // -1: as the settings file's [Station] group gives it
     std::array<bool, 16> rows{};
 
     using Outcome = CommandLineOutcome;

@@ -3,7 +3,6 @@
 #include "XML/parser/FlashXMLParser.h"
 #include "common/DaOptions.h"
 #include "common/IniSetting.h"
-#include "common/LoadContents.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -65,6 +64,8 @@ bool CliStation::Prepare()
     // The option can only add the requirement: a station whose file requires verification keeps it.
     if (options.requireVerified)
         manager->SetRequireVerification(true);
+    if (options.quarantineAfter >= 0)
+        manager->SetQuarantineAfter(options.quarantineAfter);
     const QString refusal = manager->VerificationRefusal(settings.runtimeParameters.checksumLevel);
     if (!refusal.isEmpty()) {
         Problem(refusal + QStringLiteral(" (--checksum-level 2, 4 or 6)"));
@@ -84,7 +85,7 @@ bool CliStation::Prepare()
         mode = CliDisplay::Mode::Quiet;
     else if (isatty(fileno(stdout)))
         mode = CliDisplay::Mode::Live;
-    display = std::make_unique<CliDisplay>(mode, summary, options.rows, loadBytes, stdout);
+    display = std::make_unique<CliDisplay>(mode, summary, options.rows, stdout);
     // Without auto polling the port manager ignores the target, and so does the display.
     display->SetLimits(settings.autoPolling ? manager->GetTarget() : 0, options.devices);
     // The rows as the settings file bound them, before the display was there to hear it.
@@ -146,7 +147,6 @@ bool CliStation::CheckLoad(const QString& flashXml)
         Problem(QStringLiteral("the flash XML %1 cannot be used: %2").arg(flashXml, parser.GetErrorMsg()));
         return false;
     }
-    loadBytes = LoadContents::Read(parser.GetScatterFilePath()).TotalBytes();
     // The same check the window makes: a load whose images do not match its list is not used.
     if (manager->VerifyChecksum() != 0) {
         Problem(QStringLiteral("the load %1 failed its image check").arg(flashXml));
@@ -228,7 +228,7 @@ void CliStation::Finish()
         exitCode = Stopped;
     else if (!manager->GetLoadChangedReason().isEmpty())
         exitCode = Unusable; // the prompt has said which file went away or changed
-    else if (exitCode == AllOk && summary.Total(QStringLiteral("FAIL")) > 0)
+    else if (exitCode == AllOk && (summary.Total(QStringLiteral("FAIL")) > 0 || display->QuarantinedRows() > 0))
         exitCode = SomeFailed;
     QCoreApplication::exit(exitCode);
 }

@@ -54,7 +54,6 @@ private:
     RunSummary summary;
     std::unique_ptr<CliDisplay> display;
     QString settingsFile;
-    qint64 loadBytes = 0;
     QTimer poller;
     QElapsedTimer wall;
     QElapsedTimer sinceStop;

@@ -350,6 +350,8 @@ void DeviceInstance::SetDeviceFoundHandler(std::function<bool(QString&)> handler
 
 void DeviceInstance::BeginStage(const QString& name)
 {
+    transferred = 0;
+    streamed = 0;
     SessionStage stage;
     stage.name = name;
     stage.startMs = QDateTime::currentMSecsSinceEpoch();
@@ -371,9 +373,13 @@ int DeviceInstance::StopOperationQuery(void* user)
     return static_cast<DeviceInstance*>(user)->stopOperation.load() ? 1 : 0;
 }
 
-void DeviceInstance::OnProgress(void* user, unsigned int percent, uint64_t, const char* message)
+void DeviceInstance::OnProgress(void* user, unsigned int percent, uint64_t transferred, const char* message)
 {
     auto* device = static_cast<DeviceInstance*>(user);
+    if (transferred != device->transferred.load()) {
+        device->streamed = device->transferred.load();
+        device->transferred = transferred;
+    }
     Q_EMIT device->SigNotifyProgress(static_cast<unsigned int>(device->comportIndex), percent,
                                      message == nullptr ? QString() : QString::fromUtf8(message));
 }

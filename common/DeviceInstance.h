@@ -77,6 +77,9 @@ public:
     // Called on the worker thread as soon as a session's scan has found its device, before it touches it; a
     // handler that returns false ends the session there, cancelled, with the reason it gives.
     void SetDeviceFoundHandler(std::function<bool(QString& reason)> handler);
+    // Bytes the running stage has surely streamed: the count of the progress report before the latest one,
+    // since an engine may report a chunk as it hands it over, before the link has carried it. Any thread.
+    uint64_t GetStreamedBytes() const { return streamed.load(); }
 
     void Reset();
     // Forgets an earlier stop, so the next scan of a pass is not cancelled by it.
@@ -109,6 +112,9 @@ private:
     QString lastError;
     std::atomic<bool> failed{false};
     std::atomic<int32_t> pollingTimes{0};
+    // Of the running stage: the latest progress report's byte count and the one before it; worker writes.
+    std::atomic<uint64_t> transferred{0};
+    std::atomic<uint64_t> streamed{0};
     QuillonSession* session = nullptr;
     int32_t comportIndex = 0;
     QString scanResult;

@@ -176,6 +176,7 @@ void PortManager::StartPort(int index, bool checkFlashXml)
     stopRequested[index] = false;
     DeviceInstance& device = devices[index];
     device.Reset();
+    RestartOutcomes(index);
 
     OnDeviceProgress(static_cast<unsigned int>(index), 0, QStringLiteral("INIT"));
     SetPortStatus(index, PortStatus::RUN);
@@ -362,6 +363,7 @@ void PortManager::OnDeviceProgress(unsigned int comportIndex, unsigned int perce
     PortRowChange change(row);
     change.percent = percent;
     change.message = info;
+    AddStreamFigures(row, percent, change);
     ChangeRow(change);
 }
 
@@ -386,6 +388,7 @@ void PortManager::OnPortTimeout(int index, QString timeString)
     Q_EMIT SigSetMWTableWidgetItemContext(kTable, index, PortTableColumn::Elapsed, timeString);
     PortRowChange change(index);
     change.elapsed = timeString;
+    AddDeviceElapsed(index, change);
     ChangeRow(change);
 }
 

@@ -8,6 +8,7 @@
 #include "common/OperatorPrompt.h"
 #include "common/PortRowState.h"
 #include "common/PortTimer.h"
+#include "common/RowOutcomes.h"
 #include "common/RunSettings.h"
 #include "common/StationSettings.h"
 #include "common/StationTarget.h"
@@ -147,6 +148,11 @@ public:
     // What row index shows once every display so far has been applied. User-interface thread only.
     PortRowState GetRowState(int index) const;
 
+    // FAIL records in a row after which a row leaves auto polling until its next Start; 0 never. Read from
+    // the settings file's [Station] group; a front end's own option set after loading it wins.
+    void SetQuarantineAfter(int after);
+    int GetQuarantineAfter() const { return quarantineAfter; }
+
     // How long a failed session is stretched to before auto polling tries the next device.
     void SetFailurePace(std::chrono::milliseconds pace);
 
@@ -217,9 +223,16 @@ private:
     void CountSuccess(DeviceInstance& device, int32_t& portTotal, int32_t& total);
     void PrepareRecord(int index, const QString& scene);
     int32_t AttemptOutcome(unsigned index) const;
-    void RecordAttempt(unsigned index, const QDateTime& start, int poll, int32_t outcome);
+    // Both return true when the attempt took its row out of auto polling.
+    bool RecordAttempt(unsigned index, const QDateTime& start, int poll, int32_t outcome);
     bool DeviceFound(unsigned index, const QDateTime& start, int poll, QString& withdrawn);
     void ShowNewDevice(int index);
+    bool CountAttempt(unsigned index, const AttemptRecord& record);
+    void RestartOutcomes(int index);
+    void ShowQuarantine(int index);
+    static QString QuarantineText(const RowOutcomeFigures& figures);
+    void AddStreamFigures(int index, unsigned int percent, PortRowChange& change) const;
+    void AddDeviceElapsed(int index, PortRowChange& change) const;
     bool RecordStart(unsigned index, const QDateTime& start, int poll, QString& withdrawn);
     bool RefuseChangedLoad();
     bool RefuseUnverifiedRun();
@@ -302,6 +315,8 @@ private:
     std::optional<RunSettings> runSettings;
     RunSettings restoredSettings;
     std::array<PortRowState, kPortCount> rowStates;
+    RowOutcomes rowOutcomes; // counted by the workers, read anywhere
+    int quarantineAfter = StationSettings::kDefaultQuarantineAfter; // user-interface thread
 
     QString settingsFile;
     StationSettings stationSettings;

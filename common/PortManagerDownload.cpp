@@ -197,10 +197,8 @@ int32_t PortManager::AttemptOutcome(unsigned index) const
                                                                                  : PortStatus::FAIL;
 }
 
-void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll, int32_t outcome)
+bool PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll, int32_t outcome)
 {
-    if (recorder == nullptr)
-        return;
     const DeviceInstance& device = devices[index];
     AttemptRecord record = FoundAttempt(index, start, poll);
     record.end = QDateTime::currentDateTimeUtc();
@@ -215,7 +213,10 @@ void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll
         record.failedStage = FailedStage(record.stages);
         record.error = device.GetLastError();
     }
-    recorder->Record(record);
+    record.quarantined = CountAttempt(index, record);
+    if (recorder != nullptr)
+        recorder->Record(record);
+    return record.quarantined;
 }
 
 // A row that goes on to its next device no longer shows what happened to the one before.
@@ -237,6 +238,7 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
     LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Start.", device.GetPortName().toUtf8().constData());
 
     int32_t outcome = PortStatus::UND;
+    bool quarantined = false;
     for (int poll = 1;; ++poll) {
         device.ClearFailed();
         QElapsedTimer sessionClock;
@@ -244,12 +246,13 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
         const QDateTime start = QDateTime::currentDateTimeUtc();
         // One id for the attempt's start and its record alike; the row's next attempt takes a new one.
         manager->recordTemplates[index].attempt = AttemptRecord::NewId();
+        manager->rowOutcomes.BeginSession(port, start.toMSecsSinceEpoch());
         device.SetDeviceFoundHandler([manager, index, start, poll](QString& withdrawn) {
             return manager->DeviceFound(index, start, poll, withdrawn);
         });
         device.Start();
         outcome = manager->AttemptOutcome(index);
-        manager->RecordAttempt(index, start, poll, outcome);
+        quarantined = manager->RecordAttempt(index, start, poll, outcome);
         const QByteArray portName = device.GetPortName().toUtf8();
         if (device.IsFailed()) {
             LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Fail,Last Error:%s.", portName.constData(),
@@ -267,7 +270,8 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
             if (limit > 0 && portTotal >= limit)
                 break;
         }
-        if (manager->stopRequested[index] || !autoPolling || manager->loadWatch.IsGone() || manager->target.Met())
+        if (manager->stopRequested[index] || !autoPolling || manager->loadWatch.IsGone() || manager->target.Met() ||
+            quarantined)
             break;
         // A session that fails at once would otherwise spin, flooding the log and the front end.
         if (device.IsFailed()) {
@@ -279,6 +283,8 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
     }
 
     manager->SetPortStatus(port, static_cast<unsigned>(outcome));
+    if (quarantined)
+        manager->ShowQuarantine(port);
     Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, PortTableColumn::Port,
                                                  true);
     Q_EMIT manager->SigNotifyStopTimer(port);

@@ -56,6 +56,7 @@ void PortManager::LoadCommonSetting()
     stationSettings.Log();
     requireVerification = stationSettings.requireVerification;
     target.SetTarget(stationSettings.target);
+    quarantineAfter = stationSettings.quarantineAfter;
     flashXmlRestored = false;
     restoredSettings = RunSettings();
     IniSetting setting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"));

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "common/PortStatus.h"
+#include "common/RowOutcomes.h"
 
 #include <QMetaType>
 #include <QString>
@@ -19,6 +20,11 @@ struct PortRowState
     QString port;      // "N/A" or the port name + "+" + its type, as a scan or the settings file bound it
     QString elapsed;   // "mm : ss" of the port's current work; empty until its timer first ticks
     QString lastError; // the session's last error text
+    // Beside the window's cells: the row's attempts since its last Start, its current device's own time
+    // ("mm : ss"), and while an image streams its rate and time left.
+    RowOutcomeFigures outcomes;
+    QString deviceElapsed;
+    StreamFigures stream;
 };
 
 // One display's change to a row: what it leaves empty, the row keeps.
@@ -43,6 +49,13 @@ struct PortRowChange
             state.elapsed = *elapsed;
         if (lastError)
             state.lastError = *lastError;
+        // Counts of other rows' workers may overtake this row's own in the queue.
+        if (outcomes && outcomes->version >= state.outcomes.version)
+            state.outcomes = *outcomes;
+        if (deviceElapsed)
+            state.deviceElapsed = *deviceElapsed;
+        if (stream)
+            state.stream = *stream;
     }
 
     int row = -1;
@@ -53,6 +66,9 @@ struct PortRowChange
     std::optional<QString> port;
     std::optional<QString> elapsed;
     std::optional<QString> lastError;
+    std::optional<RowOutcomeFigures> outcomes;
+    std::optional<QString> deviceElapsed;
+    std::optional<StreamFigures> stream;
 };
 
 Q_DECLARE_METATYPE(PortRowState)

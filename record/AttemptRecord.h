@@ -34,6 +34,7 @@ struct AttemptRecord
     int imagesWritten = 0;
     int verifiedImages = 0;
     QString socid; // the device's own id when the session's authentication learnt it; not in the record files
+    bool quarantined = false; // this attempt took its row out of auto polling
 
     // A random 128-bit id (a version 4 UUID without braces): unique without a counter that stations or
     // restarts would have to share, so that an attempt's lines in the files and its database row can be

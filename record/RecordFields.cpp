@@ -49,6 +49,18 @@ Field Number(const char* name, const char* column, Scope scope, GetNumber get, c
             [get](const Source& source) { return QVariant(get(source)); }};
 }
 
+// The files write true or false, the database 1 or 0; rows an older version wrote read as false.
+Field Flag(const char* name, const char* column, bool (*get)(const Source&))
+{
+    return {QLatin1String(name),
+            QLatin1String(column),
+            QLatin1String("INTEGER NOT NULL DEFAULT 0"),
+            true,
+            [get](const Source& source) { return QByteArray(get(source) ? "true" : "false"); },
+            [get](const Source& source) { return get(source) ? QStringLiteral("true") : QStringLiteral("false"); },
+            [get](const Source& source) { return QVariant(get(source) ? 1 : 0); }};
+}
+
 // The files write a time as text, the database as UTC milliseconds.
 Field Time(const char* name, const char* column, const char* type, QVariant (*sql)(const Source&),
            QDateTime (*get)(const Source&))
@@ -137,6 +149,7 @@ std::vector<Field> MakeAll()
                kAddedInteger),
         Number("verifiedImages", "verified_images", Attempt,
                [](const Source& s) { return qint64(s.record.verifiedImages); }, kAddedInteger),
+        Flag("quarantined", "quarantined", [](const Source& s) { return s.record.quarantined; }),
     };
     return fields;
 }

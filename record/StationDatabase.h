@@ -16,7 +16,8 @@ class QSqlQuery;
 // parsing: one row per attempt, its columns those of RecordFields, and each stage's milliseconds in a table
 // of their own. Since version 2 the attempt's row also holds its stages in the compact form of StageTimes
 // (column stage_ms, stages numbered in table stage_name), NULL in rows an earlier version wrote; version 3
-// adds the attempt's id and failure kind, empty in older rows. A connection belongs to the thread that
+// adds the attempt's id and failure kind, empty in older rows; version 4 the images written and verified
+// (NULL in older rows: not known) and whether the attempt took its row out of auto polling (0 in older rows). A connection belongs to the thread that
 // opened it, so an instance lives and dies on one thread.
 class StationDatabase
 {

@@ -1,6 +1,7 @@
 #include "record/StationReport.h"
 
 #include "record/RecordFields.h"
+#include "record/FailureOutliers.h"
 #include "record/SqliteScan.h"
 #include "record/StageFigures.h"
 #include "record/StageTimes.h"
@@ -538,21 +539,13 @@ bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QStri
 
 void FlagOutliers(QVector<Group>& rows)
 {
-    std::vector<double> rates;
-    for (const Group& row : rows) {
-        if (row.attempts > 0)
-            rates.push_back(row.failureRate);
-    }
-    if (rates.empty())
-        return;
-    std::sort(rates.begin(), rates.end());
-    const size_t half = rates.size() / 2;
-    const double median = rates.size() % 2 ? rates[half] : (rates[half - 1] + rates[half]) / 2;
-    for (Group& row : rows) {
-        if (row.attempts >= kOutlierMinAttempts && row.failureRate > kOutlierFactor * median &&
-            row.failureRate > median + kOutlierMargin) {
-            row.hint = QStringLiteral("check the cable or hub of row %1").arg(row.key);
-        }
+    std::vector<FailureOutliers::RowFailures> failures;
+    for (const Group& row : rows)
+        failures.push_back({row.attempts, row.failureRate});
+    const std::vector<bool> flagged = FailureOutliers::Flag(failures);
+    for (int i = 0; i < rows.size(); ++i) {
+        if (flagged[static_cast<size_t>(i)])
+            rows[i].hint = QStringLiteral("check the cable or hub of row %1").arg(rows[i].key);
     }
 }
 

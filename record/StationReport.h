@@ -54,17 +54,11 @@ struct Report
 };
 
 constexpr int kTopErrors = 3;
-// A row stands out from at least this many attempts on...
-constexpr qint64 kOutlierMinAttempts = 20;
-// ...with a failure rate above this many times the median row's...
-constexpr double kOutlierFactor = 3.0;
-// ...and above the median row's plus this much.
-constexpr double kOutlierMargin = 0.10;
 
 // Reads the attempts the filter selects; false with the reason in error.
 bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QString& error);
 
-// Sets the hint of every row whose failure rate stands out from the station's median row.
+// Sets the hint of every row whose failure rate stands out from the station's median row (FailureOutliers).
 void FlagOutliers(QVector<Group>& rows);
 
 } // namespace StationReport

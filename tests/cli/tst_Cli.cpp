@@ -128,6 +128,7 @@ private Q_SLOTS:
     void sixteenRowsThreeDevicesEach();
     void aFailingPortEndsTheRunWithOne();
     void aPrintedProfilePinsTheLoadAndATargetEndsTheRun();
+    void aQuarantinedRowEndsTheRunWithOne();
     void badUsageIsRefusedBeforeAnySession_data();
     void badUsageIsRefusedBeforeAnySession();
     void interruptStopsEveryPortAndRecordsEachAttempt();
@@ -273,6 +274,36 @@ void CliTest::aPrintedProfilePinsTheLoadAndATargetEndsTheRun()
     QCOMPARE(summaries[0].value(QStringLiteral("targetMet")).toBool(), true);
 }
 
+void CliTest::aQuarantinedRowEndsTheRunWithOne()
+{
+    simtest::WriteFarm(QStringLiteral("bad-slot.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\n"
+                                                                      "[Port-COM4]\nFail=connect\nFailEvery=1\n"));
+    const Run run = RunCli(QStringLiteral("bad-slot.ini"), Base(load.flashXmlPath)
+                                                               << QStringLiteral("--ports") << QStringLiteral("1-2")
+                                                               << QStringLiteral("--auto-polling") << QStringLiteral("--devices")
+                                                               << QStringLiteral("2") << QStringLiteral("--quarantine-after")
+                                                               << QStringLiteral("2"));
+    QCOMPARE(run.exitCode, 1);
+    QStringList badRow;
+    for (const QJsonObject& record : run.Events(QStringLiteral("record"))) {
+        if (record.value(QStringLiteral("row")).toInt() == 2)
+            badRow << record.value(QStringLiteral("result")).toString();
+    }
+    QCOMPARE(badRow, (QStringList{"FAIL", "FAIL"}));
+    QJsonObject last;
+    for (const QJsonObject& state : run.Events(QStringLiteral("state"))) {
+        if (state.value(QStringLiteral("row")).toInt() == 2)
+            last = state;
+    }
+    QVERIFY(last.value(QStringLiteral("quarantined")).toBool());
+    QCOMPARE(last.value(QStringLiteral("fail")).toInt(), 2);
+    QVERIFY2(last.value(QStringLiteral("message")).toString().startsWith(QStringLiteral("Quarantined after 2 FAIL")),
+             qPrintable(last.value(QStringLiteral("message")).toString()));
+    const QJsonObject summary = run.Events(QStringLiteral("summary")).value(0);
+    QCOMPARE(summary.value(QStringLiteral("quarantined")).toInt(), 1);
+    QCOMPARE(summary.value(QStringLiteral("ok")).toInt(), 2);
+}
+
 void CliTest::badUsageIsRefusedBeforeAnySession_data()
 {
     QTest::addColumn<QStringList>("arguments");
@@ -286,6 +317,7 @@ void CliTest::badUsageIsRefusedBeforeAnySession_data()
     QTest::newRow("backwards range") << (base + QStringList{"--ports", "3-1"}) << "backwards";
     QTest::newRow("letters") << (base + QStringList{"--ports", "a"}) << "--ports";
     QTest::newRow("no devices") << (base + QStringList{"--devices", "0"}) << "--devices";
+    QTest::newRow("negative quarantine") << (base + QStringList{"--quarantine-after", "-1"}) << "--quarantine-after";
     QTest::newRow("checksum level") << (base + QStringList{"--checksum-level", "3"}) << "--checksum-level";
     QTest::newRow("scene") << (base + QStringList{"--scene", "erase"}) << "--scene";
     QTest::newRow("missing flash xml") << QStringList{"--flash-xml", xml + "-gone", "--settings", ini} << "no such file";

@@ -100,6 +100,10 @@ private Q_SLOTS:
     void aTargetEndsTheStation_data();
     void aTargetEndsTheStation();
     void aLoadThatGoesAwayStopsTheStationWithoutBlamingDevices();
+    void aBadSlotIsQuarantinedWhileTheOthersFinish_data();
+    void aBadSlotIsQuarantinedWhileTheOthersFinish();
+    void aRowThatFailsFarMoreOftenIsFlagged();
+    void aStreamingRowShowsItsRateAndTimeLeft();
 };
 
 void AttemptRecordsTest::initTestCase()
@@ -339,6 +343,112 @@ void AttemptRecordsTest::aLoadThatGoesAwayStopsTheStationWithoutBlamingDevices()
     QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 30000);
     QCOMPARE(station.recorder.Records().size(), records.size() + 4);
     QCOMPARE(station.frontEnd.prompts.filter(QStringLiteral("Warning|Load Changed|")).size(), 1);
+}
+
+namespace {
+
+// Rows 1 to rows with auto polling, each ending after devices good ones.
+void StartAutoPolling(Station& station, const QString& flashXml, int rows, int devices)
+{
+    station.manager->SetFailurePace(std::chrono::milliseconds(0));
+    station.manager->SetDevicesPerPort(devices);
+    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = flashXml;
+    station.frontEnd.checks[QStringLiteral("cbAutoPolling")] = true;
+    for (int row = 0; row < rows; ++row)
+        station.frontEnd.rowSelected[size_t(row)] = true;
+    station.manager->StartAll();
+}
+
+} // namespace
+
+void AttemptRecordsTest::aBadSlotIsQuarantinedWhileTheOthersFinish_data()
+{
+    QTest::addColumn<int>("after");
+    QTest::newRow("default") << 3;
+    QTest::newRow("at once") << 1;
+}
+
+void AttemptRecordsTest::aBadSlotIsQuarantinedWhileTheOthersFinish()
+{
+    QFETCH(int, after);
+    QVERIFY(ConfigureFarm(QStringLiteral("bad-slot.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\n"
+                                                                         "[Port-COM4]\nFail=connect\nFailEvery=1\n")));
+    Station station;
+    station.manager->SetQuarantineAfter(after);
+    StartAutoPolling(station, load.flashXmlPath, 4, 3);
+    QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 60000);
+
+    QMap<int, QStringList> results; // per row: result, and "Q" for the record that tripped the row
+    for (const AttemptRecord& record : station.recorder.Records())
+        results[record.row] << record.result + (record.quarantined ? QStringLiteral("Q") : QString());
+    QStringList tripped;
+    for (int attempt = 1; attempt <= after; ++attempt)
+        tripped << (attempt < after ? QStringLiteral("FAIL") : QStringLiteral("FAILQ"));
+    QCOMPARE(results.value(2), tripped);
+    for (int row : {1, 3, 4})
+        QCOMPARE(results.value(row), (QStringList{"OK", "OK", "OK"}));
+    const PortRowState bad = station.manager->GetRowState(1);
+    QCOMPARE(bad.statusText, QStringLiteral("FAIL"));
+    QVERIFY2(bad.message.startsWith(QStringLiteral("Quarantined after %1 FAIL in a row (last: connect").arg(after)),
+             qPrintable(bad.message));
+    QCOMPARE(station.frontEnd.Cell(1, 7), bad.message);
+    QVERIFY(bad.outcomes.quarantined);
+    QCOMPARE(bad.outcomes.failed, after);
+    QCOMPARE(bad.outcomes.lastFailure, QStringLiteral("connect"));
+    QVERIFY(!station.manager->GetRowState(0).outcomes.quarantined);
+    QCOMPARE(station.manager->GetRowState(0).outcomes.ok, 3);
+
+    // The operator's Start clears it; the port then earns its quarantine again.
+    station.manager->Start(1);
+    QVERIFY(!station.manager->GetRowState(1).outcomes.quarantined);
+    QCOMPARE(station.manager->GetRowState(1).outcomes.failed, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 30000);
+    QVERIFY(station.manager->GetRowState(1).outcomes.quarantined);
+    QCOMPARE(station.manager->GetRowState(1).outcomes.failed, after);
+}
+
+void AttemptRecordsTest::aRowThatFailsFarMoreOftenIsFlagged()
+{
+    // Row 2's devices fail now and then; a failed one is swapped, so the row still reaches its count.
+    QVERIFY(ConfigureFarm(QStringLiteral("worn.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nSwapFailedAfter=1\n"
+                                                                     "AnswerTimeoutMs=100\n[Port-COM4]\nFaultRate=0.6\nFaultSeed=7\n")));
+    Station station;
+    // A device with a damaged image would otherwise stay on the port and fail for ever.
+    station.frontEnd.runtimeParameters.checksumLevel = 1;
+    station.manager->SetQuarantineAfter(0);
+    StartAutoPolling(station, load.flashXmlPath, 4, 12);
+    QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 120000);
+    const RowOutcomeFigures worn = station.manager->GetRowState(1).outcomes;
+    QVERIFY2(worn.Attempts() >= 20 && worn.flagged, qPrintable(QStringLiteral("%1 of %2").arg(worn.failed).arg(worn.Attempts())));
+    QVERIFY(!worn.quarantined);
+    for (int row : {0, 2, 3})
+        QVERIFY(!station.manager->GetRowState(row).outcomes.flagged);
+}
+
+void AttemptRecordsTest::aStreamingRowShowsItsRateAndTimeLeft()
+{
+    QVERIFY(ConfigureFarm(QStringLiteral("link.ini"), QStringLiteral("[Farm]\nTimeScale=1\nArrivalMs=0\nArrivalStepMs=0\n"
+                                                                     "ConnectMs=0\nDaLoadMs=0\nEraseMs=0\nSwapMs=50\nLinkMBps=8\n")));
+    // Four chunks of the engine's, so a stream reports bytes more than once before it ends.
+    const simtest::SampleLoad big = WriteStationLoad(QDir::current().absoluteFilePath(QStringLiteral("big")), 2 * 1024 * 1024);
+    Station station;
+    std::vector<StreamFigures> seen;
+    QObject::connect(station.manager.get(), &PortManager::SigNotifyPortRowState,
+                     [&seen](int, const PortRowState& state) {
+                         if (state.stream.megabytesPerSecond >= 0)
+                             seen.push_back(state.stream);
+                     });
+    StartAutoPolling(station, big.flashXmlPath, 1, 4);
+    QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 60000);
+    QVERIFY(!seen.empty());
+    bool estimated = false;
+    for (const StreamFigures& stream : seen) {
+        // Never faster than the link; a stage's start before its first byte only lowers the rate.
+        QVERIFY2(stream.megabytesPerSecond > 0 && stream.megabytesPerSecond <= 8.5, qPrintable(QString::number(stream.megabytesPerSecond)));
+        estimated = estimated || stream.timeLeftMs >= 0;
+    }
+    QVERIFY(estimated); // from the fourth device on, after three good ones
+    QCOMPARE(station.manager->GetRowState(0).stream.megabytesPerSecond, -1.0);
 }
 
 QTEST_GUILESS_MAIN(AttemptRecordsTest)

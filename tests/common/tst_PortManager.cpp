@@ -255,6 +255,8 @@ void PortManagerTest::autoPollingWithFailingSessionsIsPacedAndNeverCounts()
     Station station;
     constexpr int kPaceMs = 200;
     station.manager->SetFailurePace(std::chrono::milliseconds(kPaceMs));
+    station.manager->SetQuarantineAfter(0); // a row that never leaves auto polling by itself
+
     station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.flashXmlPath;
     station.frontEnd.checks[QStringLiteral("cbAutoPolling")] = true;
     station.Select({0});

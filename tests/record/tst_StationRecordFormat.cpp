@@ -72,7 +72,7 @@ void StationRecordFormatTest::fieldsComeInTheDocumentedOrder()
                                  "port",       "device",      "scene",       "checksumLevel", "flashXml",
                                  "loadDigest", "result",      "failedStage", "error",         "stages",
                                  "poll",       "operator",    "workOrder",   "attempt",       "failureKind",
-                                 "imagesWritten", "verifiedImages"};
+                                 "imagesWritten", "verifiedImages", "quarantined"};
     QCOMPARE(FieldNames(), documented);
 
     const CsvTable header = ReadCsv(CsvHeader());
@@ -286,7 +286,7 @@ void StationRecordFormatTest::theRecordEventCarriesTheAttemptsOwnFields()
     const QJsonObject line = ReadJsonLines(JsonLine(kIdentity, record)).objects.value(0);
     const QStringList perAttempt{"start",       "end",   "row",    "port", "device",  "result",
                                  "failedStage", "error", "stages", "poll", "attempt", "failureKind",
-                                 "imagesWritten", "verifiedImages"};
+                                 "imagesWritten", "verifiedImages", "quarantined"};
     QCOMPARE(object.size(), perAttempt.size() + 1);
     for (const QString& name : perAttempt)
         QCOMPARE(object.value(name), line.value(name));
