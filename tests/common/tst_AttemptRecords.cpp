@@ -411,7 +411,7 @@ void AttemptRecordsTest::aRowThatFailsFarMoreOftenIsFlagged()
 {
     // Row 2's devices fail now and then; a failed one is swapped, so the row still reaches its count.
     QVERIFY(ConfigureFarm(QStringLiteral("worn.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\nSwapFailedAfter=1\n"
-                                                                     "AnswerTimeoutMs=100\n[Port-COM4]\nFaultRate=0.6\nFaultSeed=7\n")));
+                                                                     "AnswerTimeoutMs=100\n[Port-COM4]\nFaultRate=0.9\nFaultSeed=7\n")));
     Station station;
     // A device with a damaged image would otherwise stay on the port and fail for ever.
     station.frontEnd.runtimeParameters.checksumLevel = 1;

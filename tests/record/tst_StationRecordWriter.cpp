@@ -42,6 +42,8 @@ QString AsCsvText(const QJsonValue& value)
 {
     if (value.isDouble())
         return QString::number(value.toInt());
+    if (value.isBool())
+        return value.toBool() ? QStringLiteral("true") : QStringLiteral("false");
     if (!value.isArray())
         return value.toString();
     QStringList stages;
