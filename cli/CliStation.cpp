@@ -65,6 +65,9 @@ bool CliStation::Prepare()
     // The option can only add the requirement: a station whose file requires verification keeps it.
     if (options.requireVerified)
         manager->SetRequireVerification(true);
+    // Likewise the option only adds the unit's query to a station whose file does not ask for it.
+    if (options.readUnitId)
+        manager->SetReadUnitId(true);
     const QString refusal = manager->VerificationRefusal(settings.runtimeParameters.checksumLevel);
     if (!refusal.isEmpty()) {
         Problem(refusal + QStringLiteral(" (--checksum-level 2, 4 or 6)"));

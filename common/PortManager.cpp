@@ -133,6 +133,7 @@ void PortManager::Start(int index)
     device.SetParameter("CERT-FILE-PATH", certFilePath.toUtf8());
     generator.SetRuntimeParameters(runtimeParams);
     device.SetParameter("DA-MODE-SETTING", generator.GetRuntimeParameterCmdString().toUtf8());
+    device.SetReadUnitId(readUnitId);
     PrepareRecord(index, AddCommands(index, generator));
     LaunchWorker(index);
     NoticeUnverifiedRun(index);

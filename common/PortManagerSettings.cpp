@@ -43,6 +43,7 @@ void PortManager::LoadCommonSetting()
     stationSettings = StationSettings::InForce(settingsFile, IniSetting::DefaultPath());
     stationSettings.Log();
     requireVerification = stationSettings.requireVerification;
+    readUnitId = stationSettings.readUnitId;
     target.SetTarget(stationSettings.target);
     flashXmlRestored = false;
     restoredSettings = RunSettings();

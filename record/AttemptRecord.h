@@ -28,7 +28,7 @@ struct AttemptRecord
     QString workOrder;
     QString attempt; // this attempt's own id, unique across stations and restarts; see NewId
     FailureKind failureKind = FailureKind::None; // None unless the result is FAIL or CANL
-    QString socid; // the device's own id when the session's authentication learnt it; not in the record files
+    QString socid; // the device's own id (hex) when the session learnt it, else empty; the record's "unit"
 
     // A random 128-bit id (a version 4 UUID without braces): unique without a counter that stations or
     // restarts would have to share, so that an attempt's lines in the files and its database row can be

@@ -131,6 +131,7 @@ std::vector<Field> MakeAll()
         Text("attempt", "attempt_uid", kAddedText, Attempt, [](const Source& s) { return s.record.attempt; }),
         Text("failureKind", "failure_kind", kAddedText, Attempt,
              [](const Source& s) { return FailureKindWord(s.record.failureKind); }),
+        Text("unit", "unit", kAddedText, Attempt, [](const Source& s) { return s.record.socid; }),
     };
     return fields;
 }
