@@ -166,9 +166,10 @@ QByteArray Json(const Report& report, const Filter& filter)
     object.insert(QStringLiteral("ports"), GroupArray(report.ports));
     object.insert(QStringLiteral("loads"), GroupArray(report.loads));
     object.insert(QStringLiteral("failedStages"), GroupArray(report.failedStages));
-    object.insert(QStringLiteral("units"), QJsonObject{{QStringLiteral("named"), double(report.units.named)},
-                                                       {QStringLiteral("repeated"), double(report.units.repeated)},
-                                                       {QStringLiteral("okRepeated"), double(report.units.okRepeated)}});
+    const UnitRepeats& units = report.units;
+    object.insert(QStringLiteral("units"), QJsonObject{{QStringLiteral("named"), double(units.named)},
+                                                       {QStringLiteral("repeated"), double(units.repeated)},
+                                                       {QStringLiteral("okRepeated"), double(units.okRepeated)}});
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 
