@@ -66,6 +66,9 @@ bool CliStation::Prepare()
         manager->SetRequireVerification(true);
     if (options.quarantineAfter >= 0)
         manager->SetQuarantineAfter(options.quarantineAfter);
+    // Likewise the option only adds the unit's query to a station whose file does not ask for it.
+    if (options.readUnitId)
+        manager->SetReadUnitId(true);
     const QString refusal = manager->VerificationRefusal(settings.runtimeParameters.checksumLevel);
     if (!refusal.isEmpty()) {
         Problem(refusal + QStringLiteral(" (--checksum-level 2, 4 or 6)"));

@@ -5,6 +5,7 @@
 #include "cli/ReportPrinter.h"
 #include "record/StationDatabase.h"
 #include "record/StationRecordWriter.h"
+#include "record/UnitHistory.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -47,16 +48,28 @@ int ReportCommand::Run(const QStringList& arguments, FILE* out, FILE* err)
     {
         QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connection);
         StationReport::Report report;
+        QVector<UnitHistory::Attempt> history;
         QString error;
+        QByteArray text;
+        bool read = false;
         if (!ReportDatabase::Open(database, path, error)) {
             code = Fail(err, QStringLiteral("cannot open %1: %2").arg(QDir::toNativeSeparators(path), error));
-        } else if (!StationReport::Compute(database, options.filter, report, error)) {
-            code = Fail(err, QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(path), error));
+        } else if (!options.unit.isEmpty()) {
+            read = UnitHistory::Read(database, options.filter, options.unit, history, error);
+            if (read)
+                text = options.json ? ReportPrinter::UnitJson(options.unit, history, options.filter)
+                                    : ReportPrinter::UnitText(options.unit, history, options.filter);
         } else {
-            const QByteArray text = options.json ? ReportPrinter::Json(report, options.filter)
-                                                 : ReportPrinter::Text(report, options.filter);
+            read = StationReport::Compute(database, options.filter, report, error);
+            if (read)
+                text = options.json ? ReportPrinter::Json(report, options.filter)
+                                    : ReportPrinter::Text(report, options.filter);
+        }
+        if (read) {
             std::fwrite(text.constData(), 1, size_t(text.size()), out);
             std::fflush(out);
+        } else if (code == kPrinted) {
+            code = Fail(err, QStringLiteral("cannot read %1: %2").arg(QDir::toNativeSeparators(path), error));
         }
         database.close();
     }

@@ -11,11 +11,12 @@ const char kDescription[] =
     "Figures from the station database per row, per port, per load and per failed stage: attempts,\n"
     "OK, FAIL, CANL, yield, median and slowest stage times, the most frequent errors, and devices per\n"
     "hour over the hours with at least one attempt. Times are local; a date alone in --until includes\n"
-    "that whole day.\n\n"
+    "that whole day. --unit lists one unit's attempts (every station, load and result) instead.\n\n"
     "Examples:\n"
     "  praxilo-cli report\n"
     "  praxilo-cli report --since 2024-03-01 --until \"2024-03-07 18:00\" --json\n"
-    "  praxilo-cli report --record /data/records --load 0123456789abcdef";
+    "  praxilo-cli report --record /data/records --load 0123456789abcdef\n"
+    "  praxilo-cli report --unit 5eed01c0ffee";
 
 QString Translate(const char* text)
 {
@@ -60,9 +61,12 @@ ReportOptions::Outcome ReportOptions::Parse(const QStringList& arguments, Report
                                    QStringLiteral("time"));
     const QCommandLineOption load(QStringLiteral("load"), QStringLiteral("Only the load with this digest."),
                                   QStringLiteral("digest"));
+    const QCommandLineOption unit(QStringLiteral("unit"),
+                                  QStringLiteral("Only this unit's attempts, by its id (hexadecimal digits)."),
+                                  QStringLiteral("id"));
     const QCommandLineOption json(QStringLiteral("json"),
                                   QStringLiteral("One JSON document on standard output."));
-    parser.addOptions({record, since, until, load, json});
+    parser.addOptions({record, since, until, load, unit, json});
 
     QStringList rest = arguments;
     if (rest.size() >= 2)
@@ -95,6 +99,13 @@ ReportOptions::Outcome ReportOptions::Parse(const QStringList& arguments, Report
     if (parser.isSet(load) && !digest.match(options.filter.load).hasMatch()) {
         message =
             Translate("--load: \"%1\" is not a load digest (16 hexadecimal digits)").arg(parser.value(load));
+        return Outcome::Error;
+    }
+    // Stations keep a unit's id in lowercase, whatever case it is typed in.
+    options.unit = parser.value(unit).trimmed().toLower();
+    static const QRegularExpression hex(QStringLiteral("^[0-9a-f]+$"));
+    if (parser.isSet(unit) && !hex.match(options.unit).hasMatch()) {
+        message = Translate("--unit: \"%1\" is not a unit id (hexadecimal digits)").arg(parser.value(unit));
         return Outcome::Error;
     }
     return Outcome::Run;

@@ -12,6 +12,7 @@ struct ReportOptions
 {
     QString recordFolder; // empty for the default station record folder
     StationReport::Filter filter;
+    QString unit; // lowercase hex: one unit's history instead of the figures; empty for the figures
     bool json = false;
 
     using Outcome = CommandLineOutcome;

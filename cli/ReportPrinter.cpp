@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMap>
 #include <QStringList>
 
 using namespace StationReport;
@@ -111,16 +112,36 @@ QJsonArray GroupArray(const QVector<Group>& groups)
     return array;
 }
 
+QString Selection(const Filter& filter)
+{
+    return QStringLiteral("attempts started from %1 until %2 (local time)%3")
+        .arg(filter.sinceMs < 0 ? QStringLiteral("the first record") : LocalTime(filter.sinceMs),
+             filter.untilMs < 0 ? QStringLiteral("the last") : LocalTime(filter.untilMs),
+             filter.load.isEmpty() ? QString() : QStringLiteral(", load ") + filter.load);
+}
+
+QJsonObject SelectionObject(const Filter& filter)
+{
+    return {{QStringLiteral("since"), filter.sinceMs < 0 ? QJsonValue() : QJsonValue(LocalTime(filter.sinceMs))},
+            {QStringLiteral("until"), filter.untilMs < 0 ? QJsonValue() : QJsonValue(LocalTime(filter.untilMs))},
+            {QStringLiteral("load"), filter.load.isEmpty() ? QJsonValue() : QJsonValue(filter.load)}};
+}
+
+QString TextOrNone(const QString& text)
+{
+    return text.isEmpty() ? QStringLiteral("-") : TerminalText::OneLine(text);
+}
+
 } // namespace
 
 QByteArray Text(const Report& report, const Filter& filter)
 {
-    QString text =
-        QStringLiteral("Station report, attempts started from %1 until %2 (local time)%3\n")
-            .arg(filter.sinceMs < 0 ? QStringLiteral("the first record") : LocalTime(filter.sinceMs),
-                 filter.untilMs < 0 ? QStringLiteral("the last") : LocalTime(filter.untilMs),
-                 filter.load.isEmpty() ? QString() : QStringLiteral(", load ") + filter.load);
+    QString text = QStringLiteral("Station report, %1\n").arg(Selection(filter));
     text += GroupLine(QStringLiteral("Station"), report.station) + Details(report.station);
+    text += QStringLiteral("Units        %1 named, %2 attempted more than once, %3 of them OK more than once\n")
+                .arg(report.units.named)
+                .arg(report.units.repeated)
+                .arg(report.units.okRepeated);
     text += Section(QStringLiteral("Per row"), QStringLiteral("row %1"), report.rows);
     text += Section(QStringLiteral("Per port"), QStringLiteral("%1"), report.ports);
     text += Section(QStringLiteral("Per load"), QStringLiteral("%1"), report.loads);
@@ -139,15 +160,57 @@ QByteArray Text(const Report& report, const Filter& filter)
 
 QByteArray Json(const Report& report, const Filter& filter)
 {
-    QJsonObject object{
-        {QStringLiteral("since"), filter.sinceMs < 0 ? QJsonValue() : QJsonValue(LocalTime(filter.sinceMs))},
-        {QStringLiteral("until"), filter.untilMs < 0 ? QJsonValue() : QJsonValue(LocalTime(filter.untilMs))},
-        {QStringLiteral("load"), filter.load.isEmpty() ? QJsonValue() : QJsonValue(filter.load)},
-        {QStringLiteral("station"), GroupObject(report.station)},
-        {QStringLiteral("rows"), GroupArray(report.rows)},
-        {QStringLiteral("ports"), GroupArray(report.ports)},
-        {QStringLiteral("loads"), GroupArray(report.loads)},
-        {QStringLiteral("failedStages"), GroupArray(report.failedStages)}};
+    QJsonObject object = SelectionObject(filter);
+    object.insert(QStringLiteral("station"), GroupObject(report.station));
+    object.insert(QStringLiteral("rows"), GroupArray(report.rows));
+    object.insert(QStringLiteral("ports"), GroupArray(report.ports));
+    object.insert(QStringLiteral("loads"), GroupArray(report.loads));
+    object.insert(QStringLiteral("failedStages"), GroupArray(report.failedStages));
+    const UnitRepeats& units = report.units;
+    object.insert(QStringLiteral("units"), QJsonObject{{QStringLiteral("named"), double(units.named)},
+                                                       {QStringLiteral("repeated"), double(units.repeated)},
+                                                       {QStringLiteral("okRepeated"), double(units.okRepeated)}});
+    return QJsonDocument(object).toJson(QJsonDocument::Indented);
+}
+
+QByteArray UnitText(const QString& unit, const QVector<UnitHistory::Attempt>& attempts, const Filter& filter)
+{
+    QMap<QString, int> results;
+    for (const UnitHistory::Attempt& attempt : attempts)
+        ++results[attempt.result];
+    QStringList counts;
+    for (auto result = results.cbegin(); result != results.cend(); ++result)
+        counts << QStringLiteral("%1 %2").arg(result.value()).arg(TextOrNone(result.key()));
+    QString text = QStringLiteral("Unit %1, %2\n%3 attempts%4\n")
+                       .arg(TerminalText::OneLine(unit), Selection(filter))
+                       .arg(attempts.size())
+                       .arg(counts.isEmpty() ? QString() : QStringLiteral(": ") + counts.join(QStringLiteral(", ")));
+    for (const UnitHistory::Attempt& attempt : attempts) {
+        text += QStringLiteral("%1  %2  row %3  %4  load %5  %6  %7  %8\n")
+                    .arg(LocalTime(attempt.startMs), TextOrNone(attempt.station))
+                    .arg(attempt.row)
+                    .arg(TextOrNone(attempt.port), TextOrNone(attempt.load), TextOrNone(attempt.result),
+                         TextOrNone(attempt.failedStage), TextOrNone(attempt.error));
+    }
+    return text.toUtf8();
+}
+
+QByteArray UnitJson(const QString& unit, const QVector<UnitHistory::Attempt>& attempts, const Filter& filter)
+{
+    QJsonArray array;
+    for (const UnitHistory::Attempt& attempt : attempts)
+        array.append(QJsonObject{{QStringLiteral("start"), LocalTime(attempt.startMs)},
+                                 {QStringLiteral("station"), attempt.station},
+                                 {QStringLiteral("row"), double(attempt.row)},
+                                 {QStringLiteral("port"), attempt.port},
+                                 {QStringLiteral("load"), attempt.load},
+                                 {QStringLiteral("result"), attempt.result},
+                                 {QStringLiteral("failedStage"), attempt.failedStage},
+                                 {QStringLiteral("error"), attempt.error},
+                                 {QStringLiteral("attempt"), attempt.attempt}});
+    QJsonObject object = SelectionObject(filter);
+    object.insert(QStringLiteral("unit"), unit);
+    object.insert(QStringLiteral("attempts"), array);
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 

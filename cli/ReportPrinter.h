@@ -1,6 +1,7 @@
 #pragma once
 
 #include "record/StationReport.h"
+#include "record/UnitHistory.h"
 
 #include <QByteArray>
 
@@ -9,5 +10,11 @@ namespace ReportPrinter {
 
 QByteArray Text(const StationReport::Report& report, const StationReport::Filter& filter);
 QByteArray Json(const StationReport::Report& report, const StationReport::Filter& filter);
+
+// One unit's attempts, oldest first.
+QByteArray UnitText(const QString& unit, const QVector<UnitHistory::Attempt>& attempts,
+                    const StationReport::Filter& filter);
+QByteArray UnitJson(const QString& unit, const QVector<UnitHistory::Attempt>& attempts,
+                    const StationReport::Filter& filter);
 
 } // namespace ReportPrinter

@@ -253,6 +253,8 @@ bool DeviceInstance::RunSession(const OperationCallbacks& operation, const ScanC
     }
     BeginStage(QStringLiteral("authentication"));
     DASlaFlow();
+    if (readUnitId && GetSocid().isEmpty())
+        ReadUnitId();
     EndStage(0);
     return ExecuteCommands(operation);
 }
@@ -334,6 +336,8 @@ QString DeviceInstance::GetSocid() const
     std::lock_guard<std::mutex> guard(stateLock);
     return socid;
 }
+
+void DeviceInstance::SetReadUnitId(bool read) { readUnitId = read; }
 
 FailureKind DeviceInstance::GetFailureKind() const
 {

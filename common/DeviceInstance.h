@@ -72,8 +72,12 @@ public:
     void SetVerifiedImages(int count) { verifiedImages = count; }
     // The port description the last session's scan found; empty when it found none.
     QString GetFoundDescription() const;
-    // The device's socid as its authentication reported it; empty when the session learnt none.
+    // The device's socid in lowercase hex, as its authentication or the unit query reported it; empty when
+    // the session learnt none.
     QString GetSocid() const;
+    // Whether a session whose authentication learnt no socid asks the device for it after entering DA mode.
+    // Set before Start, from the thread that launches the worker.
+    void SetReadUnitId(bool read);
     // Called on the worker thread as soon as a session's scan has found its device, before it touches it; a
     // handler that returns false ends the session there, cancelled, with the reason it gives.
     void SetDeviceFoundHandler(std::function<bool(QString& reason)> handler);
@@ -106,6 +110,10 @@ private:
     void PrepareCommand(const CommandEntry& entry) const;
     // Answers the device's DA SLA challenge when it has one; never fails the session by itself.
     void DASlaFlow();
+    // Asks the device for its firmware information to learn its socid; a failure is logged, never the
+    // session's.
+    void ReadUnitId();
+    void KeepSocid(const QString& text);
 
     std::atomic<int32_t> status{PortStatus::UND};
     mutable std::mutex stateLock; // guards lastError and stages, which the user-interface thread reads
@@ -134,6 +142,7 @@ private:
     std::atomic<int> verifiedImages{0};
     QString foundDescription;
     QString socid;
+    bool readUnitId = false;
     std::function<bool(QString& reason)> deviceFound;
     QString withdrawReason; // worker thread only: why the found handler ended the session
 };

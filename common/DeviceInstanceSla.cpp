@@ -1,5 +1,7 @@
 // The DA SLA authentication of a running session: once the download agent runs, a device with DA SLA
-// enabled gets its challenge answered by the authentication library before any command is sent.
+// enabled gets its challenge answered by the authentication library before any command is sent. The same
+// firmware-information query names the unit when the station asks for its id and authentication did not
+// learn it.
 #include "common/DeviceInstance.h"
 
 #include "XML/ICmdXMLGenerator.h"
@@ -8,6 +10,8 @@
 #include "common/SlaChallengeData.h"
 #include "common/SlaLibrary.h"
 #include "logging/Log.h"
+
+#include <QRegularExpression>
 
 #include <memory>
 #include <new>
@@ -18,9 +22,20 @@ namespace {
 
 constexpr char kFlow[] = "DeviceInstance::DASlaFlow";
 
-void Execute(QuillonSession* session, const QString& document)
+constexpr char kUnitQuery[] = "DeviceInstance::ReadUnitId";
+
+int Execute(QuillonSession* session, const QString& document)
 {
-    quillon_execute_command(session, document.toUtf8().constData(), nullptr);
+    return quillon_execute_command(session, document.toUtf8().constData(), nullptr);
+}
+
+// Sends the firmware-information query and reads the answer the engine wrote into the generator's buffer.
+// True when the answer names the device's ids; result is the engine's own.
+bool QueryFirmwareInfo(QuillonSession* session, ICmdXMLGenerator& generator, SecDevFWInfoParser& firmware,
+                       int& result)
+{
+    result = Execute(session, generator.GetDevFWInfoCmdString());
+    return firmware.ParseXMLString(generator.GetMemoryBufferString());
 }
 
 } // namespace
@@ -42,8 +57,8 @@ void DeviceInstance::DASlaFlow()
         return;
     }
 
-    Execute(session, generator.GetDevFWInfoCmdString());
-    if (!firmware.ParseXMLString(generator.GetMemoryBufferString())) {
+    int result = 0;
+    if (!QueryFirmwareInfo(session, generator, firmware, result)) {
         LOGE(kFlow, "Parse SLA Device FW Info Error: %s", firmware.GetErrorMsg().toLocal8Bit().constData());
         return;
     }
@@ -63,10 +78,7 @@ void DeviceInstance::DASlaFlow()
         LOGE(kFlow, "Failed to Alloc Memory for SLA DATA");
         return;
     }
-    {
-        std::lock_guard<std::mutex> guard(stateLock);
-        socid = firmware.GetSocid();
-    }
+    KeepSocid(firmware.GetSocid());
     SlaChallengeData::Fill(type, firmware.GetRnd(), firmware.GetHrid(), firmware.GetSocid(), block.get());
 
     const auto challenge = SlaLibrary::Resolve<DA_SLA_Challenge_Fn>("DA_SLA_Challenge");
@@ -77,7 +89,7 @@ void DeviceInstance::DASlaFlow()
     LOGI(kFlow, "Call DA_SLA_Challenge");
     uint8_t* response = nullptr;
     uint32_t responseLength = 0;
-    const int result = challenge(nullptr, block.get(), length, &response, &responseLength);
+    result = challenge(nullptr, block.get(), length, &response, &responseLength);
     if (result != 0) {
         LOGE(kFlow, "Call DA_SLA_Challenge Function Failed, Return Code = %d", result);
         return;
@@ -89,4 +101,39 @@ void DeviceInstance::DASlaFlow()
     } else {
         LOGE(kFlow, "NO SLA API DA_SLA_Challenge_END");
     }
+}
+
+void DeviceInstance::ReadUnitId()
+{
+    // A fresh generator: its buffer holds no earlier answer that a failed query would leave to be read.
+    ICmdXMLGenerator generator;
+    SecDevFWInfoParser firmware;
+    int result = 0;
+    if (QueryFirmwareInfo(session, generator, firmware, result)) {
+        KeepSocid(firmware.GetSocid());
+        return;
+    }
+    // The device is flashed all the same; only its record lacks the unit.
+    if (result != 0) {
+        const char* error = quillon_get_last_error_msg(session);
+        LOGW(kUnitQuery, "Unit id not read, the query failed (%d): %s", result, error == nullptr ? "" : error);
+    } else {
+        LOGW(kUnitQuery, "Unit id not read, the answer cannot be read: %s",
+             firmware.GetErrorMsg().toLocal8Bit().constData());
+    }
+}
+
+void DeviceInstance::KeepSocid(const QString& text)
+{
+    // The id goes into record files and factory messages: only hexadecimal digits, in one letter case, so
+    // that a unit's attempts match whatever case its answer came in.
+    static const QRegularExpression hex(QStringLiteral("^[0-9A-Fa-f]+$"));
+    const QString id = text.trimmed();
+    if (!hex.match(id).hasMatch()) {
+        LOGW("DeviceInstance::KeepSocid", "The device's socid \"%s\" is not hexadecimal; the unit stays unnamed.",
+             id.toUtf8().constData());
+        return;
+    }
+    std::lock_guard<std::mutex> guard(stateLock);
+    socid = id.toLower();
 }

@@ -189,6 +189,7 @@ void PortManager::StartPort(int index, bool checkFlashXml)
     device.SetParameter("CERT-FILE-PATH", certFilePath.toUtf8());
     generator.SetRuntimeParameters(runtimeParams);
     device.SetParameter("DA-MODE-SETTING", generator.GetRuntimeParameterCmdString().toUtf8());
+    device.SetReadUnitId(readUnitId);
     PrepareRecord(index, AddCommands(index, generator));
     LaunchWorker(index);
     NoticeUnverifiedRun(index);

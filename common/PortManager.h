@@ -113,6 +113,10 @@ public:
     // settings file's [Station] group sets it, a front end's own option may switch it on as well.
     void SetRequireVerification(bool require) { requireVerification = require; }
     bool RequiresVerification() const { return requireVerification; }
+    // Whether each session asks its device for its own id when authentication did not learn it; the
+    // settings file's [Station] ReadUnitId sets it, a front end's own option may switch it on as well.
+    void SetReadUnitId(bool read) { readUnitId = read; }
+    bool ReadsUnitId() const { return readUnitId; }
     // Why a run at this checksum level must not start; empty when it may.
     QString VerificationRefusal(int checksumLevel) const;
     static QString UnverifiedRunText();
@@ -265,6 +269,7 @@ private:
     std::atomic<bool> checksumStop{false};
     LoadWatch loadWatch;
     bool requireVerification = false;
+    bool readUnitId = false;
     bool unverifiedNoticeDue = false; // user-interface thread only
     bool verificationRefusalTold = false;
     bool lockRefusalTold = false;    // user-interface thread only

@@ -55,6 +55,7 @@ void PortManager::LoadCommonSetting()
     stationSettings = StationSettings::InForce(settingsFile, IniSetting::DefaultPath());
     stationSettings.Log();
     requireVerification = stationSettings.requireVerification;
+    readUnitId = stationSettings.readUnitId;
     target.SetTarget(stationSettings.target);
     quarantineAfter = stationSettings.quarantineAfter;
     flashXmlRestored = false;

@@ -33,7 +33,7 @@ struct AttemptRecord
     // with fewer verified than written is not verified.
     int imagesWritten = 0;
     int verifiedImages = 0;
-    QString socid; // the device's own id when the session's authentication learnt it; not in the record files
+    QString socid; // the device's own id (hex) when the session learnt it, else empty; the record's "unit"
     bool quarantined = false; // this attempt took its row out of auto polling
 
     // A random 128-bit id (a version 4 UUID without braces): unique without a counter that stations or

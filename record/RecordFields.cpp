@@ -150,6 +150,7 @@ std::vector<Field> MakeAll()
         Number("verifiedImages", "verified_images", Attempt,
                [](const Source& s) { return qint64(s.record.verifiedImages); }, kAddedInteger),
         Flag("quarantined", "quarantined", [](const Source& s) { return s.record.quarantined; }),
+        Text("unit", "unit", kAddedText, Attempt, [](const Source& s) { return s.record.socid; }),
     };
     return fields;
 }

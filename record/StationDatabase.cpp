@@ -34,6 +34,8 @@ const char* const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS attempt_port ON attempt(port, start_ms)",
     "CREATE INDEX IF NOT EXISTS attempt_load ON attempt(load_digest, start_ms)",
     "CREATE INDEX IF NOT EXISTS stage_attempt ON stage(attempt)",
+    // Only attempts that named their unit: an older database's rows cost the index nothing.
+    "CREATE INDEX IF NOT EXISTS attempt_unit ON attempt(unit, start_ms) WHERE unit <> ''",
 };
 
 QString CreateAttemptTable()

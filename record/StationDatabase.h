@@ -16,13 +16,14 @@ class QSqlQuery;
 // parsing: one row per attempt, its columns those of RecordFields, and each stage's milliseconds in a table
 // of their own. Since version 2 the attempt's row also holds its stages in the compact form of StageTimes
 // (column stage_ms, stages numbered in table stage_name), NULL in rows an earlier version wrote; version 3
-// adds the attempt's id and failure kind, empty in older rows; version 4 the images written and verified
-// (NULL in older rows: not known) and whether the attempt took its row out of auto polling (0 in older rows). A connection belongs to the thread that
-// opened it, so an instance lives and dies on one thread.
+// adds the attempt's id and failure kind, empty in older rows; versions 4 and 5 the images written and verified
+// (NULL in older rows: not known), whether the attempt took its row out of auto polling (0 in older rows)
+// and the unit (empty in older rows). A connection belongs to the thread that opened it, so an instance
+// lives and dies on one thread.
 class StationDatabase
 {
 public:
-    static constexpr int kSchemaVersion = 4;
+    static constexpr int kSchemaVersion = 5;
 
     StationDatabase(const QString& folder, const StationIdentity& identity);
     ~StationDatabase();

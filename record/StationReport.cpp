@@ -5,6 +5,7 @@
 #include "record/SqliteScan.h"
 #include "record/StageFigures.h"
 #include "record/StageTimes.h"
+#include "record/UnitHistory.h"
 
 #include <QHash>
 #include <QMap>
@@ -75,29 +76,6 @@ qint32 Clamped(qint64 ms)
 QString FromUtf8(std::string_view text)
 {
     return StageIndex::FromUtf8(text);
-}
-
-QByteArray WhereClause(const Filter& filter)
-{
-    const QByteArray start = RecordFields::Column(QStringLiteral("start")).toUtf8();
-    QByteArrayList terms;
-    if (filter.sinceMs >= 0)
-        terms << start + " >= :since";
-    if (filter.untilMs >= 0)
-        terms << start + " < :until";
-    if (!filter.load.isEmpty())
-        terms << RecordFields::Column(QStringLiteral("loadDigest")).toUtf8() + " = :load";
-    return terms.isEmpty() ? QByteArray() : " WHERE " + terms.join(" AND ");
-}
-
-void Bind(SqliteScan& scan, const Filter& filter)
-{
-    if (filter.sinceMs >= 0)
-        scan.Bind(":since", filter.sinceMs);
-    if (filter.untilMs >= 0)
-        scan.Bind(":until", filter.untilMs);
-    if (!filter.load.isEmpty())
-        scan.Bind(":load", filter.load.toUtf8());
 }
 
 // The columns ScanAttempts reads, in this order, each by the record field it holds; the five from row to
@@ -506,6 +484,29 @@ bool ScanStages(const QSqlDatabase& database, const std::vector<std::pair<qint64
 
 } // namespace
 
+QByteArray WhereClause(const Filter& filter)
+{
+    const QByteArray start = RecordFields::Column(QStringLiteral("start")).toUtf8();
+    QByteArrayList terms;
+    if (filter.sinceMs >= 0)
+        terms << start + " >= :since";
+    if (filter.untilMs >= 0)
+        terms << start + " < :until";
+    if (!filter.load.isEmpty())
+        terms << RecordFields::Column(QStringLiteral("loadDigest")).toUtf8() + " = :load";
+    return terms.isEmpty() ? QByteArray() : " WHERE " + terms.join(" AND ");
+}
+
+void Bind(SqliteScan& scan, const Filter& filter)
+{
+    if (filter.sinceMs >= 0)
+        scan.Bind(":since", filter.sinceMs);
+    if (filter.untilMs >= 0)
+        scan.Bind(":until", filter.untilMs);
+    if (!filter.load.isEmpty())
+        scan.Bind(":load", filter.load.toUtf8());
+}
+
 bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QString& error)
 {
     std::vector<Combination> combinations;
@@ -514,7 +515,8 @@ bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QStri
     const bool stageColumn = HasStageColumn(database);
     if ((stageColumn && !ReadStageNumbers(database, stages, error)) ||
         !ScanAttempts(database, filter, stageColumn, combinations, stages, unread, error) ||
-        !ScanStages(database, unread, combinations, stages, error))
+        !ScanStages(database, unread, combinations, stages, error) ||
+        !UnitHistory::CountRepeats(database, filter, report.units, error))
         return false;
     report.stagesFromTable = qint64(unread.size());
     const std::vector<int> stageOrder = stages.Order();

@@ -6,6 +6,7 @@
 #include <QVector>
 
 class QSqlDatabase;
+class SqliteScan;
 
 // The station's figures over its database: per row, per port, per load and per failed stage.
 namespace StationReport {
@@ -41,6 +42,14 @@ struct Group
     QString hint;                           // rows only: why the row stands out, empty when it does not
 };
 
+// Units are the devices' own ids, which follow a device from one attempt, port or station to the next.
+struct UnitRepeats
+{
+    qint64 named = 0;      // units that at least one selected attempt names
+    qint64 repeated = 0;   // of them, attempted more than once
+    qint64 okRepeated = 0; // of them, ended OK more than once
+};
+
 struct Report
 {
     Group station;
@@ -51,12 +60,17 @@ struct Report
     // Attempts whose stages were read from table stage because their own row holds none the report can
     // read: rows of the first version, or damaged ones. The figures are the same either way, only slower.
     qint64 stagesFromTable = 0;
+    UnitRepeats units;
 };
 
 constexpr int kTopErrors = 3;
 
 // Reads the attempts the filter selects; false with the reason in error.
 bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QString& error);
+
+// The filter as a condition on table attempt (" WHERE ...", empty for none), and its values for a scan.
+QByteArray WhereClause(const Filter& filter);
+void Bind(SqliteScan& scan, const Filter& filter);
 
 // Sets the hint of every row whose failure rate stands out from the station's median row (FailureOutliers).
 void FlagOutliers(QVector<Group>& rows);

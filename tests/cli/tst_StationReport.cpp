@@ -12,6 +12,7 @@
 #include "record/StageTimes.h"
 #include "record/StationDatabase.h"
 #include "record/StationReport.h"
+#include "record/UnitHistory.h"
 
 #include <QDir>
 #include <QSqlDatabase>
@@ -39,27 +40,30 @@ struct Attempt
     QString failedStage;
     QString error;
     QVector<QPair<QString, qint64>> stages;
+    QString unit = QStringLiteral(""); // empty, not null: the column refuses NULL
 };
 
 // Six attempts on two rows whose figures are worked out by hand in the tests below.
 const QVector<Attempt> kHandMade{
-    {kT0, 1, "aaaaaaaaaaaaaaaa", "OK", "", "", {{"scan", 100}, {"download", 1000}}},
-    {kT0 + 10 * kMinute, 1, "aaaaaaaaaaaaaaaa", "OK", "", "", {{"scan", 300}, {"download", 3000}}},
+    {kT0, 1, "aaaaaaaaaaaaaaaa", "OK", "", "", {{"scan", 100}, {"download", 1000}}, "aa01"},
+    {kT0 + 10 * kMinute, 1, "aaaaaaaaaaaaaaaa", "OK", "", "", {{"scan", 300}, {"download", 3000}}, "aa01"},
     {kT0 + 2 * kHour,
      1,
      "aaaaaaaaaaaaaaaa",
      "FAIL",
      "connect",
      "timeout",
-     {{"scan", 200}, {"connect", 5000}}},
-    {kT0 + kHour, 2, "bbbbbbbbbbbbbbbb", "FAIL", "connect", "timeout", {{"scan", 400}, {"connect", 7000}}},
+     {{"scan", 200}, {"connect", 5000}},
+     "bb02"},
+    {kT0 + kHour, 2, "bbbbbbbbbbbbbbbb", "FAIL", "connect", "timeout", {{"scan", 400}, {"connect", 7000}}, "bb02"},
     {kT0 + kHour + 5 * kMinute,
      2,
      "bbbbbbbbbbbbbbbb",
      "FAIL",
      "download",
      "crc",
-     {{"scan", 500}, {"download", 100}}},
+     {{"scan", 500}, {"download", 100}},
+     "cc03"},
     {kT0 + 3 * kHour, 2, "bbbbbbbbbbbbbbbb", "CANL", "", "stopped", {{"scan", 600}}},
 };
 
@@ -109,7 +113,7 @@ public:
                                 " flash_xml, load_digest, result, failed_stage, error, poll, operator,"
                                 " work_order, station, tool_version%1) VALUES (?, ?, ?, ?, 'dev',"
                                 " 'format-download', 2, 'f.xml', ?, ?, ?, ?, 1, '', '', 'st', 'v'%2)")
-                     .arg(firstVersion ? "" : ", stage_ms", firstVersion ? "" : ", ?")) &&
+                     .arg(firstVersion ? "" : ", stage_ms, unit", firstVersion ? "" : ", ?, ?")) &&
              stage.prepare("INSERT INTO stage (attempt, stage, ms) VALUES (?, ?, ?)");
         for (int at = 0; at < attempts.size(); ++at) {
             const Attempt& a = attempts[at];
@@ -119,7 +123,8 @@ public:
                 a.startMs, a.startMs + 1000, a.row,         QStringLiteral("COM%1").arg(a.row + 2),
                 a.load,    a.result,         a.failedStage, a.error};
             if (!firstVersion)
-                values << (inRow == InRow::Nowhere ? QVariant(QVariant::ByteArray) : QVariant(StagesInRow(a, inRow)));
+                values << (inRow == InRow::Nowhere ? QVariant(QVariant::ByteArray) : QVariant(StagesInRow(a, inRow)))
+                       << a.unit;
             for (int i = 0; i < values.size(); ++i)
                 attempt.bindValue(i, values[i]);
             ok = ok && attempt.exec();
@@ -326,6 +331,8 @@ private Q_SLOTS:
     void textFromTheDatabaseCannotTakeOverTheTerminal();
     void aDamagedDatabaseIsLeftAsItIs_data();
     void aDamagedDatabaseIsLeftAsItIs();
+    void oneUnitsHistory_data();
+    void oneUnitsHistory();
 };
 
 void StationReportTest::initTestCase()
@@ -418,15 +425,22 @@ void StationReportTest::filtersSelectByStartAndLoad_data()
     QTest::addColumn<qint64>("until");
     QTest::addColumn<QString>("load");
     QTest::addColumn<QString>("counts");
+    QTest::addColumn<QString>("units");       // named, attempted more than once, OK more than once
+    QTest::addColumn<QString>("unitHistory"); // unit bb02's attempts: row and result, oldest first
 
-    QTest::newRow("from the second hour") << kT0 + kHour << qint64(-1) << QString() << "4 0 3 1 h3 0.00/h";
-    QTest::newRow("before the second hour") << qint64(-1) << kT0 + kHour << QString() << "2 2 0 0 h1 2.00/h";
+    QTest::newRow("from the second hour") << kT0 + kHour << qint64(-1) << QString() << "4 0 3 1 h3 0.00/h"
+                                          << "2 1 0" << "2 FAIL, 1 FAIL";
+    QTest::newRow("before the second hour") << qint64(-1) << kT0 + kHour << QString() << "2 2 0 0 h1 2.00/h"
+                                            << "1 1 1" << "";
     QTest::newRow("the start is inclusive, the end not")
-        << kT0 + 10 * kMinute << kT0 + kHour + 5 * kMinute << QString() << "2 1 1 0 h2 0.50/h";
+        << kT0 + 10 * kMinute << kT0 + kHour + 5 * kMinute << QString() << "2 1 1 0 h2 0.50/h" << "2 0 0"
+        << "2 FAIL";
     QTest::newRow("one load") << qint64(-1) << qint64(-1) << "bbbbbbbbbbbbbbbb"
-                              << "3 0 2 1 h2 0.00/h";
+                              << "3 0 2 1 h2 0.00/h" << "2 0 0" << "2 FAIL";
     QTest::newRow("a load never flashed") << qint64(-1) << qint64(-1) << "cccccccccccccccc"
-                                          << "0 0 0 0 h0 0.00/h";
+                                          << "0 0 0 0 h0 0.00/h" << "0 0 0" << "";
+    QTest::newRow("everything") << qint64(-1) << qint64(-1) << QString() << "6 2 3 1 h4 0.50/h" << "3 2 1"
+                                << "2 FAIL, 1 FAIL";
 }
 
 void StationReportTest::filtersSelectByStartAndLoad()
@@ -435,6 +449,8 @@ void StationReportTest::filtersSelectByStartAndLoad()
     QFETCH(qint64, until);
     QFETCH(QString, load);
     QFETCH(QString, counts);
+    QFETCH(QString, units);
+    QFETCH(QString, unitHistory);
 
     History history(QStringLiteral("filtered"));
     QVERIFY(history.Add(kHandMade));
@@ -443,6 +459,15 @@ void StationReportTest::filtersSelectByStartAndLoad()
     QString error;
     QVERIFY2(Compute(database, Filter{since, until, load}, report, error), qPrintable(error));
     QCOMPARE(Counts(report.station), counts);
+    QCOMPARE(QStringLiteral("%1 %2 %3").arg(report.units.named).arg(report.units.repeated).arg(report.units.okRepeated),
+             units);
+    QVector<UnitHistory::Attempt> attempts;
+    QVERIFY2(UnitHistory::Read(database, Filter{since, until, load}, QStringLiteral("bb02"), attempts, error),
+             qPrintable(error));
+    QStringList read;
+    for (const UnitHistory::Attempt& attempt : attempts)
+        read << QStringLiteral("%1 %2").arg(attempt.row).arg(attempt.result);
+    QCOMPARE(read.join(QStringLiteral(", ")), unitHistory);
     qint64 perRow = 0;
     for (const Group& row : report.rows)
         perRow += row.attempts;
@@ -716,6 +741,47 @@ void StationReportTest::aDamagedDatabaseIsLeftAsItIs()
     QVERIFY2(errors.contains(message.toUtf8()), errors.constData());
     // Nothing beside it: a read-only connection cannot take away the -wal and -shm files it makes.
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"station.db"});
+}
+
+void StationReportTest::oneUnitsHistory_data()
+{
+    QTest::addColumn<QStringList>("options");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("printed"); // what the output holds, or the error
+    QTest::addColumn<int>("lines");
+
+    QTest::newRow("typed in capitals") << QStringList{"--unit", "BB02"} << 0 << "2 attempts: 2 FAIL" << 4;
+    QTest::newRow("one load") << QStringList{"--unit", "bb02", "--load", "aaaaaaaaaaaaaaaa"} << 0
+                              << "st  row 1  COM3  load aaaaaaaaaaaaaaaa  FAIL  connect  timeout" << 3;
+    QTest::newRow("a unit never seen") << QStringList{"--unit", "ffff"} << 0 << "0 attempts" << 2;
+    QTest::newRow("as JSON") << QStringList{"--unit", "aa01", "--json"} << 0 << "\"unit\": \"aa01\"" << -1;
+    QTest::newRow("not hexadecimal") << QStringList{"--unit", "COM3"} << 2 << "is not a unit id" << 0;
+}
+
+void StationReportTest::oneUnitsHistory()
+{
+    QFETCH(QStringList, options);
+    QFETCH(int, code);
+    QFETCH(QString, printed);
+    QFETCH(int, lines);
+    const QString folder = QDir::current().absoluteFilePath(QStringLiteral("unit"));
+    {
+        History history(QStringLiteral("unit"));
+        QVERIFY(history.Add(kHandMade));
+    }
+    FILE* out = std::tmpfile();
+    FILE* err = std::tmpfile();
+    QCOMPARE(ReportCommand::Run(QStringList{"praxilo-cli", "report", "--record", folder} + options, out, err),
+             code);
+    QByteArray text(65536, '\0');
+    FILE* read = code == 0 ? out : err;
+    std::rewind(read);
+    text.resize(int(std::fread(text.data(), 1, size_t(text.size()), read)));
+    std::fclose(out);
+    std::fclose(err);
+    QVERIFY2(text.contains(printed.toUtf8()), text.constData());
+    if (lines >= 0 && code == 0)
+        QCOMPARE(text.count('\n'), lines);
 }
 
 QTEST_GUILESS_MAIN(StationReportTest)

@@ -1,6 +1,7 @@
 // Sessions against authenticating devices: a DA SLA device flashes only when the library answers right, a
 // BROM SLA port connects only with the library's SLA_Challenge pair, the resolver's folder decides which
-// library answers, and sixteen ports authenticate at once.
+// library answers, sixteen ports authenticate at once, and a session asked for the unit's id reads it when
+// authentication did not, without failing the device when it cannot.
 #include "PortTestSupport.h"
 #include "SlaTestSupport.h"
 
@@ -46,6 +47,8 @@ private Q_SLOTS:
     void resolverLooksInItsFolderFirst_data();
     void resolverLooksInItsFolderFirst();
     void sixteenPortsAuthenticateAtOnce();
+    void unitIdIsReadOnlyWhenAuthenticationDidNot_data();
+    void unitIdIsReadOnlyWhenAuthenticationDidNot();
 
 private:
     bool UseFarm(const QString& text);
@@ -216,6 +219,51 @@ void SlaSessionsTest::sixteenPortsAuthenticateAtOnce()
     QCOMPARE(record.filter(QStringLiteral("DA_SLA_Challenge_END user=0 response=0 released=32")).size(),
              kPorts);
     QCOMPARE(record.filter(QStringLiteral("SLA_Challenge_END user=0 response=1 released=32")).size(), kPorts);
+}
+
+void SlaSessionsTest::unitIdIsReadOnlyWhenAuthenticationDidNot_data()
+{
+    QTest::addColumn<QString>("farm");
+    QTest::addColumn<bool>("readUnitId");
+    QTest::addColumn<bool>("named");
+    QTest::addColumn<int>("commands"); // every call the engine took, the command list's two among them
+    QTest::newRow("no DA SLA, not asked") << "" << false << false << 3;
+    QTest::newRow("no DA SLA, asked") << "" << true << true << 4;
+    QTest::newRow("DA SLA names the unit, not asked") << "Sla=Enabled\n" << false << true << 5;
+    QTest::newRow("DA SLA names the unit, asked: no second query") << "Sla=Enabled\n" << true << true << 5;
+    QTest::newRow("the query fails: flashed all the same")
+        << "[Port-COM3]\nFail=command:CMD:SECURITY-GET-DEV-FW-INFO\n" << true << false << 4;
+}
+
+void SlaSessionsTest::unitIdIsReadOnlyWhenAuthenticationDidNot()
+{
+    QFETCH(QString, farm);
+    QFETCH(bool, readUnitId);
+    QFETCH(bool, named);
+    QFETCH(int, commands);
+    QVERIFY(UseFarm(Farm(QStringLiteral("Ports=1\n") + farm)));
+    ConfigureLibrary(QByteArray());
+    SlaLibrary::SetFolder(FolderNamed(QStringLiteral("library")));
+    DeviceInstance device;
+    Prepare(device, 0, load);
+    device.SetReadUnitId(readUnitId);
+    ICmdXMLGenerator generator;
+    device.AddCommand(generator.GetFlashAllCmdString(load.scatterPath));
+    device.AddCommand(generator.GetRebootCmdString(false));
+    const LogCapture log;
+    const CommandCounter counter;
+    device.Start();
+
+    QCOMPARE(device.GetStatus(), PortStatus::OK);
+    QCOMPARE(counter.Count(), commands);
+    QCOMPARE(log.CountContaining(QStringLiteral("DeviceInstance::ReadUnitId"), QStringLiteral("Unit id not read")),
+             readUnitId && !named ? 1 : 0);
+    QByteArray hrid;
+    QByteArray socid;
+    if (named)
+        QVERIFY(DeviceIds(PortTestSupport::PortName(0), load, hrid, socid));
+    QCOMPARE(device.GetSocid(), QString::fromLatin1(socid.toHex()));
+    QCOMPARE(device.GetSocid().isEmpty(), !named);
 }
 
 QTEST_GUILESS_MAIN(SlaSessionsTest)

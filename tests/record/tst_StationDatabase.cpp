@@ -328,7 +328,8 @@ void StationDatabaseTest::anOlderDatabaseGainsTheColumnsAndKeepsItsRows()
 {
     QFETCH(QStringList, schema);
     CreateOlderVersion(folder, schema);
-    const AttemptRecord record = MakeRecord(QStringLiteral("new-1"), Noon(0));
+    AttemptRecord record = MakeRecord(QStringLiteral("new-1"), Noon(0));
+    record.socid = QStringLiteral("5eed01");
     {
         StationRecordWriter writer(folder);
         writer.Record(record);
@@ -341,8 +342,8 @@ void StationDatabaseTest::anOlderDatabaseGainsTheColumnsAndKeepsItsRows()
     QCOMPARE(StagesInTable(reader), (QStringList{"old-1|scan=700,erase=300", "new-1|scan=1200,connect=3121"}));
     QCOMPARE(StagesInRows(reader), (QStringList{"old-1|NULL", "new-1|scan=1200,connect=3121"}));
     // An older row's failure was never told apart: it stays unknown, not guessed from its stage.
-    QCOMPARE(reader.Rows("SELECT device, result, attempt_uid, failure_kind FROM attempt ORDER BY id"),
-             (QStringList{"old-1|FAIL||", "new-1|FAIL|" + record.attempt + "|connect"}));
+    QCOMPARE(reader.Rows("SELECT device, result, attempt_uid, failure_kind, unit FROM attempt ORDER BY id"),
+             (QStringList{"old-1|FAIL|||", "new-1|FAIL|" + record.attempt + "|connect|" + record.socid}));
 }
 
 void StationDatabaseTest::stageTimesReadBackAsWritten_data()

@@ -72,7 +72,8 @@ void StationRecordFormatTest::fieldsComeInTheDocumentedOrder()
                                  "port",       "device",      "scene",       "checksumLevel", "flashXml",
                                  "loadDigest", "result",      "failedStage", "error",         "stages",
                                  "poll",       "operator",    "workOrder",   "attempt",       "failureKind",
-                                 "imagesWritten", "verifiedImages", "quarantined"};
+                                 "imagesWritten", "verifiedImages", "quarantined",
+                                 "unit"};
     QCOMPARE(FieldNames(), documented);
 
     const CsvTable header = ReadCsv(CsvHeader());
@@ -280,17 +281,20 @@ void StationRecordFormatTest::theRecordEventCarriesTheAttemptsOwnFields()
         MakeRecord(QStringLiteral("d"), QDateTime(QDate(2023, 4, 12), QTime(9, 0), Qt::UTC));
     // A stage still running at the end counts until the end, as in the files.
     record.stages.append({QStringLiteral("CMD:FLASH-ALL"), record.start.toMSecsSinceEpoch() + 4000, 0, 0});
+    record.socid = QStringLiteral("00aa17");
     const QByteArray event = AttemptJson("\"event\":\"record\"", record);
     QVERIFY(event.startsWith("{\"event\":\"record\","));
     const QJsonObject object = ReadJsonLines(event + '\n').objects.value(0);
     const QJsonObject line = ReadJsonLines(JsonLine(kIdentity, record)).objects.value(0);
     const QStringList perAttempt{"start",       "end",   "row",    "port", "device",  "result",
                                  "failedStage", "error", "stages", "poll", "attempt", "failureKind",
-                                 "imagesWritten", "verifiedImages", "quarantined"};
+                                 "imagesWritten", "verifiedImages", "quarantined",
+                                 "unit"};
     QCOMPARE(object.size(), perAttempt.size() + 1);
     for (const QString& name : perAttempt)
         QCOMPARE(object.value(name), line.value(name));
     QCOMPARE(object.value("stages").toArray().last().toObject().value("ms"), QJsonValue(321));
+    QCOMPARE(object.value("unit").toString(), record.socid);
 }
 
 QTEST_GUILESS_MAIN(StationRecordFormatTest)

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "record/StationReport.h"
+
+#include <QString>
+#include <QVector>
+
+class QSqlDatabase;
+
+// One unit's attempts, and the units the station attempted more than once, over the station database.
+// A unit is the device's own id: unlike the port it sat on, it follows the device to its next attempt, on
+// this station or another whose database is read.
+namespace UnitHistory {
+
+struct Attempt
+{
+    qint64 startMs = 0; // UTC
+    QString station;
+    qint64 row = 0;
+    QString port;
+    QString load; // the load's digest
+    QString result;
+    QString failedStage;
+    QString error;
+    QString attempt; // the attempt's own id
+};
+
+// The attempts of the unit that the filter selects, oldest first; a database older than the unit's column
+// holds none. False with the reason in error.
+bool Read(const QSqlDatabase& database, const StationReport::Filter& filter, const QString& unit,
+          QVector<Attempt>& attempts, QString& error);
+
+// Counts the units the selected attempts name, those attempted more than once and those that ended OK more
+// than once. False with the reason in error.
+bool CountRepeats(const QSqlDatabase& database, const StationReport::Filter& filter,
+                  StationReport::UnitRepeats& repeats, QString& error);
+
+} // namespace UnitHistory
