@@ -60,7 +60,7 @@ PortManager::~PortManager()
     quillon_cleanup();
     // Only a file that was read is written back: a manager that never loaded the settings has nothing of
     // the operator's to keep, and a file QSettings could not read whole would lose lines.
-    if (settingsLoaded && saveSettingsAtExit && !settingsFormatError)
+    if (WillSaveSettingsAtExit())
         SaveCommonSetting();
 }
 

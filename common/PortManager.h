@@ -69,6 +69,8 @@ public:
     QString GetSettingsFile() const;
     // A front end that must never change the station's file switches this off.
     void SetSaveSettingsAtExit(bool save);
+    // Whether the settings file is written at exit: only a file that was read whole is written back.
+    bool WillSaveSettingsAtExit() const;
     bool IsFlashXmlRestored() const;
     bool IsEfuseEnabled() const;
     // The file's "[Station]" group as LoadCommonSetting read it.

@@ -16,6 +16,7 @@ QString ChannelKey(int channel) { return QStringLiteral("Channel-%1").arg(channe
 void PortManager::SetSettingsFile(const QString& path) { settingsFile = path; }
 QString PortManager::GetSettingsFile() const { return settingsFile; }
 void PortManager::SetSaveSettingsAtExit(bool save) { saveSettingsAtExit = save; }
+bool PortManager::WillSaveSettingsAtExit() const { return settingsLoaded && saveSettingsAtExit && !settingsFormatError; }
 bool PortManager::IsFlashXmlRestored() const { return flashXmlRestored; }
 bool PortManager::IsEfuseEnabled() const { return efuseEnable; }
 
