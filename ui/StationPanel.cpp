@@ -85,7 +85,7 @@ StationPanel::StationPanel(QMainWindow* window)
     rows->setWordWrap(false);
     rows->verticalHeader()->setDefaultSectionSize(20);
     rows->horizontalHeader()->setStretchLastSection(true);
-    const int widths[ColumnCount] = {90, 40, 40, 40, 52, 44, 70, 160, 50, 46, 46, 60};
+    const int widths[ColumnCount] = {76, 36, 40, 42, 60, 44, 70, 150, 52, 46, 46, 60};
     for (int column = 0; column < ColumnCount; ++column)
         rows->setColumnWidth(column, widths[column]);
     for (int row = 0; row < StationPanelModel::kRows; ++row) {
@@ -100,7 +100,7 @@ StationPanel::StationPanel(QMainWindow* window)
     layout->addWidget(rows, 1);
     layout->addWidget(chart);
     setWidget(body);
-    resize(760, 560);
+    resize(800, 560);
 
     window->addDockWidget(Qt::RightDockWidgetArea, this);
     // Docked, it would take its width from the port table; floating, nothing of the window moves.
