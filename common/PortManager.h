@@ -78,6 +78,8 @@ public:
     // recorded; returns how many had not ended by then. Those are left running: the program must then
     // end without destroying what they use.
     int StopForExit(std::chrono::milliseconds limit);
+    // Whether the settings file is written at exit: only a file that was read whole is written back.
+    bool WillSaveSettingsAtExit() const;
     bool IsFlashXmlRestored() const;
     bool IsEfuseEnabled() const;
     // The file's "[Station]" group as LoadCommonSetting read it.

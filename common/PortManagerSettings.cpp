@@ -24,10 +24,12 @@ void PortManager::WriteSettingsAtExit()
     if (settingsWritten)
         return;
     settingsWritten = true;
-    if (settingsLoaded && saveSettingsAtExit && !settingsFormatError)
+    if (WillSaveSettingsAtExit())
         SaveCommonSetting();
 }
 
+
+bool PortManager::WillSaveSettingsAtExit() const { return settingsLoaded && saveSettingsAtExit && !settingsFormatError; }
 bool PortManager::IsFlashXmlRestored() const { return flashXmlRestored; }
 bool PortManager::IsEfuseEnabled() const { return efuseEnable; }
 

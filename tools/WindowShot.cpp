@@ -46,6 +46,11 @@ int main(int argc, char* argv[])
     options.addOption({QStringLiteral("out"), QStringLiteral("The PNG to write."), QStringLiteral("path")});
     options.addOption({QStringLiteral("after-ms"), QStringLiteral("When to take the picture."), QStringLiteral("ms"),
                        QStringLiteral("2500")});
+    options.addOption({QStringLiteral("panel-out"), QStringLiteral("The PNG of the station panel, if wanted."),
+                       QStringLiteral("path")});
+    options.addOption({QStringLiteral("panel-after-ms"),
+                       QStringLiteral("When to take the panel's picture; later, so that devices have ended."),
+                       QStringLiteral("ms"), QStringLiteral("8000")});
     options.process(app);
     const QString load = QFileInfo(options.value(QStringLiteral("load"))).absoluteFilePath();
     const QString out = options.value(QStringLiteral("out"));
@@ -86,12 +91,25 @@ int main(int argc, char* argv[])
     }
     window.Ports().StartAll();
 
+    const QString panelOut = options.value(QStringLiteral("panel-out"));
     int result = 1;
     QTimer::singleShot(options.value(QStringLiteral("after-ms")).toInt(), &app, [&] {
         result = window.grab().save(out) ? 0 : 1;
-        window.Ports().StopAll();
-        app.quit();
+        if (panelOut.isEmpty()) {
+            window.Ports().StopAll();
+            app.quit();
+        }
     });
+    if (!panelOut.isEmpty()) {
+        QTimer::singleShot(options.value(QStringLiteral("panel-after-ms")).toInt(), &app, [&] {
+            auto* panel = window.findChild<StationPanel*>(QStringLiteral("dockStationPanel"));
+            panel->Refresh();
+            if (!panel->grab().save(panelOut))
+                result = 1;
+            window.Ports().StopAll();
+            app.quit();
+        });
+    }
     app.exec();
     if (result == 0)
         std::printf("%s\n", qPrintable(QFileInfo(out).absoluteFilePath()));

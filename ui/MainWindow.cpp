@@ -37,15 +37,17 @@ MainWindow::MainWindow(QWidget* parent)
     InitUiResources();
     form->setupUi(this);
     BuildPortTable();
+    BuildStationPanel();
     form->actionEnableLogging->setChecked(true);
     form->prbChecksum->hide();
     form->lblPollingTimes->hide();
     ConnectPortManager();
     ConnectControls();
     portManager.SetOperatorPrompt(prompt);
-    portManager.SetAttemptRecorder(&recorders);
+    portManager.SetAttemptRecorder(&panelFeed);
     portManager.LoadCommonSetting();
     portManager.LoadEfuseSetting();
+    stationPanel->RestorePlace(portManager.GetSettingsFile());
     ShowLockedProfile();
 
     form->actionEnableLogging->setChecked(true);
@@ -58,6 +60,9 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
+    // Kept under the same rule as the port manager's settings, which it writes after this.
+    if (portManager.WillSaveSettingsAtExit())
+        stationPanel->SavePlace(portManager.GetSettingsFile());
     delete aboutDialog;
     delete optionDialog;
     delete form;
@@ -78,6 +83,7 @@ void MainWindow::BuildPortTable()
                                              QStringLiteral("No Error")};
         for (int column = 0; column < kColumnCount; ++column) {
             auto* item = new QTableWidgetItem(texts[column]);
+            item->setToolTip(texts[column]);
             if (column != PortTableColumn::Progress)
                 item->setTextAlignment(Qt::AlignCenter);
             table->setItem(row, column, item);
@@ -100,6 +106,16 @@ void MainWindow::BuildPortTable()
     table->resizeRowsToContents();
     for (int column = 0; column < kColumnCount; ++column)
         table->setColumnWidth(column, kColumnWidths[column]);
+}
+
+void MainWindow::BuildStationPanel()
+{
+    stationPanel = new StationPanel(this);
+    connect(&panelFeed, &StationPanelFeed::SigAttemptStarted, stationPanel, &StationPanel::AttemptStarted);
+    connect(&panelFeed, &StationPanelFeed::SigAttemptEnded, stationPanel, &StationPanel::AttemptEnded);
+    connect(&portManager, &PortManager::SigNotifyPortRowState, stationPanel, &StationPanel::ApplyRowState);
+    connect(form->btnStartAll, &QPushButton::clicked, stationPanel, &StationPanel::MarkStart);
+    form->menuOption->addAction(stationPanel->toggleViewAction());
 }
 
 void MainWindow::ConnectPortManager()

@@ -7,6 +7,7 @@
 #include "factory/StationRecorders.h"
 #include "ui/MessageBoxPrompt.h"
 #include "ui/OptionDialog.h"
+#include "ui/StationPanel.h"
 
 #include <QMainWindow>
 #include <QProgressBar>
@@ -93,12 +94,15 @@ private:
     void StartLoggingAndWarn();
     void CheckRecordFolder();
     void ShowLockedProfile();
+    void BuildStationPanel();
 
     Ui::MainWindow* form;
     AboutDialog* aboutDialog = nullptr;
+    StationPanel* stationPanel = nullptr;
     // Before the port manager, so it outlives the ports' workers that hand it their records.
     StationRecordWriter records;
     StationRecorders recorders;
+    StationPanelFeed panelFeed{recorders};
     OptionDialog* optionDialog;
     PortManager portManager;
     std::array<QProgressBar, PortManager::kPortCount> progressBars;

@@ -117,8 +117,12 @@ void MainWindow::GetComboBoxIndex(QString cmbName, int& index)
 void MainWindow::SetTableWidgetItemContext(QString twName, int row, int column, QString context)
 {
     auto* table = findChild<QTableWidget*>(twName);
-    if (QTableWidgetItem* item = table != nullptr ? table->item(row, column) : nullptr)
-        item->setText(context);
+    QTableWidgetItem* item = table != nullptr ? table->item(row, column) : nullptr;
+    if (item == nullptr)
+        return;
+    item->setText(context);
+    // The narrow columns cut stage messages and errors; the whole text is one hover away.
+    item->setToolTip(context);
 }
 
 void MainWindow::SetTableWidgetItemState(QString twName, int row, int column, bool isEnabled)

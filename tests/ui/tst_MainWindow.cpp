@@ -9,6 +9,8 @@
 #include "common/PortTableColumn.h"
 #include "logging/Logger.h"
 #include "record/LoadDigest.h"
+#include "record/StationDatabase.h"
+#include "record/StationReport.h"
 #include "ui/MainWindow.h"
 
 #include <QAction>
@@ -18,12 +20,14 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMenuBar>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScopeGuard>
 #include <QTableWidget>
+#include <QSqlDatabase>
 #include <QStatusBar>
 #include <QtTest>
 
@@ -130,6 +134,9 @@ private Q_SLOTS:
     void aStopFromTheSystemEndsTheRunAsQuitDoes_data();
     void aStopFromTheSystemEndsTheRunAsQuitDoes();
     void destroyingAVisibleWindowMidRunIsSafe();
+    void stationPanelMovesNothingOfTheWindow();
+    void stationPanelPlaceIsKeptAcrossRestarts();
+    void stationPanelCountsWhatTheRecordsHold();
 };
 
 // Each window starts from no settings file, as on a fresh station, with its rows bound by port name.
@@ -322,6 +329,10 @@ void MainWindowTest::tableAndBarSlots()
     window->SetTableWidgetItemContext(QStringLiteral("notATable"), 2, 7, QStringLiteral("lost"));
     window->SetTableWidgetItemContext(QStringLiteral("tableWidget"), 20, 7, QStringLiteral("lost"));
     QCOMPARE(table->item(2, 7)->text(), QStringLiteral("Connecting"));
+    const QString cut = QStringLiteral("Device on COM3 did not answer the connect request in time");
+    window->SetTableWidgetItemContext(QStringLiteral("tableWidget"), 2, 8, cut);
+    QCOMPARE(table->item(2, 8)->text(), cut);
+    QCOMPARE(table->item(2, 8)->toolTip(), cut);
 
     window->SetPortSelectState(3, 2);
     bool selected = false;
@@ -737,3 +748,108 @@ void MainWindowTest::destroyingAVisibleWindowMidRunIsSafe()
 
 QTEST_MAIN(MainWindowTest)
 #include "tst_MainWindow.moc"
+
+void MainWindowTest::stationPanelMovesNothingOfTheWindow()
+{
+    auto window = NewWindow();
+    window->show();
+    auto* panel = window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"));
+    QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 10000);
+    QCOMPARE(window->size(), QSize(1309, 711));
+    const auto geometries = [&window] {
+        QStringList shown;
+        for (QWidget* widget : window->centralWidget()->findChildren<QWidget*>())
+            shown << widget->objectName() + QLatin1Char(' ') + QVariant(widget->geometry()).toString();
+        return shown;
+    };
+    const QStringList withPanel = geometries();
+    panel->hide();
+    QCoreApplication::processEvents();
+    QCOMPARE(geometries(), withPanel);
+    QCOMPARE(window->centralWidget()->width(), window->width());
+    // The toggle is one action after the menu's own.
+    const QList<QAction*> options = window->findChild<QMenu*>(QStringLiteral("menuOption"))->actions();
+    QCOMPARE(options.size(), 2);
+    QCOMPARE(options.last()->text(), QStringLiteral("Station Panel"));
+    QVERIFY(!options.last()->isChecked());
+    options.last()->trigger();
+    QVERIFY(panel->isVisible());
+    prompt.answer = true;
+    QVERIFY(window->close());
+}
+
+void MainWindowTest::stationPanelPlaceIsKeptAcrossRestarts()
+{
+    auto window = NewWindow();
+    window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"))->hide();
+    window.reset();
+    QCOMPARE(IniSetting(QStringLiteral("pxl_setting.ini"), QStringLiteral("StationPanel"), QStringLiteral("Visible"))
+                 .ReadString(),
+             QStringLiteral("false"));
+    window = std::make_unique<MainWindow>();
+    window->show();
+    QVERIFY(window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"))->isHidden());
+    // A file that cannot be read whole is not written: the panel's group is no exception.
+    window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"))->show();
+    window->Ports().SetSaveSettingsAtExit(false);
+    window.reset();
+    window = std::make_unique<MainWindow>();
+    QVERIFY(window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"))->isHidden());
+    window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"))->show();
+}
+
+// A shift on a farm whose second port never connects: the panel's figures are the records' own.
+void MainWindowTest::stationPanelCountsWhatTheRecordsHold()
+{
+    QVERIFY(ConfigureFarm(QStringLiteral("faulty.ini"),
+                          QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\n[Port-%1]\nFail=connect\n").arg(PortName(1))));
+    const qint64 since = QDateTime::currentMSecsSinceEpoch();
+    auto window = NewWindow();
+    window->show();
+    window->SetElementContent(QStringLiteral("leFlashXmlPath"), load.flashXmlPath);
+    window->SetElementCheck(QStringLiteral("rbFormatDownload"), true);
+    window->SetElementCheck(QStringLiteral("cbAutoPolling"), true);
+    for (uint row = 0; row < 16; ++row)
+        window->SetPortSelectState(row, 2);
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("btnStartAll")), Qt::LeftButton);
+    auto* panel = window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"));
+    QTRY_VERIFY_WITH_TIMEOUT(panel->Model().Station(QDateTime::currentDateTimeUtc()).ok >= 32, 30000);
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("btnStopAll")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window->findChild<QPushButton*>(QStringLiteral("btnStartAll"))->isEnabled(), 20000);
+
+    StationReport::Report report;
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("panel"));
+        database.setDatabaseName(StationDatabase::Path(StationRecordWriter::DefaultFolder()));
+        QVERIFY(database.open());
+        QString error;
+        StationReport::Filter filter;
+        filter.sinceMs = since;
+        QVERIFY2(StationReport::Compute(database, filter, report, error), qPrintable(error));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("panel"));
+    // Every record reaches the panel through the event queue after it is stored.
+    QTRY_COMPARE_WITH_TIMEOUT(panel->Model().Station(QDateTime::currentDateTimeUtc()).Attempts(),
+                              int(report.station.attempts), 10000);
+    const PanelStationFigures station = panel->Model().Station(QDateTime::currentDateTimeUtc());
+    QCOMPARE(station.ok, int(report.station.ok));
+    QCOMPARE(station.failed, int(report.station.fail));
+    QVERIFY(station.failed > 0);
+    QCOMPARE(station.okNotVerified, station.checksumLevel <= 1 ? station.ok : 0);
+    for (const StationReport::Group& row : report.rows) {
+        const PanelRowFigures figures = panel->Model().Row(row.key.toInt() - 1, QDateTime::currentDateTimeUtc());
+        QCOMPARE(QVector<qint64>({figures.ok, figures.failed, figures.cancelled}), QVector<qint64>({row.ok, row.fail, row.canl}));
+    }
+    const PanelRowFigures faulty = panel->Model().Row(1, QDateTime::currentDateTimeUtc());
+    QCOMPARE(faulty.failedStage, QStringLiteral("connect"));
+    QCOMPARE(faulty.recentFailureRate, 1.0);
+    panel->Refresh();
+    auto* rows = panel->findChild<QTableWidget*>(QStringLiteral("twStationRows"));
+    QCOMPARE(rows->item(1, StationPanel::Fail)->text(), QString::number(faulty.failed));
+    QCOMPARE(rows->item(1, StationPanel::Reason)->toolTip(), faulty.lastError);
+    QVERIFY(faulty.lastError.contains(PortName(1)));
+    prompt.answer = true;
+    QVERIFY(window->close());
+    window.reset();
+    QVERIFY(ConfigureFarm(QStringLiteral("farm.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\n")));
+}

@@ -1,0 +1,250 @@
+#include "ui/StationPanel.h"
+
+#include "common/IniSetting.h"
+#include "ui/StationPanelCharts.h"
+
+#include <QAction>
+#include <QEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMainWindow>
+#include <QScreen>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+const QString kGroup = QStringLiteral("StationPanel");
+constexpr int kRefreshMs = 1000;
+constexpr int kChartBuckets = 24;
+
+QString Minutes(qint64 ms)
+{
+    if (ms < 0)
+        return QString();
+    const qint64 s = ms / 1000;
+    return QStringLiteral("%1:%2").arg(s / 60, 2, 10, QLatin1Char('0')).arg(s % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString Percent(double fraction, int attempts)
+{
+    return attempts > 0 ? QStringLiteral("%1%").arg(fraction * 100.0, 0, 'f', 1) : QString();
+}
+
+QColor ResultColour(const QString& result)
+{
+    if (result == QLatin1String("OK"))
+        return QColor(0, 140, 0);
+    if (result == QLatin1String("FAIL"))
+        return QColor(200, 0, 0);
+    if (result == QLatin1String("CANL"))
+        return QColor(170, 110, 0);
+    return QColor();
+}
+
+} // namespace
+
+StationPanelFeed::StationPanelFeed(AttemptRecorder& next) : next(next)
+{
+    qRegisterMetaType<AttemptRecord>("AttemptRecord");
+}
+
+void StationPanelFeed::Started(const AttemptRecord& attempt)
+{
+    next.Started(attempt);
+    Q_EMIT SigAttemptStarted(attempt);
+}
+
+// The record is stored before the panel counts it, so the panel never shows what the record lacks.
+void StationPanelFeed::Record(const AttemptRecord& record)
+{
+    next.Record(record);
+    Q_EMIT SigAttemptEnded(record);
+}
+
+StationPanel::StationPanel(QMainWindow* window)
+    : QDockWidget(tr("Station Panel"), window), window(window), portNames(StationPanelModel::kRows)
+{
+    setObjectName(QStringLiteral("dockStationPanel"));
+    toggleViewAction()->setObjectName(QStringLiteral("actionStationPanel"));
+    auto* body = new QWidget(this);
+    auto* layout = new QVBoxLayout(body);
+    totals = new QLabel(body);
+    totals->setObjectName(QStringLiteral("lblStationTotals"));
+    totals->setTextFormat(Qt::PlainText);
+    strip = new FailureStrip(body);
+    strip->setObjectName(QStringLiteral("wdgFailureStrip"));
+    strip->setToolTip(tr("Failure rate of each row's last %1 attempts").arg(StationPanelModel::kRecentAttempts));
+    rows = new QTableWidget(StationPanelModel::kRows, ColumnCount, body);
+    rows->setObjectName(QStringLiteral("twStationRows"));
+    rows->setHorizontalHeaderLabels({tr("Port"), tr("OK"), tr("FAIL"), tr("CANL"), tr("Yield"), tr("Last"), tr("Stage"),
+                                     tr("Reason"), tr("Device"), tr("MB/s"), tr("Left"), tr("Flags")});
+    rows->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    rows->setSelectionMode(QAbstractItemView::NoSelection);
+    rows->setFocusPolicy(Qt::NoFocus);
+    rows->setWordWrap(false);
+    rows->verticalHeader()->setDefaultSectionSize(20);
+    rows->horizontalHeader()->setStretchLastSection(true);
+    const int widths[ColumnCount] = {76, 36, 40, 42, 60, 44, 70, 150, 52, 46, 46, 60};
+    for (int column = 0; column < ColumnCount; ++column)
+        rows->setColumnWidth(column, widths[column]);
+    for (int row = 0; row < StationPanelModel::kRows; ++row) {
+        for (int column = 0; column < ColumnCount; ++column)
+            rows->setItem(row, column, new QTableWidgetItem);
+    }
+    chart = new RateChart(body);
+    chart->setObjectName(QStringLiteral("wdgRateChart"));
+    chart->setToolTip(tr("OK devices per hour over the shift"));
+    layout->addWidget(totals);
+    layout->addWidget(strip);
+    layout->addWidget(rows, 1);
+    layout->addWidget(chart);
+    setWidget(body);
+    resize(800, 560);
+
+    window->addDockWidget(Qt::RightDockWidgetArea, this);
+    // Docked, it would take its width from the port table; floating, nothing of the window moves.
+    setFloating(true);
+    window->installEventFilter(this);
+    connect(&refreshTimer, &QTimer::timeout, this, [this] {
+        if (isVisible())
+            Refresh();
+    });
+    refreshTimer.start(kRefreshMs);
+    Refresh();
+}
+
+void StationPanel::AttemptStarted(const AttemptRecord& attempt) { model.AttemptStarted(attempt); }
+
+void StationPanel::AttemptEnded(const AttemptRecord& record) { model.AttemptEnded(record); }
+
+void StationPanel::ApplyRowState(int index, const PortRowState& state)
+{
+    model.ApplyRowState(index, state);
+    if (index >= 0 && index < portNames.size())
+        portNames[index] = state.port;
+}
+
+void StationPanel::MarkStart() { model.MarkStart(QDateTime::currentDateTimeUtc()); }
+
+void StationPanel::Refresh()
+{
+    const QDateTime now = QDateTime::currentDateTimeUtc();
+    QVector<double> rates(StationPanelModel::kRows, -1.0);
+    for (int index = 0; index < StationPanelModel::kRows; ++index) {
+        const PanelRowFigures row = model.Row(index, now);
+        RefreshRow(index, row);
+        if (row.ok + row.failed > 0)
+            rates[index] = row.recentFailureRate;
+    }
+    strip->SetRates(rates);
+    chart->SetValues(model.OkPerHourOverShift(now, kChartBuckets));
+
+    const PanelStationFigures station = model.Station(now);
+    const QString level = station.checksumLevel < 0 ? tr("none yet") : QString::number(station.checksumLevel);
+    const QString text =
+        tr("OK %1   FAIL %2   CANL %3   Yield %4\nOK/h last %5 min: %6   since Start: %7\n"
+           "OK not verified: %8 (checksum level %9)")
+            .arg(station.ok)
+            .arg(station.failed)
+            .arg(station.cancelled)
+            .arg(Percent(station.yield, station.Attempts()).isEmpty() ? QStringLiteral("-")
+                                                                      : Percent(station.yield, station.Attempts()))
+            .arg(StationPanelModel::kRecentWindowMinutes)
+            .arg(station.okPerHourRecent, 0, 'f', 0)
+            .arg(station.okPerHourSinceStart, 0, 'f', 0)
+            .arg(station.okNotVerified)
+            .arg(level);
+    if (totals->text() != text) {
+        totals->setText(text);
+        totals->setToolTip(text);
+    }
+}
+
+void StationPanel::RefreshRow(int index, const PanelRowFigures& row)
+{
+    const QString port = portNames[index].isEmpty() ? QString::number(index + 1) : portNames[index];
+    SetCell(index, Port, port, port);
+    SetCell(index, Ok, QString::number(row.ok));
+    SetCell(index, Fail, QString::number(row.failed));
+    SetCell(index, Canl, QString::number(row.cancelled));
+    SetCell(index, Yield, Percent(row.yield, row.Attempts()));
+    SetCell(index, Last, row.lastResult);
+    QTableWidgetItem* last = rows->item(index, Last);
+    const QColor colour = ResultColour(row.lastResult);
+    if (last->foreground().color() != colour)
+        last->setForeground(colour.isValid() ? QBrush(colour) : QBrush());
+    SetCell(index, Stage, row.failedStage, row.failedStage);
+    SetCell(index, Reason, row.lastReason, row.lastError);
+    SetCell(index, Device, Minutes(row.deviceElapsedMs));
+    SetCell(index, Rate, row.megabytesPerSecond < 0 ? QString() : QString::number(row.megabytesPerSecond, 'f', 1));
+    SetCell(index, Left, Minutes(row.timeLeftMs));
+    QStringList flags;
+    if (row.quarantined)
+        flags << tr("quarantined");
+    if (row.flagged)
+        flags << tr("outlier");
+    SetCell(index, Flags, flags.join(QStringLiteral(", ")), flags.join(QStringLiteral(", ")));
+}
+
+// Only a changed cell is written: a repaint of 192 cells a second would cost the thread the rows need.
+void StationPanel::SetCell(int row, int column, const QString& text, const QString& toolTip)
+{
+    QTableWidgetItem* item = rows->item(row, column);
+    if (item->text() != text)
+        item->setText(text);
+    if (item->toolTip() != toolTip)
+        item->setToolTip(toolTip);
+}
+
+void StationPanel::RestorePlace(const QString& settingsFile)
+{
+    const QString geometry = IniSetting(settingsFile, kGroup, QStringLiteral("Geometry")).ReadString();
+    const QString floating = IniSetting(settingsFile, kGroup, QStringLiteral("Floating")).ReadString();
+    const QString visible = IniSetting(settingsFile, kGroup, QStringLiteral("Visible")).ReadString();
+    if (!floating.isEmpty() && !IniSetting(settingsFile, kGroup, QStringLiteral("Floating")).ReadBool()) {
+        const int area = IniSetting(settingsFile, kGroup, QStringLiteral("Area")).ReadInt();
+        const auto dockArea = static_cast<Qt::DockWidgetArea>(area);
+        if (dockArea == Qt::LeftDockWidgetArea || dockArea == Qt::RightDockWidgetArea ||
+            dockArea == Qt::TopDockWidgetArea || dockArea == Qt::BottomDockWidgetArea) {
+            setFloating(false);
+            window->addDockWidget(dockArea, this);
+        }
+    }
+    if (!geometry.isEmpty() && isFloating())
+        placeRestored = restoreGeometry(QByteArray::fromBase64(geometry.toLatin1()));
+    if (!visible.isEmpty())
+        setVisible(IniSetting(settingsFile, kGroup, QStringLiteral("Visible")).ReadBool());
+}
+
+void StationPanel::SavePlace(const QString& settingsFile) const
+{
+    IniSetting(settingsFile, kGroup, QStringLiteral("Visible")).WriteBool(!isHidden());
+    IniSetting(settingsFile, kGroup, QStringLiteral("Floating")).WriteBool(isFloating());
+    IniSetting(settingsFile, kGroup, QStringLiteral("Area")).WriteValue(static_cast<int>(window->dockWidgetArea(const_cast<StationPanel*>(this))));
+    IniSetting(settingsFile, kGroup, QStringLiteral("Geometry")).WriteString(QString::fromLatin1(saveGeometry().toBase64()));
+}
+
+// A panel never placed before goes beside the window the first time the window shows.
+bool StationPanel::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == window && event->type() == QEvent::Show && !placedOnce) {
+        placedOnce = true;
+        if (!placeRestored && isFloating())
+            PlaceBesideWindow();
+    }
+    return QDockWidget::eventFilter(watched, event);
+}
+
+void StationPanel::PlaceBesideWindow()
+{
+    const QRect frame = window->frameGeometry();
+    QPoint at(frame.right() + 1, frame.top());
+    if (QScreen* screen = window->screen()) {
+        const QRect available = screen->availableGeometry();
+        // Beside when it fits, else over the window's right edge, where it can be moved or docked.
+        if (at.x() + width() > available.right())
+            at.setX(std::max(available.left(), available.right() - width()));
+    }
+    move(at);
+}

@@ -1,0 +1,94 @@
+#pragma once
+
+#include "common/PortRowState.h"
+#include "record/AttemptRecord.h"
+#include "ui/StationPanelModel.h"
+
+#include <QDockWidget>
+#include <QObject>
+#include <QTimer>
+
+class FailureStrip;
+class QLabel;
+class QMainWindow;
+class QTableWidget;
+class RateChart;
+
+// Hands each attempt on to the station's recorders first, then a copy to the panel. Called on the ports'
+// workers: the copies travel as queued signals, so no widget is touched off the user-interface thread.
+class StationPanelFeed : public QObject, public AttemptRecorder
+{
+    Q_OBJECT
+
+public:
+    explicit StationPanelFeed(AttemptRecorder& next);
+
+    void Started(const AttemptRecord& attempt) override;
+    void Record(const AttemptRecord& record) override;
+
+Q_SIGNALS:
+    void SigAttemptStarted(AttemptRecord attempt);
+    void SigAttemptEnded(AttemptRecord record);
+
+private:
+    AttemptRecorder& next;
+};
+
+// The shift at a glance beside the port table: per row and for the station. A dock that starts floating
+// beside the window, so the port table and its controls keep their places; where the operator puts it and
+// whether it shows are kept in the settings file's own group for it.
+class StationPanel : public QDockWidget
+{
+    Q_OBJECT
+
+public:
+    enum Column
+    {
+        Port,
+        Ok,
+        Fail,
+        Canl,
+        Yield,
+        Last,
+        Stage,
+        Reason,
+        Device,
+        Rate,
+        Left,
+        Flags,
+        ColumnCount
+    };
+
+    explicit StationPanel(QMainWindow* window);
+
+    void AttemptStarted(const AttemptRecord& attempt);
+    void AttemptEnded(const AttemptRecord& record);
+    void ApplyRowState(int index, const PortRowState& state);
+    void MarkStart();
+    // Brings every figure up to now; also done once a second while the panel shows.
+    void Refresh();
+
+    void RestorePlace(const QString& settingsFile);
+    void SavePlace(const QString& settingsFile) const;
+
+    const StationPanelModel& Model() const { return model; }
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void RefreshRow(int index, const PanelRowFigures& row);
+    void SetCell(int row, int column, const QString& text, const QString& toolTip = QString());
+    void PlaceBesideWindow();
+
+    QMainWindow* window;
+    StationPanelModel model;
+    QLabel* totals;
+    FailureStrip* strip;
+    QTableWidget* rows;
+    RateChart* chart;
+    QTimer refreshTimer;
+    bool placeRestored = false;
+    bool placedOnce = false;
+    QVector<QString> portNames;
+};
