@@ -142,6 +142,9 @@ QByteArray Text(const Report& report, const Filter& filter)
                 .arg(report.units.named)
                 .arg(report.units.repeated)
                 .arg(report.units.okRepeated);
+    text += QStringLiteral("Verified     %1 OK not verified, %2 OK from before the station kept it (not known)\n")
+                .arg(report.verification.unverified)
+                .arg(report.verification.notKnown);
     text += Section(QStringLiteral("Per row"), QStringLiteral("row %1"), report.rows);
     text += Section(QStringLiteral("Per port"), QStringLiteral("%1"), report.ports);
     text += Section(QStringLiteral("Per load"), QStringLiteral("%1"), report.loads);
@@ -170,6 +173,9 @@ QByteArray Json(const Report& report, const Filter& filter)
     object.insert(QStringLiteral("units"), QJsonObject{{QStringLiteral("named"), double(units.named)},
                                                        {QStringLiteral("repeated"), double(units.repeated)},
                                                        {QStringLiteral("okRepeated"), double(units.okRepeated)}});
+    object.insert(QStringLiteral("verification"),
+                  QJsonObject{{QStringLiteral("unverified"), double(report.verification.unverified)},
+                              {QStringLiteral("notKnown"), double(report.verification.notKnown)}});
     return QJsonDocument(object).toJson(QJsonDocument::Indented);
 }
 

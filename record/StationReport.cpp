@@ -6,6 +6,7 @@
 #include "record/StageFigures.h"
 #include "record/StageTimes.h"
 #include "record/UnitHistory.h"
+#include "record/VerifiedCount.h"
 
 #include <QHash>
 #include <QMap>
@@ -516,7 +517,8 @@ bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QStri
     if ((stageColumn && !ReadStageNumbers(database, stages, error)) ||
         !ScanAttempts(database, filter, stageColumn, combinations, stages, unread, error) ||
         !ScanStages(database, unread, combinations, stages, error) ||
-        !UnitHistory::CountRepeats(database, filter, report.units, error))
+        !UnitHistory::CountRepeats(database, filter, report.units, error) ||
+        !VerifiedCount::Count(database, filter, report.verification, error))
         return false;
     report.stagesFromTable = qint64(unread.size());
     const std::vector<int> stageOrder = stages.Order();

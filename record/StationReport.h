@@ -50,6 +50,13 @@ struct UnitRepeats
     qint64 okRepeated = 0; // of them, ended OK more than once
 };
 
+// OK attempts by what was checked of them.
+struct Verification
+{
+    qint64 unverified = 0; // fewer images compared equal to the load's than were written
+    qint64 notKnown = 0;   // written before the station kept what it checked
+};
+
 struct Report
 {
     Group station;
@@ -61,6 +68,7 @@ struct Report
     // read: rows of the first version, or damaged ones. The figures are the same either way, only slower.
     qint64 stagesFromTable = 0;
     UnitRepeats units;
+    Verification verification;
 };
 
 constexpr int kTopErrors = 3;

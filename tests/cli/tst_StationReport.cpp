@@ -331,6 +331,7 @@ private Q_SLOTS:
     void textFromTheDatabaseCannotTakeOverTheTerminal();
     void aDamagedDatabaseIsLeftAsItIs_data();
     void aDamagedDatabaseIsLeftAsItIs();
+    void okAttemptsAreVerifiedUnverifiedOrNotKnown();
     void oneUnitsHistory_data();
     void oneUnitsHistory();
 };
@@ -741,6 +742,27 @@ void StationReportTest::aDamagedDatabaseIsLeftAsItIs()
     QVERIFY2(errors.contains(message.toUtf8()), errors.constData());
     // Nothing beside it: a read-only connection cannot take away the -wal and -shm files it makes.
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"station.db"});
+}
+
+// Rows from before the station kept what it checked count apart, never as unverified.
+void StationReportTest::okAttemptsAreVerifiedUnverifiedOrNotKnown()
+{
+    History history(QStringLiteral("verified"));
+    QVERIFY(history.Add(kHandMade));
+    QSqlDatabase database = history.Database();
+    Report report;
+    QString error;
+    QVERIFY2(Compute(database, Filter(), report, error), qPrintable(error));
+    QCOMPARE(report.verification.unverified, qint64(0));
+    QCOMPARE(report.verification.notKnown, qint64(2));
+
+    QSqlQuery query(database);
+    QVERIFY(query.exec("UPDATE attempt SET images_written = 2, verified_images = 0 WHERE start_ms = " + QString::number(kT0)));
+    QVERIFY(query.exec("UPDATE attempt SET images_written = 2, verified_images = 2 WHERE start_ms <> " + QString::number(kT0)));
+    QVERIFY2(Compute(database, Filter(), report, error), qPrintable(error));
+    QCOMPARE(report.verification.unverified, qint64(1)); // the failed attempts never count
+    QCOMPARE(report.verification.notKnown, qint64(0));
+    QVERIFY(ReportPrinter::Text(report, Filter()).contains("Verified     1 OK not verified, 0 OK from before"));
 }
 
 void StationReportTest::oneUnitsHistory_data()
