@@ -193,6 +193,12 @@ class Checker:
             elif attempt:
                 seen[attempt] = record
 
+    def check_failure_reasons(self):
+        """A failed attempt always says why: an empty error leaves the operator and the factory guessing."""
+        for record in self.records:
+            if record.get("result") == "FAIL" and not str(record.get("error") or "").strip():
+                self.mismatch(f"FAIL record {describe(record)} has an empty error")
+
     def check_devices(self):
         excused = self.cut_by_kills()
         for device in self.devices.values():
@@ -247,6 +253,7 @@ class Checker:
         self.join()
         self.check_sessions()
         self.check_attempt_ids()
+        self.check_failure_reasons()
         self.check_devices()
         self.check_segments()
         return self.mismatches

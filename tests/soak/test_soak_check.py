@@ -96,6 +96,10 @@ class CheckerTest(unittest.TestCase):
         self.records[1]["error"] = "something else"
         self.assertTrue(any("lacks the engine's" in m for m in self.check(self.ledger, self.records)))
 
+    def test_a_fail_without_any_error_fails(self):
+        self.records[1]["error"] = "  "
+        self.assertTrue(any("has an empty error" in m for m in self.check(self.ledger, self.records)))
+
     def test_a_corrupt_image_must_not_pass(self):
         self.ledger[3]["checksumMatches"] = False
         self.assertTrue(any("OK record" in m for m in self.check(self.ledger, self.records)))
