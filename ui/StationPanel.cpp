@@ -169,19 +169,24 @@ void StationPanel::RefreshRow(int index, const PanelRowFigures& row)
     SetCell(index, Fail, QString::number(row.failed));
     SetCell(index, Canl, QString::number(row.cancelled));
     SetCell(index, Yield, Percent(row.yield, row.Attempts()));
-    SetCell(index, Last, row.lastResult);
+    // A quarantined row ended on FAIL; what the operator must see is that it no longer polls, and why.
+    if (row.quarantined)
+        SetCell(index, Last, tr("QUARANTINED"), row.quarantineReason);
+    else
+        SetCell(index, Last, row.lastResult);
     QTableWidgetItem* last = rows->item(index, Last);
-    const QColor colour = ResultColour(row.lastResult);
+    const QColor colour = row.quarantined ? ResultColour(QStringLiteral("FAIL")) : ResultColour(row.lastResult);
     if (last->foreground().color() != colour)
         last->setForeground(colour.isValid() ? QBrush(colour) : QBrush());
+    const QBrush background = row.quarantined ? QBrush(QColor(255, 215, 215)) : QBrush();
+    if (last->background() != background)
+        last->setBackground(background);
     SetCell(index, Stage, row.failedStage, row.failedStage);
     SetCell(index, Reason, row.lastReason, row.lastError);
     SetCell(index, Device, Minutes(row.deviceElapsedMs));
     SetCell(index, Rate, row.megabytesPerSecond < 0 ? QString() : QString::number(row.megabytesPerSecond, 'f', 1));
     SetCell(index, Left, Minutes(row.timeLeftMs));
     QStringList flags;
-    if (row.quarantined)
-        flags << tr("quarantined");
     if (row.flagged)
         flags << tr("outlier");
     SetCell(index, Flags, flags.join(QStringLiteral(", ")), flags.join(QStringLiteral(", ")));

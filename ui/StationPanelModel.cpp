@@ -19,8 +19,22 @@ void StationPanelModel::MarkStart(const QDateTime& now)
 
 void StationPanelModel::ApplyRowState(int index, const PortRowState& state)
 {
-    if (IsRow(index))
-        rows[static_cast<size_t>(index)].figures.status = state.status;
+    if (!IsRow(index))
+        return;
+    RowData& row = rows[static_cast<size_t>(index)];
+    row.figures.status = state.status;
+    // A state queued before a newer one of the same row must not take its counts back.
+    if (state.outcomes.version >= row.outcomes.version)
+        row.outcomes = state.outcomes;
+    row.stream = state.stream;
+    // The port manager writes why into the row's message once the row's last status is shown; until then
+    // the failed stage and reason say it.
+    if (!row.outcomes.quarantined)
+        row.quarantineReason.clear();
+    else if (!state.message.isEmpty())
+        row.quarantineReason = state.message;
+    else if (row.quarantineReason.isEmpty())
+        row.quarantineReason = row.outcomes.lastFailure + QStringLiteral(": ") + row.outcomes.lastReason;
 }
 
 void StationPanelModel::AttemptStarted(const AttemptRecord& attempt)
@@ -43,7 +57,7 @@ void StationPanelModel::AttemptEnded(const AttemptRecord& record)
     if (record.result == QLatin1String("OK")) {
         ++figures.ok;
         okEnds.push_back(record.end);
-        if (record.checksumLevel <= kUnverifiedChecksumLevel)
+        if (record.verifiedImages < record.imagesWritten)
             ++okNotVerified;
     } else if (record.result == QLatin1String("FAIL")) {
         ++figures.failed;
@@ -77,6 +91,23 @@ PanelRowFigures StationPanelModel::Row(int index, const QDateTime& now) const
         return PanelRowFigures();
     const RowData& row = rows[static_cast<size_t>(index)];
     PanelRowFigures figures = row.figures;
+    // The row's own counts restart with its Start, which the attempts alone cannot tell.
+    if (row.outcomes.version > 0) {
+        const RowOutcomeFigures& outcomes = row.outcomes;
+        figures.ok = outcomes.ok;
+        figures.failed = outcomes.failed;
+        figures.cancelled = outcomes.cancelled;
+        figures.yield = outcomes.yield;
+        figures.lastResult = outcomes.lastResult;
+        figures.failedStage = outcomes.lastFailure;
+        if (outcomes.Attempts() == 0)
+            figures.lastError = figures.lastReason = QString();
+        figures.quarantined = outcomes.quarantined;
+        figures.quarantineReason = row.quarantineReason;
+        figures.flagged = outcomes.flagged;
+    }
+    figures.megabytesPerSecond = row.stream.megabytesPerSecond;
+    figures.timeLeftMs = row.stream.timeLeftMs;
     if (row.deviceStart.isValid())
         figures.deviceElapsedMs = std::max<qint64>(0, row.deviceStart.msecsTo(row.deviceEnd.isValid() ? row.deviceEnd : now));
     return figures;

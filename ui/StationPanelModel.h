@@ -25,6 +25,7 @@ struct PanelRowFigures
     double megabytesPerSecond = -1; // while an image streams; -1 when not known
     qint64 timeLeftMs = -1;         // while an image streams; -1 when not known
     bool quarantined = false;
+    QString quarantineReason; // why the row left auto polling, as the port manager tells it; empty when it did not
     bool flagged = false;
     double recentFailureRate = 0; // FAIL among the row's last kRecentAttempts that did not end CANL
     int status = 0;               // the row's status code as the port manager last showed it
@@ -41,7 +42,7 @@ struct PanelStationFigures
     double yield = 0;
     double okPerHourRecent = 0;     // OK devices per hour over the last kRecentWindowMinutes
     double okPerHourSinceStart = 0; // since Start All, or since the first attempt when Start was not seen
-    int okNotVerified = 0;          // OK attempts whose images were not compared after writing
+    int okNotVerified = 0;          // OK attempts with fewer images compared equal to the load than written
     int checksumLevel = -1;         // of the last ended attempt; -1 before the first
 
     int Attempts() const { return ok + failed + cancelled; }
@@ -55,8 +56,6 @@ public:
     static constexpr int kRows = 16;
     static constexpr int kRecentAttempts = 10;
     static constexpr int kRecentWindowMinutes = 10;
-    // A level at which the images written are not compared with the load's after the download.
-    static constexpr int kUnverifiedChecksumLevel = 1;
 
     void MarkStart(const QDateTime& now);
     void ApplyRowState(int index, const PortRowState& state);
@@ -76,7 +75,11 @@ public:
 private:
     struct RowData
     {
-        PanelRowFigures figures;
+        PanelRowFigures figures; // counted from the attempts the station stored
+        // The port manager's own count since the row's last Start; version 0 until it first told one.
+        RowOutcomeFigures outcomes;
+        StreamFigures stream;
+        QString quarantineReason;
         std::deque<bool> recentFailures; // true for FAIL, newest last
         QDateTime deviceStart;
         QDateTime deviceEnd; // null while the device's session runs
