@@ -85,7 +85,7 @@ StationPanel::StationPanel(QMainWindow* window)
     rows->setWordWrap(false);
     rows->verticalHeader()->setDefaultSectionSize(20);
     rows->horizontalHeader()->setStretchLastSection(true);
-    const int widths[ColumnCount] = {76, 36, 40, 42, 60, 44, 70, 150, 52, 46, 46, 60};
+    const int widths[ColumnCount] = {76, 36, 40, 42, 60, 116, 70, 96, 52, 46, 46, 60};
     for (int column = 0; column < ColumnCount; ++column)
         rows->setColumnWidth(column, widths[column]);
     for (int row = 0; row < StationPanelModel::kRows; ++row) {
