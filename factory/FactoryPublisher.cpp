@@ -60,7 +60,8 @@ void FactoryPublisher::Started(const AttemptRecord& attempt)
 {
     if (!ValidRow(attempt.row))
         return;
-    Work work{CfxMessageBuilder::NewId(), UnitId(station, attempt)};
+    // The attempt's own id names the transaction, so a factory's messages and the station's record match.
+    Work work{attempt.attempt.isEmpty() ? CfxMessageBuilder::NewId() : attempt.attempt, UnitId(station, attempt)};
     {
         std::lock_guard<std::mutex> guard(lock);
         open[attempt.row - 1] = work;

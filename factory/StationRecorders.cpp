@@ -25,10 +25,11 @@ void StationRecorders::Started(const AttemptRecord& attempt)
         publisher->Started(attempt);
 }
 
-// The record first: a result the factory hears of is always one the station has kept.
+// The outbox first: a result the station keeps is always one the factory hears of, even when the station is
+// killed between the two. Until both are written in one transaction, such a kill can cost the record instead.
 void StationRecorders::Record(const AttemptRecord& record)
 {
-    records.Record(record);
     if (publisher)
         publisher->Record(record);
+    records.Record(record);
 }

@@ -339,8 +339,15 @@ void FactoryBrokerTest::messagesOfAKilledToolArriveAfterTheNextStart()
         if (envelope.Name() == QLatin1String("CFX.Production.WorkCompleted"))
             completed.insert(envelope.Transaction());
     }
-    // Every attempt the killed tool recorded, and the next run's one.
-    QCOMPARE(completed.size(), before.size() + 1);
+    // Every attempt the killed tool recorded, and the next run's one, by the attempt's own id. A kill between
+    // the outbox and the record may leave a message whose record was cut, never the other way round.
+    const QList<QJsonObject> after = Records(records);
+    QCOMPARE(after.size(), before.size() + 1);
+    for (const QJsonObject& record : after) {
+        const QString attempt = record.value(QStringLiteral("attempt")).toString();
+        QVERIFY2(completed.contains(attempt), qPrintable(attempt));
+    }
+    QVERIFY(completed.size() <= after.size() + 16);
 }
 
 // The link alone, without a station: a backlog leaves in order, and a connected link beats.
