@@ -234,6 +234,7 @@ void CliDisplay::End(qint64 wallMs, bool interrupted)
         QJsonObject event{{QStringLiteral("event"), QStringLiteral("summary")}, {QStringLiteral("rows"), perRow},
                                 {QStringLiteral("ok"), ok}, {QStringLiteral("fail"), failed},
                                 {QStringLiteral("canl"), cancelled}, {QStringLiteral("unverified"), summary.Unverified()},
+                                {QStringLiteral("unrecorded"), static_cast<qint64>(summary.Unrecorded())},
                                 {QStringLiteral("quarantined"), QuarantinedRows()},
                                 {QStringLiteral("seconds"), wallMs / 1000.0},
                                 {QStringLiteral("devicesPerHour"), perHour}, {QStringLiteral("interrupted"), interrupted}};
@@ -267,6 +268,9 @@ void CliDisplay::End(qint64 wallMs, bool interrupted)
     if (summary.Unverified() > 0)
         text += QStringLiteral("Unverified: %1 of the OK devices had no checksum compared with the load's\n")
                     .arg(summary.Unverified());
+    if (summary.Unrecorded() > 0)
+        text += QStringLiteral("Unrecorded: %1 attempt(s) could not be written to the station record\n")
+                    .arg(summary.Unrecorded());
     text += TargetLine(ok);
     Emit(text.toUtf8());
 }

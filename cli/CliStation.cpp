@@ -233,5 +233,7 @@ void CliStation::Finish()
         exitCode = Unusable; // the prompt has said which file went away or changed
     else if (exitCode == AllOk && (summary.Total(QStringLiteral("FAIL")) > 0 || display->QuarantinedRows() > 0))
         exitCode = SomeFailed;
+    if (summary.Unrecorded() > 0)
+        exitCode = Unrecorded;
     QCoreApplication::exit(exitCode);
 }

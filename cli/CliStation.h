@@ -24,6 +24,7 @@ public:
         AllOk = 0,
         SomeFailed = 1,
         Unusable = 2,
+        Unrecorded = 3, // some attempt is missing from the station record: wins over every other outcome
         Stopped = 130
     };
 

@@ -25,11 +25,18 @@ public:
 
     explicit RunSummary(AttemptRecorder* next);
 
-    void Started(const AttemptRecord& attempt) override
+    bool Started(const AttemptRecord& attempt) override { return next == nullptr || next->Started(attempt); }
+    void Halt() override
     {
         if (next != nullptr)
-            next->Started(attempt);
+            next->Halt();
     }
+    void Resume() override
+    {
+        if (next != nullptr)
+            next->Resume();
+    }
+    int64_t Unrecorded() const override { return next != nullptr ? next->Unrecorded() : 0; }
     void Record(const AttemptRecord& record) override;
     std::array<Row, 16> Rows() const;
     int Total(const QString& result) const;

@@ -57,6 +57,14 @@ int main(int argc, char* argv[])
 
     // Declared before the station, so they outlive the ports' workers that hand them their records.
     StationRecordWriter records(recordFolder);
+    records.SetTroubleHandler(
+        [](const QString& reason) {
+            std::fprintf(stderr, "praxilo-cli: %s. No port goes on until it can; trying again every %lld s "
+                                 "(stop to give up: what is not recorded makes the exit code 3).\n",
+                         reason.toLocal8Bit().constData(),
+                         static_cast<long long>(StationRecordWriter::kDefaultRetry.count() / 1000));
+        },
+        [] { std::fprintf(stderr, "praxilo-cli: the station record is written again; the ports go on.\n"); });
     StationRecorders recorders(records, options.settingsFile.isEmpty() ? IniSetting::DefaultPath() : options.settingsFile,
                                options.broker);
     if (!recorders.FactoryProblem().isEmpty())

@@ -63,6 +63,8 @@ PortManager::~PortManager()
 
 void PortManager::RequestStopForExit()
 {
+    if (recorder != nullptr)
+        recorder->Halt();
     for (int i = 0; i < kPortCount; ++i) {
         stopRequested[i] = true;
         devices[i].Stop();
@@ -163,6 +165,8 @@ void PortManager::StartPort(int index, bool checkFlashXml)
     // A running worker iterates the session's command list; nothing may change under it.
     if (!IsPortIndex(index) || portBusy[index])
         return;
+    if (recorder != nullptr)
+        recorder->Resume();
     if (scanBusy && (scanRows & (1u << index)) != 0) {
         LOGI("PortManager::Start", "Port %d is being scanned; start refused.", index);
         return;
@@ -255,6 +259,9 @@ void PortManager::Stop(int index)
 
 void PortManager::StopAll()
 {
+    // Before the ports, so a port waiting for the station record to come back gives up and sees its stop.
+    if (recorder != nullptr)
+        recorder->Halt();
     for (int index = 0; index < kPortCount; ++index)
         Stop(index);
     SetRunState(false);

@@ -150,8 +150,12 @@ AttemptRecord PortManager::FoundAttempt(unsigned index, const QDateTime& start, 
 
 bool PortManager::RecordStart(unsigned index, const QDateTime& start, int poll, QString& withdrawn)
 {
-    if (recorder != nullptr)
-        recorder->Started(FoundAttempt(index, start, poll));
+    // No device is touched without its attempt open in the journal; the recorder waits while the journal
+    // cannot commit and gives up only when the operator stops.
+    if (recorder != nullptr && !recorder->Started(FoundAttempt(index, start, poll))) {
+        withdrawn = QStringLiteral("The station record could not open the attempt; the device was not touched.");
+        return false;
+    }
     bool firstTime = false;
     if (loadWatch.Check(withdrawn, firstTime))
         return true;

@@ -1,6 +1,7 @@
 #include "factory/FactoryOutbox.h"
 
 #include "record/RecordFiles.h"
+#include "record/StationDatabase.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,10 +12,7 @@ namespace {
 
 constexpr int kBusyTimeoutMs = 5000;
 
-const char kSchema[] =
-    "CREATE TABLE IF NOT EXISTS outbox ("
-    " sequence INTEGER PRIMARY KEY AUTOINCREMENT, unique_id TEXT NOT NULL, name TEXT NOT NULL,"
-    " source TEXT NOT NULL, time_ms INTEGER NOT NULL, body BLOB NOT NULL)";
+const char* const kSchema = StationDatabase::kOutboxSchema;
 
 QString LastError(sqlite3* database)
 {

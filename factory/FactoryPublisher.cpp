@@ -56,39 +56,43 @@ QString FactoryPublisher::UnitId(const QString& station, const AttemptRecord& at
     return QStringLiteral("%1.R%2.%3").arg(station).arg(attempt.row).arg(CfxMessageBuilder::Time(attempt.start));
 }
 
-void FactoryPublisher::Started(const AttemptRecord& attempt)
+namespace {
+
+JournalMessage ForJournal(const CfxMessage& message)
 {
-    if (!ValidRow(attempt.row))
-        return;
-    // The attempt's own id names the transaction, so a factory's messages and the station's record match.
-    Work work{attempt.attempt.isEmpty() ? CfxMessageBuilder::NewId() : attempt.attempt, UnitId(station, attempt)};
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        open[attempt.row - 1] = work;
-    }
-    Publish(builder.WorkStarted(work.transactionId, attempt.row, work.unitId, attempt.start));
+    return JournalMessage{message.uniqueId, message.name, message.source, message.timeStamp, message.json};
 }
 
-// An attempt that never found its device had no unit to work on; its failure is in the station record.
-void FactoryPublisher::Record(const AttemptRecord& record)
+} // namespace
+
+JournalMessages FactoryPublisher::Started(const AttemptRecord& attempt)
+{
+    if (!ValidRow(attempt.row))
+        return {};
+    return {ForJournal(builder.WorkStarted(attempt.attempt, attempt.row, UnitId(station, attempt), attempt.start))};
+}
+
+// The attempt's id names the transaction, so the factory's messages and the station's record match, and the
+// unit is named as its start named it unless the session has learnt the device's own id since.
+JournalMessages FactoryPublisher::Ended(const AttemptRecord& record)
 {
     if (!ValidRow(record.row))
-        return;
-    Work work;
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        std::swap(work, open[record.row - 1]);
-    }
-    if (work.transactionId.isEmpty())
-        return;
-    if (!record.socid.isEmpty())
-        work.unitId = record.socid;
+        return {};
+    JournalMessages last;
     const QDateTime end = record.end.isValid() ? record.end : QDateTime::currentDateTimeUtc();
     if (record.result == QLatin1String("FAIL")) {
         const QString code = record.failedStage.isEmpty() ? QStringLiteral("FAIL") : record.failedStage;
-        Publish(builder.FaultOccurred(work.transactionId, record.row, code, record.error, end));
+        last.push_back(ForJournal(builder.FaultOccurred(record.attempt, record.row, code, record.error, end)));
     }
-    Publish(builder.WorkCompleted(work.transactionId, record.row, work.unitId, WorkResult(record.result), end));
+    last.push_back(ForJournal(
+        builder.WorkCompleted(record.attempt, record.row, UnitId(station, record), WorkResult(record.result), end)));
+    return last;
+}
+
+void FactoryPublisher::Stored()
+{
+    if (link)
+        link->Nudge();
 }
 
 void FactoryPublisher::Publish(const CfxMessage& message)

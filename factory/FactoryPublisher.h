@@ -1,6 +1,7 @@
 #pragma once
 
 #include "record/AttemptRecord.h"
+#include "record/JournalMessage.h"
 #include "factory/CfxMessage.h"
 #include "factory/FactoryLink.h"
 #include "factory/FactoryOutbox.h"
@@ -8,17 +9,17 @@
 #include <QDateTime>
 #include <QString>
 
-#include <array>
 #include <atomic>
 #include <memory>
 #include <mutex>
 
 // Tells the factory what the station does, as the exchange's messages: the station's start and stop, and
 // for each attempt that found its device a WorkStarted, then a WorkCompleted linked to it by one
-// TransactionID (with a FaultOccurred before it when the attempt failed). Messages go into the outbox of the
-// station database and from there, through the link's own thread, to the broker; a port only ever waits for
-// the local insert.
-class FactoryPublisher : public AttemptRecorder
+// TransactionID, the attempt's id (with a FaultOccurred before it when the attempt failed). An attempt's
+// messages go into the outbox of the station database in the journal's transactions with the attempt
+// itself, the station's own straight in; from there the link's own thread sends them to the broker. A port
+// only ever waits for the local commit.
+class FactoryPublisher : public AttemptMessages
 {
 public:
     // Publishes the station's start at once.
@@ -29,19 +30,14 @@ public:
     FactoryPublisher(const FactoryPublisher&) = delete;
     FactoryPublisher& operator=(const FactoryPublisher&) = delete;
 
-    void Started(const AttemptRecord& attempt) override;
-    void Record(const AttemptRecord& record) override;
+    JournalMessages Started(const AttemptRecord& attempt) override;
+    JournalMessages Ended(const AttemptRecord& record) override;
+    void Stored() override;
 
     // The unit's identifier: the device's socid when known, else station, row and start time.
     static QString UnitId(const QString& station, const AttemptRecord& attempt);
 
 private:
-    struct Work
-    {
-        QString transactionId;
-        QString unitId;
-    };
-
     void Publish(const CfxMessage& message);
 
     const QString station;
@@ -49,7 +45,6 @@ private:
     const QDateTime since;
     FactoryOutbox outbox;
     std::unique_ptr<FactoryLink> link;
-    std::mutex lock; // guards open and the outbox's first failure
-    std::array<Work, 16> open;
+    std::mutex lock; // guards the outbox's first failure
     bool failing = false;
 };

@@ -14,22 +14,14 @@ StationRecorders::StationRecorders(StationRecordWriter& records, const QString& 
     factoryProblem = factory.problem;
     if (factory.enabled) {
         publisher.reset(new FactoryPublisher(factory.endpoint, StationDatabase::Path(records.Folder())));
+        records.SetMessages(publisher.get());
     } else if (!factoryProblem.isEmpty()) {
         LOGE("StationRecorders", "No factory messages this run: %s", factoryProblem.toUtf8().constData());
     }
+    records.CatchUp();
 }
 
-void StationRecorders::Started(const AttemptRecord& attempt)
+StationRecorders::~StationRecorders()
 {
-    if (publisher)
-        publisher->Started(attempt);
-}
-
-// The outbox first: a result the station keeps is always one the factory hears of, even when the station is
-// killed between the two. Until both are written in one transaction, such a kill can cost the record instead.
-void StationRecorders::Record(const AttemptRecord& record)
-{
-    if (publisher)
-        publisher->Record(record);
-    records.Record(record);
+    records.SetMessages(nullptr);
 }

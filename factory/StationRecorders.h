@@ -9,15 +9,21 @@
 #include <memory>
 
 // Where a station's attempts go: always into the station record, and to the factory's broker as well when
-// the settings (or the command line) name one. A broker named but unusable leaves the station flashing
-// without it, and says why once.
+// the settings (or the command line) name one, their messages committed with the attempts. A broker named but
+// unusable leaves the station flashing without it, and says why once. Made as the station starts: it closes
+// what a stopped station left open and catches the day files up.
 class StationRecorders : public AttemptRecorder
 {
 public:
     StationRecorders(StationRecordWriter& records, const QString& settingsFile, const QString& brokerOverride = QString());
 
-    void Started(const AttemptRecord& attempt) override;
-    void Record(const AttemptRecord& record) override;
+    ~StationRecorders() override;
+
+    bool Started(const AttemptRecord& attempt) override { return records.Started(attempt); }
+    void Record(const AttemptRecord& record) override { records.Record(record); }
+    void Halt() override { records.Halt(); }
+    void Resume() override { records.Resume(); }
+    int64_t Unrecorded() const override { return records.Unrecorded(); }
 
     // Why a named broker is not used; empty when it is, or when none is named.
     QString FactoryProblem() const { return factoryProblem; }

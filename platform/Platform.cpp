@@ -155,6 +155,26 @@ bool IsLink(const QString& path)
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
 }
 
+FileStamp StampOf(const QString& path)
+{
+    FileStamp stamp;
+    // Attributes only, shared every way: the database that is looked at stays open elsewhere.
+    const HANDLE file = CreateFileW(WidePath(QDir::toNativeSeparators(path)), FILE_READ_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE)
+        return stamp;
+    BY_HANDLE_FILE_INFORMATION information;
+    if (GetFileInformationByHandle(file, &information)) {
+        stamp.exists = true;
+        stamp.volume = information.dwVolumeSerialNumber;
+        stamp.file = (uint64_t(information.nFileIndexHigh) << 32) | information.nFileIndexLow;
+        stamp.size = (int64_t(information.nFileSizeHigh) << 32) | information.nFileSizeLow;
+    }
+    CloseHandle(file);
+    return stamp;
+}
+
 bool MakeFolder(const QString& path, int, QString& error)
 {
     // The folder inherits its parent's access list, Windows' counterpart of a mode.
@@ -281,6 +301,17 @@ bool AppendToFile(FileHandle file, const QByteArray& bytes, QString& error)
     }
     if (written != static_cast<DWORD>(bytes.size())) {
         error = QStringLiteral("only %1 of %2 bytes were written").arg(written).arg(bytes.size());
+        return false;
+    }
+    return true;
+}
+
+bool TruncateFile(FileHandle file, int64_t size, QString& error)
+{
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = size;
+    if (!SetFileInformationByHandle(AsHandle(file), FileEndOfFileInfo, &end, sizeof(end))) {
+        error = LastErrorText();
         return false;
     }
     return true;
@@ -586,6 +617,19 @@ bool AppendToFile(FileHandle file, const QByteArray& bytes, QString& error)
     return true;
 }
 
+bool TruncateFile(FileHandle file, int64_t size, QString& error)
+{
+    int done = 0;
+    do {
+        done = ftruncate(static_cast<int>(file), static_cast<off_t>(size));
+    } while (done != 0 && errno == EINTR);
+    if (done != 0) {
+        error = ErrnoText(errno);
+        return false;
+    }
+    return true;
+}
+
 bool SyncFile(FileHandle file, QString& error)
 {
     if (fsync(static_cast<int>(file)) != 0) {
@@ -599,6 +643,19 @@ bool IsLink(const QString& path)
 {
     struct stat info;
     return lstat(QFile::encodeName(path).constData(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
+FileStamp StampOf(const QString& path)
+{
+    FileStamp stamp;
+    struct stat info;
+    if (lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return stamp;
+    stamp.exists = true;
+    stamp.volume = static_cast<uint64_t>(info.st_dev);
+    stamp.file = static_cast<uint64_t>(info.st_ino);
+    stamp.size = static_cast<int64_t>(info.st_size);
+    return stamp;
 }
 
 bool MakeFolder(const QString& path, int mode, QString& error)

@@ -71,6 +71,17 @@ constexpr int kOwnerFolderMode = 0700;
 // junctions included); the link itself is looked at, never followed.
 bool IsLink(const QString& path);
 
+// Which file is at path, without following a link: equal stamps of one path mean the same file, not moved,
+// replaced or removed in between; size lets a caller see it cut short. exists is false when nothing is there.
+struct FileStamp
+{
+    bool exists = false;
+    uint64_t volume = 0;
+    uint64_t file = 0;
+    int64_t size = 0;
+};
+FileStamp StampOf(const QString& path);
+
 // Creates the folder and every missing parent, each with exactly mode; folders that exist keep theirs. True
 // when a folder is at path on return, false with the reason in error otherwise.
 bool MakeFolder(const QString& path, int mode, QString& error);
@@ -99,6 +110,8 @@ int64_t FileSize(FileHandle file);
 bool ReadFileStart(FileHandle file, int length, QByteArray& bytes, QString& error);
 // Appends bytes in one write call; a short write is a failure.
 bool AppendToFile(FileHandle file, const QByteArray& bytes, QString& error);
+// Cuts the file back to size bytes, so that a write that failed part way leaves no torn line behind.
+bool TruncateFile(FileHandle file, int64_t size, QString& error);
 // Returns once what was written to the file has reached the disk.
 bool SyncFile(FileHandle file, QString& error);
 // Makes a new entry in the folder durable; a no-op where the system has no such step.

@@ -7,6 +7,8 @@
 #include <QMetaType>
 #include <QString>
 
+#include <cstdint>
+
 // What one device session on one port did, as the station keeps it for the factory.
 struct AttemptRecord
 {
@@ -44,15 +46,24 @@ struct AttemptRecord
 
 Q_DECLARE_METATYPE(AttemptRecord)
 
-// Takes a port's finished attempt. Called on the port's worker thread; returns once the record is safely
-// stored (or storing it failed), so a record is never behind its device. Must be thread-safe.
+// Takes a port's attempts. Called on the ports' worker threads; returns once the attempt is safely stored (or
+// storing it failed), so a record is never behind its device. Must be thread-safe.
 class AttemptRecorder
 {
 public:
     virtual ~AttemptRecorder() = default;
-    // The session has found its device: start, row, port and device are set, the outcome is not. Called
-    // on the port's worker thread.
-    virtual void Started(const AttemptRecord& attempt) { (void)attempt; }
+    // The session has found its device: start, row, port and device are set, the outcome is not. False when
+    // the attempt could not be opened: the session must not touch its device then.
+    virtual bool Started(const AttemptRecord& attempt)
+    {
+        (void)attempt;
+        return true;
+    }
     virtual void Record(const AttemptRecord& record) = 0;
+    // The operator stopped the station: a recorder that waits for its storage to come back gives up on the
+    // attempts in hand instead, and tries each later one once, until Resume.
+    virtual void Halt() {}
+    virtual void Resume() {}
+    // Attempts handed over that could not be stored.
+    virtual int64_t Unrecorded() const { return 0; }
 };
-

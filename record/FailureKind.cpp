@@ -23,6 +23,8 @@ QString FailureKindWord(FailureKind kind)
         return QStringLiteral("cancelled");
     case FailureKind::LoadChanged:
         return QStringLiteral("load-changed");
+    case FailureKind::Interrupted:
+        return QStringLiteral("interrupted");
     }
     return QString();
 }

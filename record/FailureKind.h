@@ -16,8 +16,9 @@ enum class FailureKind
     FeedbackUnreadable,
     Cancelled,
     LoadChanged,
+    Interrupted, // the station stopped (killed, crashed, power lost) while the attempt ran
 };
 
 // "scan", "connect", "enter-mode", "authentication", "command", "checksum-mismatch", "feedback-unreadable",
-// "cancelled" or "load-changed"; empty for None.
+// "cancelled", "load-changed" or "interrupted"; empty for None.
 QString FailureKindWord(FailureKind kind);

@@ -48,6 +48,11 @@ Outcome Append(const QString& path, const QByteArray& header, const QByteArray& 
     } else if (!Platform::AppendToFile(file, fresh ? header + line : line, reason)) {
         outcome = Outcome::Failed;
         error = Failure("write to", path, reason);
+        // A full disk takes part of a line; the next writer's line would be glued to it. Still under the
+        // lock, so no other writer has appended since.
+        QString cutReason;
+        if (!Platform::TruncateFile(file, size, cutReason))
+            error += QStringLiteral("; the part written could not be cut back: %1").arg(cutReason);
     }
     Platform::UnlockFile(file);
     if (outcome == Outcome::Written && !Platform::SyncFile(file, reason)) {

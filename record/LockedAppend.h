@@ -16,7 +16,8 @@ enum class Outcome
 // Appends line to the file at path in one write, preceded by header when the file is new or empty, while
 // holding the file's advisory lock (waiting for it at most lockTimeoutMs), and returns once the bytes are on
 // disk. A new file gets the record's mode; a link at path is refused. With a header, a file that does not
-// begin with it is left as it is (OtherHeader), so that a file's lines all have its header's fields.
+// begin with it is left as it is (OtherHeader), so that a file's lines all have its header's fields. A write
+// that fails part way is cut back to the file's length before it.
 Outcome Append(const QString& path, const QByteArray& header, const QByteArray& line, int lockTimeoutMs,
                QString& error);
 

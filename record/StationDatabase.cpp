@@ -1,6 +1,7 @@
 #include "StationDatabase.h"
 
 #include "logging/Log.h"
+#include "platform/Platform.h"
 #include "record/RecordFields.h"
 #include "record/RecordFiles.h"
 #include "record/StageTimes.h"
@@ -15,6 +16,7 @@
 #include <QVariant>
 
 #include <atomic>
+#include <functional>
 
 static constexpr char kLogSource[] = "common\\StationDatabase";
 
@@ -36,6 +38,14 @@ const char* const kSchema[] = {
     "CREATE INDEX IF NOT EXISTS stage_attempt ON stage(attempt)",
     // Only attempts that named their unit: an older database's rows cost the index nothing.
     "CREATE INDEX IF NOT EXISTS attempt_unit ON attempt(unit, start_ms) WHERE unit <> ''",
+    "CREATE INDEX IF NOT EXISTS attempt_uid ON attempt(attempt_uid) WHERE attempt_uid <> ''",
+    // The journal: attempts whose session has found its device and not ended, with the station that runs
+    // them, and closed attempts whose lines the day files may still lack.
+    "CREATE TABLE IF NOT EXISTS open_attempt ("
+    " attempt TEXT PRIMARY KEY, host TEXT NOT NULL, instance TEXT NOT NULL, started BLOB NOT NULL)",
+    "CREATE TABLE IF NOT EXISTS unfiled ("
+    " id INTEGER PRIMARY KEY, attempt TEXT NOT NULL, day TEXT NOT NULL, json BLOB NOT NULL, csv BLOB NOT NULL)",
+    StationDatabase::kOutboxSchema,
 };
 
 QString CreateAttemptTable()
@@ -46,7 +56,7 @@ QString CreateAttemptTable()
     return QStringLiteral("CREATE TABLE IF NOT EXISTS attempt (%1)").arg(columns.join(QStringLiteral(", ")));
 }
 
-QString InsertAttempt()
+QString InsertAttemptStatement()
 {
     QStringList columns;
     for (const RecordFields::Field& field : RecordFields::All())
@@ -134,35 +144,59 @@ QSqlError StationDatabase::CreateSchema(QSqlDatabase& database)
 
 bool StationDatabase::Insert(const AttemptRecord& record, QString& error)
 {
+    return Transact([this, &record](QSqlDatabase&) { return InsertAttempt(record); }, error);
+}
+
+bool StationDatabase::Transact(const std::function<QSqlError(QSqlDatabase&)>& body, QString& error)
+{
+    if (insertAttempt && !StillInPlace()) {
+        Close();
+        // The open connection would go on writing to a file nobody finds any more.
+        LOGE("StationDatabase::Transact",
+             "Station database %s was moved, replaced, removed or cut short during the run; the next records go to "
+             "the database now at that path.",
+             QDir::toNativeSeparators(path).toUtf8().constData());
+    }
     if (!insertAttempt && !Open(error))
         return false;
-    const QSqlError failure = Write(record);
-    if (!failure.isValid())
+    QSqlDatabase database = QSqlDatabase::database(connectionName, false);
+    uncommittedNames.clear();
+    QSqlError failure;
+    if (!database.transaction()) {
+        failure = database.lastError();
+    } else {
+        failure = body(database);
+        if (!failure.isValid() && !database.commit())
+            failure = database.lastError();
+        if (failure.isValid())
+            database.rollback();
+    }
+    if (!failure.isValid()) {
+        stamp = Platform::StampOf(path);
         return true;
+    }
+    // Numbers given inside the transaction went with it.
+    for (const QString& name : uncommittedNames)
+        stageNumbers.remove(name);
     error = ErrorText(failure);
-    // A file damaged while open is moved aside by the next record's opening.
+    // A file damaged while open is moved aside by the next transaction's opening.
     if (IsBroken(failure))
         Close();
     return false;
 }
 
-QSqlError StationDatabase::Write(const AttemptRecord& record)
+QSqlError StationDatabase::InsertAttempt(const AttemptRecord& record)
 {
-    QSqlDatabase database = QSqlDatabase::database(connectionName, false);
-    if (!database.transaction())
-        return database.lastError();
     std::vector<std::pair<qint64, qint64>> stageMs;
-    QStringList newNames;
-    QSqlError failure;
     for (const SessionStage& stage : record.stages) {
         const QString name = stage.name.isNull() ? QString("") : stage.name;
         qint64 number = stageNumbers.value(name, -1);
         if (number < 0) {
-            failure = NumberStage(name, number);
+            const QSqlError failure = NumberStage(name, number);
             if (failure.isValid())
-                break;
+                return failure;
             stageNumbers.insert(name, number);
-            newNames << name;
+            uncommittedNames << name;
         }
         stageMs.emplace_back(number, StationRecordFormat::StageMs(stage, record));
     }
@@ -172,25 +206,17 @@ QSqlError StationDatabase::Write(const AttemptRecord& record)
     int column = 0;
     for (const RecordFields::Field& field : RecordFields::All())
         attempt.bindValue(column++, field.sql(source));
-    bool ok = !failure.isValid() && attempt.exec();
+    if (!attempt.exec())
+        return attempt.lastError();
     const QVariant id = attempt.lastInsertId();
-    for (int i = 0; ok && i < record.stages.size(); ++i) {
+    for (int i = 0; i < record.stages.size(); ++i) {
         insertStage->bindValue(0, id);
         insertStage->bindValue(1, record.stages[i].name.isNull() ? QString("") : record.stages[i].name);
         insertStage->bindValue(2, stageMs[size_t(i)].second);
-        ok = insertStage->exec();
+        if (!insertStage->exec())
+            return insertStage->lastError();
     }
-    if (!failure.isValid() && !ok)
-        failure = attempt.lastError().isValid() ? attempt.lastError() : insertStage->lastError();
-    else if (!failure.isValid() && !database.commit())
-        failure = database.lastError();
-    if (failure.isValid()) {
-        database.rollback();
-        // Numbers given inside the transaction went with it.
-        for (const QString& name : newNames)
-            stageNumbers.remove(name);
-    }
-    return failure;
+    return QSqlError();
 }
 
 QSqlError StationDatabase::NumberStage(const QString& name, qint64& number)
@@ -229,6 +255,14 @@ bool StationDatabase::Open(QString& error)
 bool StationDatabase::OpenOnce(QString& error, bool& broken)
 {
     Close();
+    // The journal is the first of the record's stores to be written, so it makes the folder.
+    QString reason;
+    if (!RecordFiles::MakeFolder(QFileInfo(path).absolutePath(), reason)) {
+        error = QStringLiteral("cannot create the folder %1: %2")
+                    .arg(QDir::toNativeSeparators(QFileInfo(path).absolutePath()), reason);
+        broken = false;
+        return false;
+    }
     const bool existed = QFileInfo::exists(path);
     // A link is the operator's to remove: refused, and never moved aside as a broken database would be.
     error = RecordFiles::PrepareDatabase(path);
@@ -243,13 +277,22 @@ bool StationDatabase::OpenOnce(QString& error, bool& broken)
         database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
         failure = database.open() ? Prepare(database) : database.lastError();
     }
-    if (!failure.isValid())
+    if (!failure.isValid()) {
+        stamp = Platform::StampOf(path);
         return true;
+    }
     error = ErrorText(failure);
     // A file SQLite cannot open at all is as unusable as one that is not a database.
     broken = existed && (IsBroken(failure) || failure.type() == QSqlError::ConnectionError);
     Close();
     return false;
+}
+
+// One look at the file, no read of it: a commit costs a stat more, never a page.
+bool StationDatabase::StillInPlace() const
+{
+    const Platform::FileStamp now = Platform::StampOf(path);
+    return now.exists && now.volume == stamp.volume && now.file == stamp.file && now.size >= stamp.size;
 }
 
 QSqlError StationDatabase::Prepare(QSqlDatabase& database)
@@ -267,7 +310,7 @@ QSqlError StationDatabase::Prepare(QSqlDatabase& database)
         return schema;
     insertAttempt = std::make_unique<QSqlQuery>(database);
     insertStage = std::make_unique<QSqlQuery>(database);
-    if (!insertAttempt->prepare(InsertAttempt()))
+    if (!insertAttempt->prepare(InsertAttemptStatement()))
         return insertAttempt->lastError();
     if (!insertStage->prepare(QStringLiteral("INSERT INTO stage (attempt, stage, ms) VALUES (?,?,?)")))
         return insertStage->lastError();

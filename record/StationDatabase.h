@@ -1,12 +1,18 @@
 #pragma once
 
 #include "record/AttemptRecord.h"
+#include "record/JournalMessage.h"
 #include "record/StationRecordFormat.h"
+#include "platform/Platform.h"
 
+#include <QDate>
 #include <QHash>
 #include <QString>
+#include <QStringList>
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 class QSqlDatabase;
 class QSqlError;
@@ -18,12 +24,38 @@ class QSqlQuery;
 // (column stage_ms, stages numbered in table stage_name), NULL in rows an earlier version wrote; version 3
 // adds the attempt's id and failure kind, empty in older rows; versions 4 and 5 the images written and verified
 // (NULL in older rows: not known), whether the attempt took its row out of auto polling (0 in older rows)
-// and the unit (empty in older rows). A connection belongs to the thread that opened it, so an instance
-// lives and dies on one thread.
+// and the unit (empty in older rows). Version 6 makes the database the station's journal: an attempt is
+// opened (table open_attempt) with its first factory message and closed with its record and its last ones,
+// each in one transaction, and the lines the day files still lack wait in table unfiled. A connection
+// belongs to the thread that opened it, so an instance lives and dies on one thread.
 class StationDatabase
 {
 public:
-    static constexpr int kSchemaVersion = 5;
+    static constexpr int kSchemaVersion = 6;
+    // Factory messages not yet accepted by the broker, oldest first.
+    static constexpr const char* kOutboxSchema =
+        "CREATE TABLE IF NOT EXISTS outbox ("
+        " sequence INTEGER PRIMARY KEY AUTOINCREMENT, unique_id TEXT NOT NULL, name TEXT NOT NULL,"
+        " source TEXT NOT NULL, time_ms INTEGER NOT NULL, body BLOB NOT NULL)";
+
+    // An attempt some station opened and nobody closed yet.
+    struct OpenedAttempt
+    {
+        QString instance;
+        AttemptRecord started;
+    };
+    // A closed attempt's lines as the day files take them, and which of the two files have them (known to
+    // the writer that filed them; a station that starts looks in the files).
+    struct UnfiledLines
+    {
+        qint64 id = 0;
+        QString attempt;
+        QDate day;
+        QByteArray json;
+        QByteArray csv;
+        bool jsonDone = false;
+        bool csvDone = false;
+    };
 
     StationDatabase(const QString& folder, const StationIdentity& identity);
     ~StationDatabase();
@@ -40,12 +72,30 @@ public:
     // started.
     bool Insert(const AttemptRecord& record, QString& error);
 
+    // The session has found its device: its attempt is open, held by the station instance, and its messages
+    // wait to be sent, all or nothing.
+    bool OpenAttempt(const AttemptRecord& started, const QString& instance, const JournalMessages& messages,
+                     QString& error);
+    // The attempt's record with its stages, its lines for the day files and its last messages, in one
+    // transaction that also closes the open attempt and forgets the lines the day files have taken since
+    // (filed). An attempt another station has closed already is left as it is: closed is false then.
+    bool CloseAttempt(const AttemptRecord& record, UnfiledLines& lines, const JournalMessages& messages,
+                      const std::vector<qint64>& filed, bool& closed, QString& error);
+    bool ForgetFiled(const std::vector<qint64>& filed, QString& error);
+    // The attempts stations on host left open, oldest first.
+    bool OpenAttempts(const QString& host, std::vector<OpenedAttempt>& attempts, QString& error);
+    bool Unfiled(std::vector<UnfiledLines>& lines, QString& error);
+
     // Where the last broken database went, empty when none was moved aside.
     QString MovedAside() const { return movedAside; }
 
 private:
     bool Open(QString& error);
-    QSqlError Write(const AttemptRecord& record);
+    // Runs body in one transaction, opening the database first when needed.
+    bool Transact(const std::function<QSqlError(QSqlDatabase&)>& body, QString& error);
+    QSqlError InsertAttempt(const AttemptRecord& record);
+    // Whether the file at the path is still the one the connection has open, not cut short.
+    bool StillInPlace() const;
     QSqlError NumberStage(const QString& name, qint64& number);
     bool OpenOnce(QString& error, bool& broken);
     QSqlError Prepare(QSqlDatabase& database);
@@ -61,4 +111,6 @@ private:
     std::unique_ptr<QSqlQuery> insertStageName;
     std::unique_ptr<QSqlQuery> selectStageName;
     QHash<QString, qint64> stageNumbers; // stage_name as committed, by name
+    QStringList uncommittedNames;        // numbered by the transaction in progress
+    Platform::FileStamp stamp;           // the file as the last commit left it
 };

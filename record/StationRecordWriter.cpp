@@ -21,8 +21,6 @@ namespace {
 
 const QString kJsonExtension = QStringLiteral(".jsonl");
 const QString kCsvExtension = QStringLiteral(".csv");
-// Each part of a day is made by a version with other fields; no station sees this many in a day.
-constexpr int kMostCsvParts = 100;
 
 QString Native(const QString& path)
 {
@@ -32,8 +30,8 @@ QString Native(const QString& path)
 } // namespace
 
 StationRecordWriter::StationRecordWriter(const QString& folder, int lockTimeoutMs)
-    : folder(QDir::cleanPath(folder)),
-      lockTimeoutMs(lockTimeoutMs), identity{QSysInfo::machineHostName(), ToolVersion()}
+    : folder(QDir::cleanPath(folder)), identity{QSysInfo::machineHostName(), ToolVersion()},
+      instance(AttemptRecord::NewId()), dayFiles(this->folder, lockTimeoutMs)
 {
     thread = std::thread(&StationRecordWriter::Run, this);
 }
@@ -45,6 +43,7 @@ StationRecordWriter::~StationRecordWriter()
         stopping = true;
     }
     queued.notify_one();
+    wake.notify_all();
     thread.join();
 }
 
@@ -96,14 +95,80 @@ QString StationRecordWriter::ToolVersion()
                                          QLatin1String(BuildInfo::CommitId()));
 }
 
+void StationRecordWriter::SetMessages(AttemptMessages* messages)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    this->messages = messages;
+}
+
+void StationRecordWriter::SetTroubleHandler(std::function<void(const QString&)> trouble,
+                                            std::function<void()> recovered)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    onTrouble = std::move(trouble);
+    onRecovered = std::move(recovered);
+}
+
+void StationRecordWriter::SetRetryInterval(std::chrono::milliseconds interval)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    retry = interval;
+}
+
+void StationRecordWriter::SetCommitFault(std::function<QString()> fault)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    commitFault = std::move(fault);
+}
+
+void StationRecordWriter::CatchUp()
+{
+    Job job{Kind::CatchUp, nullptr, {}};
+    Submit(job);
+}
+
+bool StationRecordWriter::Started(const AttemptRecord& attempt)
+{
+    Job job{Kind::Open, &attempt, {}};
+    AttemptMessages* factory = nullptr;
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        factory = messages;
+    }
+    if (factory != nullptr)
+        job.messages = factory->Started(attempt);
+    return Submit(job);
+}
+
 void StationRecordWriter::Record(const AttemptRecord& record)
 {
-    Job job{&record};
+    Job job{Kind::Close, &record, {}};
+    Submit(job);
+}
+
+void StationRecordWriter::Halt()
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        halted = true;
+    }
+    wake.notify_all();
+}
+
+void StationRecordWriter::Resume()
+{
+    std::lock_guard<std::mutex> guard(lock);
+    halted = false;
+}
+
+bool StationRecordWriter::Submit(Job& job)
+{
     std::unique_lock<std::mutex> guard(lock);
     ++pending;
     jobs.push_back(&job);
     queued.notify_one();
     finished.wait(guard, [&job] { return job.done; });
+    return job.ok;
 }
 
 void StationRecordWriter::Run()
@@ -114,98 +179,215 @@ void StationRecordWriter::Run()
     for (;;) {
         queued.wait(guard, [this] { return stopping || !jobs.empty(); });
         if (jobs.empty())
-            return;
+            break;
         Job* job = jobs.front();
         jobs.pop_front();
         guard.unlock();
-        QString error;
-        const bool ok = Write(*job->record, error);
-        Count(ok, error, *job->record);
-        // After the files, so that a database in trouble never costs the record its files.
-        CountDatabase(database.Insert(*job->record, error), error, *job->record);
+        const bool ok = Perform(database, *job);
         guard.lock();
         --pending;
+        job->ok = ok;
         job->done = true;
         finished.notify_all();
     }
+    guard.unlock();
+    // Lines filed since the last commit would otherwise be looked for in the day files at the next start.
+    QString error;
+    database.ForgetFiled(filed, error);
 }
 
-bool StationRecordWriter::Write(const AttemptRecord& record, QString& error)
+bool StationRecordWriter::Perform(StationDatabase& database, Job& job)
 {
-    QString reason;
-    if (!RecordFiles::MakeFolder(folder, reason)) {
-        error = QStringLiteral("cannot create the folder %1: %2").arg(Native(folder), reason);
-        return false;
-    }
-    const QDate day = RecordDay(record);
-    QString jsonError;
-    QString csvError;
-    // Both files are tried, so that one failing still leaves the record in the other. The JSON lines name
-    // their fields, so old and new ones share a file.
-    const bool json = LockedAppend::Append(folder + QLatin1Char('/') + DayFileBase(day) + kJsonExtension,
-                                           QByteArray(), JsonLine(identity, record), lockTimeoutMs,
-                                           jsonError) == LockedAppend::Outcome::Written;
-    const bool csv = AppendCsv(day, CsvLine(identity, record), csvError);
-    error = json ? csvError : jsonError;
-    return json && csv;
-}
-
-bool StationRecordWriter::AppendCsv(const QDate& day, const QByteArray& line, QString& error)
-{
-    // A file's header never changes, so a part found to have another one is not looked at again that day.
-    if (day != csvDay) {
-        csvDay = day;
-        csvPart = 1;
-    }
-    for (; csvPart <= kMostCsvParts; ++csvPart) {
-        const QString path = folder + QLatin1Char('/') + CsvFileName(day, csvPart);
-        switch (LockedAppend::Append(path, CsvHeader(), line, lockTimeoutMs, error)) {
-        case LockedAppend::Outcome::Written:
-            return true;
-        case LockedAppend::Outcome::Failed:
-            return false;
-        case LockedAppend::Outcome::OtherHeader:
-            break;
+    switch (job.kind) {
+    case Kind::Open: {
+        Claim();
+        const AttemptRecord& started = *job.record;
+        const bool ok = Commit([&](QString& error) {
+            return database.OpenAttempt(started, instance, job.messages, error);
+        });
+        if (ok) {
+            opened.insert(started.attempt);
+            if (messages != nullptr && !job.messages.empty())
+                messages->Stored();
         }
+        return ok;
     }
-    error = QStringLiteral("the first %1 CSV files of %2 all have another version's header")
-                .arg(kMostCsvParts)
-                .arg(day.toString(Qt::ISODate));
+    case Kind::Close: {
+        // An attempt that never found its device had no unit to work on: no message tells of it.
+        const bool wasOpened = opened.remove(job.record->attempt);
+        const JournalMessages last =
+            wasOpened && messages != nullptr ? messages->Ended(*job.record) : JournalMessages();
+        const bool ok = Close(database, *job.record, last);
+        if (!ok) {
+            ++failed;
+            LOGE("StationRecordWriter::Record", "Station record of row %d (%s, attempt %s) lost: %s",
+                 job.record->row, job.record->port.toUtf8().constData(), job.record->attempt.toUtf8().constData(),
+                 "the journal could not take it before the station was stopped");
+        }
+        return ok;
+    }
+    case Kind::CatchUp: {
+        // Called as the station starts, before any port: a journal in trouble is found by the first attempt,
+        // which waits for it, not by the start, which must not.
+        retrying = false;
+        CloseInterrupted(database);
+        retrying = true;
+        std::vector<StationDatabase::UnfiledLines> waiting;
+        QString error;
+        if (!database.Unfiled(waiting, error)) {
+            LOGE("StationRecordWriter::CatchUp", "Station journal cannot be read to catch the day files up: %s",
+                 error.toUtf8().constData());
+            return false;
+        }
+        dayFiles.MarkFiled(waiting);
+        unfiled.insert(unfiled.end(), waiting.begin(), waiting.end());
+        FileLines();
+        if (database.ForgetFiled(filed, error))
+            filed.clear();
+        return true;
+    }
+    }
     return false;
 }
 
-void StationRecordWriter::Count(bool ok, const QString& error, const AttemptRecord& record)
+bool StationRecordWriter::Close(StationDatabase& database, const AttemptRecord& record,
+                                const JournalMessages& last)
 {
-    if (ok) {
-        if (failuresInSeries > 0) {
-            LOGI("StationRecordWriter::Count", "Station record written again after %lld failed records.",
-                 static_cast<long long>(failuresInSeries));
-        }
-        failuresInSeries = 0;
-        ++written;
-        return;
-    }
-    // A full disk would fail every port's every attempt; one line tells the operator, the counter the rest.
-    if (failuresInSeries++ == 0) {
-        LOGE("StationRecordWriter::Count", "Station record of row %d (%s) not written: %s", record.row,
-             record.port.toUtf8().constData(), error.toUtf8().constData());
-    }
-    ++failed;
+    StationDatabase::UnfiledLines lines;
+    lines.day = RecordDay(record);
+    lines.json = JsonLine(identity, record);
+    lines.csv = CsvLine(identity, record);
+    bool closed = false;
+    const bool ok = Commit([&](QString& error) {
+        return database.CloseAttempt(record, lines, last, filed, closed, error);
+    });
+    if (!ok)
+        return false;
+    filed.clear();
+    ++written;
+    if (!closed)
+        return true;
+    if (messages != nullptr && !last.empty())
+        messages->Stored();
+    unfiled.push_back(lines);
+    FileLines();
+    return true;
 }
 
-void StationRecordWriter::CountDatabase(bool ok, const QString& error, const AttemptRecord& record)
+void StationRecordWriter::CloseInterrupted(StationDatabase& database)
 {
-    if (ok) {
-        if (databaseFailuresInSeries > 0) {
-            LOGI("StationRecordWriter::CountDatabase", "Station database written again after %lld failed records.",
-                 static_cast<long long>(databaseFailuresInSeries));
-        }
-        databaseFailuresInSeries = 0;
+    std::vector<StationDatabase::OpenedAttempt> left;
+    QString error;
+    if (!database.OpenAttempts(identity.station, left, error)) {
+        LOGE("StationRecordWriter::CatchUp", "Station journal: open attempts cannot be read: %s",
+             error.toUtf8().constData());
         return;
     }
-    if (databaseFailuresInSeries++ == 0) {
-        LOGE("StationRecordWriter::CountDatabase", "Station database record of row %d (%s) not written: %s",
-             record.row, record.port.toUtf8().constData(), error.toUtf8().constData());
+    QHash<QString, bool> gone;
+    int64_t closedNow = 0;
+    for (StationDatabase::OpenedAttempt& open : left) {
+        if (open.instance == instance)
+            continue;
+        auto known = gone.find(open.instance);
+        if (known == gone.end())
+            known = gone.insert(open.instance, InstanceClaim::Gone(folder, open.instance));
+        if (!*known)
+            continue;
+        AttemptRecord record = open.started;
+        record.end = QDateTime::currentDateTimeUtc();
+        record.result = QStringLiteral("CANL");
+        record.failureKind = FailureKind::Interrupted;
+        record.error = QStringLiteral("The station stopped during this attempt (killed, crashed or switched off); "
+                                      "nobody saw it end, so the device must be flashed again.");
+        const JournalMessages last = messages != nullptr ? messages->Ended(record) : JournalMessages();
+        if (Close(database, record, last))
+            ++closedNow;
     }
-    ++databaseFailed;
+    interrupted += closedNow;
+    if (closedNow > 0)
+        LOGI("StationRecordWriter::CatchUp", "Closed %lld attempts left open by a station that stopped during them.",
+             static_cast<long long>(closedNow));
+}
+
+bool StationRecordWriter::Commit(const std::function<bool(QString&)>& commit)
+{
+    for (;;) {
+        QString error;
+        std::function<QString()> fault;
+        std::chrono::milliseconds interval;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            fault = commitFault;
+            interval = retry;
+        }
+        if (fault)
+            error = fault();
+        if (error.isEmpty() && commit(error)) {
+            if (troubled) {
+                troubled = false;
+                LOGI("StationRecordWriter::Commit", "Station record written again; the ports go on.");
+                if (onRecovered)
+                    onRecovered();
+            }
+            return true;
+        }
+        if (!troubled) {
+            troubled = true;
+            const QString reason = QStringLiteral("The station record cannot be written to %1: %2")
+                                       .arg(Native(folder), error);
+            // Every port waits now, so one line tells the operator; the retries are not logged.
+            LOGE("StationRecordWriter::Commit", "%s. No port goes on until it can; trying again every %lld ms.",
+                 reason.toUtf8().constData(), static_cast<long long>(interval.count()));
+            if (onTrouble)
+                onTrouble(reason);
+        }
+        std::unique_lock<std::mutex> guard(lock);
+        if (halted || stopping || !retrying)
+            return false;
+        wake.wait_for(guard, interval, [this] { return halted || stopping; });
+        if (halted || stopping)
+            return false;
+    }
+}
+
+// Without its claim the station's open attempts could be taken for a stopped station's: it still records,
+// says once why a later start may close some of them too early, and tries again with the next attempt.
+void StationRecordWriter::Claim()
+{
+    if (claim && claim->Problem().isEmpty())
+        return;
+    const bool first = !claim;
+    claim.reset();
+    claim = std::make_unique<InstanceClaim>(folder, instance);
+    if (first && !claim->Problem().isEmpty())
+        LOGE("StationRecordWriter::Claim", "Station record: %s", claim->Problem().toUtf8().constData());
+}
+
+void StationRecordWriter::FileLines()
+{
+    // A file that failed is not tried again in this pass, so a full disk or a held lock costs one try per
+    // record, not one per waiting line; the other file still takes its lines, in order.
+    DayFiles::Skip skip;
+    auto line = unfiled.begin();
+    while (line != unfiled.end()) {
+        QString error;
+        if (dayFiles.File(*line, skip, error)) {
+            filed.push_back(line->id);
+            line = unfiled.erase(line);
+            continue;
+        }
+        if (!error.isEmpty()) {
+            ++filesFailed;
+            if (!filesFailing)
+                LOGE("StationRecordWriter::FileLines",
+                     "Station day file not written (the journal keeps the record, the file gets it later): %s",
+                     error.toUtf8().constData());
+            filesFailing = true;
+        }
+        ++line;
+    }
+    if (filesFailing && unfiled.empty()) {
+        filesFailing = false;
+        LOGI("StationRecordWriter::FileLines", "Station day files written again; the records they lacked are in.");
+    }
 }

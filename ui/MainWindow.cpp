@@ -14,6 +14,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QHeaderView>
+#include <QStatusBar>
 #include <QTableWidget>
 
 static constexpr char kLogSource[] = "UI\\MainWindow";
@@ -53,6 +54,7 @@ MainWindow::MainWindow(QWidget* parent)
     form->actionEnableLogging->setChecked(true);
     form->actionDisableLogging->setChecked(false);
     StartLoggingAndWarn();
+    WatchRecord();
     CheckRecordFolder();
     SetElementEnabled(QStringLiteral("btnCertFilePath"), false);
     startupTimer.start(500);
@@ -203,14 +205,39 @@ void MainWindow::StartLoggingAndWarn()
                      .arg(QString::fromLocal8Bit(result.folder), result.reason));
 }
 
-// The station goes on without its record, but the operator must know that results are not being kept.
+// No device is flashed without its record: the operator hears of a folder that takes none before Start.
 void MainWindow::CheckRecordFolder()
 {
     const QString problem = StationRecordWriter::CheckFolder(records.Folder());
     if (problem.isEmpty())
         return;
     prompt->Tell(OperatorPrompt::Kind::Warning, tr("Station record"),
-                 tr("Results of this run are not recorded.\nFolder: %1\nReason: %2").arg(records.Folder(), problem));
+                 tr("Results cannot be recorded.\nFolder: %1\nReason: %2\n\nNo device is flashed until they can be.")
+                     .arg(records.Folder(), problem));
+}
+
+// Told on the record's own thread; the box waits for the user-interface thread, the ports for the record.
+void MainWindow::WatchRecord()
+{
+    records.SetTroubleHandler(
+        [this](const QString& reason) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, reason] {
+                    prompt->Tell(OperatorPrompt::Kind::Critical, tr("Station record"),
+                                 tr("%1.\n\nNo port starts its next device until the record can be written. The "
+                                    "station tries again every %2 s and goes on by itself; Stop gives up on the "
+                                    "attempts not yet recorded.")
+                                     .arg(reason)
+                                     .arg(StationRecordWriter::kDefaultRetry.count() / 1000));
+                },
+                Qt::QueuedConnection);
+        },
+        [this] {
+            QMetaObject::invokeMethod(
+                this, [this] { statusBar()->showMessage(tr("Station record written again; the ports go on.")); },
+                Qt::QueuedConnection);
+        });
 }
 
 void MainWindow::ShowOptions() { optionDialog->show(); }

@@ -93,6 +93,7 @@ private:
     void SelectFile(const QString& caption, const QString& filter, const QString& field, const QString& fieldName);
     void StartLoggingAndWarn();
     void CheckRecordFolder();
+    void WatchRecord();
     void ShowLockedProfile();
     void BuildStationPanel();
 

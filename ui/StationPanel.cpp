@@ -49,10 +49,12 @@ StationPanelFeed::StationPanelFeed(AttemptRecorder& next) : next(next)
     qRegisterMetaType<AttemptRecord>("AttemptRecord");
 }
 
-void StationPanelFeed::Started(const AttemptRecord& attempt)
+bool StationPanelFeed::Started(const AttemptRecord& attempt)
 {
-    next.Started(attempt);
+    if (!next.Started(attempt))
+        return false;
     Q_EMIT SigAttemptStarted(attempt);
+    return true;
 }
 
 // The record is stored before the panel counts it, so the panel never shows what the record lacks.

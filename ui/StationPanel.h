@@ -23,8 +23,11 @@ class StationPanelFeed : public QObject, public AttemptRecorder
 public:
     explicit StationPanelFeed(AttemptRecorder& next);
 
-    void Started(const AttemptRecord& attempt) override;
+    bool Started(const AttemptRecord& attempt) override;
     void Record(const AttemptRecord& record) override;
+    void Halt() override { next.Halt(); }
+    void Resume() override { next.Resume(); }
+    int64_t Unrecorded() const override { return next.Unrecorded(); }
 
 Q_SIGNALS:
     void SigAttemptStarted(AttemptRecord attempt);

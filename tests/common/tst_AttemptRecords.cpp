@@ -24,10 +24,11 @@ namespace {
 class CollectingRecorder : public AttemptRecorder
 {
 public:
-    void Started(const AttemptRecord& attempt) override
+    bool Started(const AttemptRecord& attempt) override
     {
         std::lock_guard<std::mutex> guard(lock);
         startedIds << attempt.attempt;
+        return true;
     }
 
     void Record(const AttemptRecord& record) override

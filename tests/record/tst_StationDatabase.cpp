@@ -196,7 +196,7 @@ void StationDatabaseTest::sixteenWorkersInsertEveryRecordInTheFilesOrder()
         }
         for (std::thread& worker : workers)
             worker.join();
-        QCOMPARE(writer.DatabaseFailed(), int64_t(0));
+        QCOMPARE(writer.Failed(), int64_t(0));
     }
     const QStringList files = JsonDevices(folder);
     QCOMPARE(files.size(), kThreads * perThread);
@@ -260,7 +260,7 @@ void StationDatabaseTest::aDatabaseThatIsNotOneIsMovedAsideOnce()
         for (int i = 0; i < 3; ++i)
             writer.Record(MakeRecord(QStringLiteral("r-%1").arg(i), Noon(i)));
         QCOMPARE(writer.Written(), int64_t(3));
-        QCOMPARE(writer.DatabaseFailed(), int64_t(0));
+        QCOMPARE(writer.Failed(), int64_t(0));
     }
     QCOMPARE(capture.CountContaining("StationDatabase::Open", "moved aside"), 1);
     QCOMPARE(JsonDevices(folder), (QStringList{"r-0", "r-1", "r-2"}));
@@ -304,7 +304,7 @@ void StationDatabaseTest::eachRowHoldsTheStagesOfTableStage()
         StationRecordWriter writer(folder);
         for (int i = 3; i < records.size(); ++i)
             writer.Record(records[i]);
-        QCOMPARE(writer.DatabaseFailed(), int64_t(0));
+        QCOMPARE(writer.Failed(), int64_t(0));
     }
     const Reader reader(folder);
     const QStringList table = StagesInTable(reader);
@@ -333,7 +333,7 @@ void StationDatabaseTest::anOlderDatabaseGainsTheColumnsAndKeepsItsRows()
     {
         StationRecordWriter writer(folder);
         writer.Record(record);
-        QCOMPARE(writer.DatabaseFailed(), int64_t(0));
+        QCOMPARE(writer.Failed(), int64_t(0));
     }
     QCOMPARE(QDir(folder).entryList({"station.db.broken-*"}, QDir::AllEntries | QDir::NoDotAndDotDot),
              QStringList());

@@ -1,0 +1,209 @@
+// The station database as the station's journal: attempts opened and closed together with their factory
+// messages, the day files' lines until they are filed, and what a station that stopped left open.
+#include "StationDatabase.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+// What an open attempt knows of itself, enough to close it as interrupted when its station is gone.
+QByteArray StartedJson(const AttemptRecord& started)
+{
+    const QJsonObject fields{
+        {QStringLiteral("start"), started.start.toMSecsSinceEpoch()},
+        {QStringLiteral("row"), started.row},
+        {QStringLiteral("port"), started.port},
+        {QStringLiteral("device"), started.device},
+        {QStringLiteral("scene"), started.scene},
+        {QStringLiteral("checksumLevel"), started.checksumLevel},
+        {QStringLiteral("flashXml"), started.flashXml},
+        {QStringLiteral("loadDigest"), started.loadDigest},
+        {QStringLiteral("poll"), started.poll},
+        {QStringLiteral("operator"), started.operatorName},
+        {QStringLiteral("workOrder"), started.workOrder},
+        {QStringLiteral("imagesWritten"), started.imagesWritten},
+        {QStringLiteral("unit"), started.socid},
+    };
+    return QJsonDocument(fields).toJson(QJsonDocument::Compact);
+}
+
+AttemptRecord FromStartedJson(const QString& attempt, const QByteArray& json)
+{
+    const QJsonObject fields = QJsonDocument::fromJson(json).object();
+    AttemptRecord started;
+    started.attempt = attempt;
+    started.start = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(fields.value("start").toDouble()), Qt::UTC);
+    started.row = fields.value("row").toInt();
+    started.port = fields.value("port").toString();
+    started.device = fields.value("device").toString();
+    started.scene = fields.value("scene").toString();
+    started.checksumLevel = fields.value("checksumLevel").toInt();
+    started.flashXml = fields.value("flashXml").toString();
+    started.loadDigest = fields.value("loadDigest").toString();
+    started.poll = fields.value("poll").toInt();
+    started.operatorName = fields.value("operator").toString();
+    started.workOrder = fields.value("workOrder").toString();
+    started.imagesWritten = fields.value("imagesWritten").toInt();
+    started.socid = fields.value("unit").toString();
+    return started;
+}
+
+QSqlError InsertMessages(QSqlDatabase& database, const JournalMessages& messages)
+{
+    if (messages.empty())
+        return QSqlError();
+    QSqlQuery insert(database);
+    if (!insert.prepare(QStringLiteral(
+            "INSERT INTO outbox (unique_id, name, source, time_ms, body) VALUES (?, ?, ?, ?, ?)")))
+        return insert.lastError();
+    for (const JournalMessage& message : messages) {
+        insert.bindValue(0, message.uniqueId);
+        insert.bindValue(1, message.name);
+        insert.bindValue(2, message.source);
+        insert.bindValue(3, message.time.toMSecsSinceEpoch());
+        insert.bindValue(4, message.body);
+        if (!insert.exec())
+            return insert.lastError();
+    }
+    return QSqlError();
+}
+
+QSqlError DeleteFiled(QSqlDatabase& database, const std::vector<qint64>& filed)
+{
+    if (filed.empty())
+        return QSqlError();
+    QSqlQuery remove(database);
+    if (!remove.prepare(QStringLiteral("DELETE FROM unfiled WHERE id = ?")))
+        return remove.lastError();
+    for (const qint64 id : filed) {
+        remove.bindValue(0, id);
+        if (!remove.exec())
+            return remove.lastError();
+    }
+    return QSqlError();
+}
+
+// Whether a record of the attempt is kept already: a station that found the attempt's owner gone has
+// closed it, and its own close must not make a second record.
+QSqlError AlreadyClosed(QSqlDatabase& database, const QString& attempt, bool& closed)
+{
+    QSqlQuery find(database);
+    find.prepare(QStringLiteral("SELECT 1 FROM attempt WHERE attempt_uid = ? AND attempt_uid <> '' LIMIT 1"));
+    find.bindValue(0, attempt);
+    if (!find.exec())
+        return find.lastError();
+    closed = find.next();
+    return QSqlError();
+}
+
+} // namespace
+
+bool StationDatabase::OpenAttempt(const AttemptRecord& started, const QString& instance,
+                                  const JournalMessages& messages, QString& error)
+{
+    return Transact(
+        [&](QSqlDatabase& database) {
+            QSqlQuery insert(database);
+            insert.prepare(QStringLiteral(
+                "INSERT OR REPLACE INTO open_attempt (attempt, host, instance, started) VALUES (?, ?, ?, ?)"));
+            insert.bindValue(0, started.attempt);
+            insert.bindValue(1, identity.station);
+            insert.bindValue(2, instance);
+            insert.bindValue(3, StartedJson(started));
+            if (!insert.exec())
+                return insert.lastError();
+            return InsertMessages(database, messages);
+        },
+        error);
+}
+
+bool StationDatabase::CloseAttempt(const AttemptRecord& record, UnfiledLines& lines, const JournalMessages& messages,
+                                   const std::vector<qint64>& filed, bool& closed, QString& error)
+{
+    closed = false;
+    return Transact(
+        [&](QSqlDatabase& database) {
+            QSqlError failure = DeleteFiled(database, filed);
+            if (failure.isValid())
+                return failure;
+            QSqlQuery close(database);
+            close.prepare(QStringLiteral("DELETE FROM open_attempt WHERE attempt = ?"));
+            close.bindValue(0, record.attempt);
+            if (!close.exec())
+                return close.lastError();
+            bool before = false;
+            if (close.numRowsAffected() == 0 && !record.attempt.isEmpty()) {
+                failure = AlreadyClosed(database, record.attempt, before);
+                if (failure.isValid() || before)
+                    return failure;
+            }
+            failure = InsertAttempt(record);
+            if (failure.isValid())
+                return failure;
+            QSqlQuery unfiled(database);
+            unfiled.prepare(QStringLiteral("INSERT INTO unfiled (attempt, day, json, csv) VALUES (?, ?, ?, ?)"));
+            unfiled.bindValue(0, record.attempt);
+            unfiled.bindValue(1, lines.day.toString(Qt::ISODate));
+            unfiled.bindValue(2, lines.json);
+            unfiled.bindValue(3, lines.csv);
+            if (!unfiled.exec())
+                return unfiled.lastError();
+            lines.id = unfiled.lastInsertId().toLongLong();
+            lines.attempt = record.attempt;
+            closed = true;
+            return InsertMessages(database, messages);
+        },
+        error);
+}
+
+bool StationDatabase::ForgetFiled(const std::vector<qint64>& filed, QString& error)
+{
+    if (filed.empty())
+        return true;
+    return Transact([&filed](QSqlDatabase& database) { return DeleteFiled(database, filed); }, error);
+}
+
+bool StationDatabase::OpenAttempts(const QString& host, std::vector<OpenedAttempt>& attempts, QString& error)
+{
+    return Transact(
+        [&](QSqlDatabase& database) {
+            QSqlQuery select(database);
+            select.prepare(QStringLiteral(
+                "SELECT attempt, instance, started FROM open_attempt WHERE host = ? ORDER BY rowid"));
+            select.bindValue(0, host);
+            if (!select.exec())
+                return select.lastError();
+            while (select.next())
+                attempts.push_back({select.value(1).toString(),
+                                    FromStartedJson(select.value(0).toString(), select.value(2).toByteArray())});
+            return QSqlError();
+        },
+        error);
+}
+
+bool StationDatabase::Unfiled(std::vector<UnfiledLines>& lines, QString& error)
+{
+    return Transact(
+        [&](QSqlDatabase& database) {
+            QSqlQuery select(database);
+            if (!select.exec(QStringLiteral(
+                    "SELECT id, attempt, day, json, csv FROM unfiled ORDER BY id")))
+                return select.lastError();
+            while (select.next()) {
+                UnfiledLines line;
+                line.id = select.value(0).toLongLong();
+                line.attempt = select.value(1).toString();
+                line.day = QDate::fromString(select.value(2).toString(), Qt::ISODate);
+                line.json = select.value(3).toByteArray();
+                line.csv = select.value(4).toByteArray();
+                lines.push_back(line);
+            }
+            return QSqlError();
+        },
+        error);
+}
