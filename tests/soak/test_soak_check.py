@@ -52,7 +52,7 @@ def record(row, port, start, end, result, error=""):
 
 
 class CheckerTest(unittest.TestCase):
-    def check(self, ledger, records, runs=None):
+    def check(self, ledger, records, runs=None, journal=False):
         with tempfile.TemporaryDirectory() as folder:
             with open(os.path.join(folder, "ledger.jsonl"), "w") as out:
                 out.write("".join(json.dumps(line) + "\n" for line in ledger))
@@ -61,7 +61,7 @@ class CheckerTest(unittest.TestCase):
                 out.write("".join(json.dumps(line) + "\n" for line in records))
             devices, sessions = soak_check.read_ledger(os.path.join(folder, "ledger.jsonl"))
             records = soak_check.read_records(os.path.join(folder, "record"))
-            mismatches = soak_check.Checker(devices, sessions, records, runs or []).run()
+            mismatches = soak_check.Checker(devices, sessions, records, runs or [], journal).run()
             soak_check.report(devices, records, runs or [], mismatches, io.StringIO())
             return mismatches
 
@@ -123,6 +123,34 @@ class CheckerTest(unittest.TestCase):
         self.assertEqual(self.check(ledger, [record(1, "COM3", 0, 10, "OK")], killed), [])
         # ...but not one it finished before starting another.
         self.assertNotEqual(self.check(ledger, [record(1, "COM3", 20, 30, "OK")], killed), [])
+
+    def test_an_interrupted_record_stands_only_for_a_session_a_kill_cut(self):
+        """A kill after the farm claimed device 2 (here it even wrote and rebooted it): the next start closes the
+        attempt as interrupted. With the journal nothing excuses a lost session."""
+        waiting = {"event": "arrival", "device": 3, "port": "COM4", "fault": "none", "socid": socid(3), "time": at(31)}
+        ledger = good_device(1, "COM3", 0, 1) + good_device(2, "COM3", 20, 2) + [waiting, {"event": "start", "time": at(40)}]
+        killed = [{"begin": at(0), "end": at(35), "rows": [1, 2], "killed": True}]
+        done = record(1, "COM3", 0, 10, "OK")
+        closed = dict(record(1, "COM3", 20, 41, "CANL"), failureKind="interrupted", device="7&2B1F0C3&0&00")
+        for name, records, runs, journal, expected in (
+                ("closed at the next start", [done, closed], killed, True, None),
+                ("without an end", [done, dict(closed, end="")], killed, True, None),
+                ("lost", [done], killed, True, "has no record"),
+                ("claimed in no killed run", [done, closed], [dict(killed[0], killed=False)], True, "no run that was killed"),
+                ("said OK", [done, dict(closed, result="OK")], killed, True, "is not CANL"),
+                ("beside its own record", [done, closed, record(1, "COM3", 20, 30, "OK")], killed, True, "2 records"),
+                ("before the kill's row's last attempt", [done, dict(closed, start=at(0)), record(1, "COM3", 20, 30, "OK")],
+                 killed, True, "not its row's last"),
+                ("found, killed before the claim", [done, closed, dict(closed, row=2, port="COM4", start=at(33))],
+                 killed, True, None),
+                ("found nothing on the farm", [done, closed, dict(closed, row=2, port="COM5", start=at(33))],
+                 killed, True, "no device on the farm")):
+            with self.subTest(name):
+                found = self.check(ledger, records, runs, journal)
+                if expected is None:
+                    self.assertEqual(found, [])
+                else:
+                    self.assertTrue(any(expected in m for m in found), found)
 
     def test_summary_counts_must_equal_the_record(self):
         runs = [{"begin": at(0), "end": at(50), "rows": [1, 2],
