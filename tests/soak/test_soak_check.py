@@ -8,6 +8,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kill_check  # noqa: E402
 import soak  # noqa: E402
 import soak_check  # noqa: E402
 
@@ -177,6 +178,37 @@ class CheckerTest(unittest.TestCase):
         ledger = self.ledger + good_device(3, "COM3", 20, 3) + good_device(4, "COM3", 30, 4)
         records = self.records + [record(1, "COM3", 20, 29, "OK"), record(1, "COM3", 30, 39, "OK")]
         self.assertTrue(any("the record has 3 OK" in m for m in self.check(ledger, records, run(0))))
+
+
+class StoreCheckTest(unittest.TestCase):
+    """The kill campaign's stores: each attempt once in each, saying the same, with one WorkCompleted."""
+
+    def completed(self, attempt, result, unique):
+        return {"MessageName": kill_check.WORK_COMPLETED, "UniqueID": unique,
+                "MessageBody": {"TransactionID": attempt, "Result": result}}
+
+    def test_stores_and_messages_must_agree(self):
+        ok = {"attempt": "a1", "result": "OK", "failureKind": ""}
+        closed = {"attempt": "a2", "result": "CANL", "failureKind": "interrupted"}
+        sent = [self.completed("a1", "Completed", "u1"), self.completed("a2", "Aborted", "u2")]
+        for name, csv_rows, envelopes, expected in (
+                ("agreeing", [ok, closed], sent, None),
+                ("sent again with its UniqueID", [ok, closed], sent + sent[:1], None),
+                ("missing from one store", [ok], sent, "missing from CSV"),
+                ("twice in one store", [ok, closed, closed], sent, "recorded 2 times"),
+                ("another failure kind", [ok, dict(closed, failureKind="cancelled")], sent, "CSV CANL/cancelled"),
+                ("completed twice", [ok, closed], sent + [self.completed("a2", "Aborted", "u3")], "2 WorkCompleted"),
+                ("never completed", [ok, closed], sent[:1], "0 WorkCompleted"),
+                ("completed otherwise", [ok, closed], [sent[0], self.completed("a2", "Failed", "u2")], "says Failed"),
+                ("completed without a record", [ok, closed], sent + [self.completed("a3", "Aborted", "u4")], "no record")):
+            with self.subTest(name):
+                database = {"attempt": [ok, closed], "open_attempt": [], "outbox": 0}
+                unique = kill_check.unique_envelopes(json.dumps(e) for e in envelopes)
+                found = kill_check.StoreCheck([ok, closed], csv_rows, database, unique).run()
+                if expected is None:
+                    self.assertEqual(found, [])
+                else:
+                    self.assertTrue(any(expected in d for d in found), found)
 
 
 class MemoryLevelTest(unittest.TestCase):
