@@ -22,6 +22,8 @@ COLUMNS = {"attempt": "attempt_uid", "result": "result", "failureKind": "failure
 # What each result is called in its WorkCompleted.
 COMPLETED = {"OK": "Completed", "FAIL": "Failed", "CANL": "Aborted"}
 WORK_COMPLETED = "CFX.Production.WorkCompleted"
+# Lines shown of each kind of violation.
+SHOWN = 12
 
 
 def day_files(folder, pattern):
@@ -119,7 +121,12 @@ class StoreCheck:
             said = {name: (row["result"], row.get("failureKind") or "") for name, row in seen.items()}
             if len(set(said.values())) > 1:
                 self.disagree(f"attempt {attempt}: " + ", ".join(f"{n} {r}/{k or '-'}" for n, (r, k) in said.items()))
-        self.check_completed(found["JSONL"])
+        self.store_disagreements = len(self.disagreements)
+        recorded = {}
+        for rows in found.values():
+            for attempt, row in rows.items():
+                recorded.setdefault(attempt, row)
+        self.check_completed(recorded)
         if self.database["open_attempt"]:
             self.disagree(f"{len(self.database['open_attempt'])} attempts still open after the clean run")
         if self.database["outbox"]:
@@ -150,18 +157,23 @@ def check(work, out=sys.stdout):
     runs = json.load(open(os.path.join(work, "runs.json"), encoding="utf-8"))
     checker = soak_check.Checker(devices, sessions, jsonl, runs, journal=True)
     mismatches = checker.run()
-    disagreements = StoreCheck(jsonl, read_csv(record), read_database(record),
-                               read_envelopes(os.path.join(work, "messages.jsonl"))).run()
+    stores = StoreCheck(jsonl, read_csv(record), read_database(record),
+                        read_envelopes(os.path.join(work, "messages.jsonl")))
+    disagreements = stores.run()
     lost = [m for m in mismatches if "has no record" in m]
-    false_ok = [m for m in mismatches if "OK record" in m]
+    false_ok = [m for m in mismatches if "OK record" in m or "never completed it" in m]
     other = [m for m in mismatches if m not in lost and m not in false_ok]
     counts = {"kills": sum(1 for r in runs if r.get("killed")), "attempts": len({r.get("attempt") for r in jsonl}),
               "sessions": len(sessions), "lost": len(lost), "disagreements": len(disagreements),
+              "storeDisagreements": stores.store_disagreements,
+              "messageDisagreements": len(disagreements) - stores.store_disagreements,
               "falseOk": len(false_ok), "interrupted": sum(1 for r in jsonl if soak_check.interrupted(r)),
               "interruptedBeforeClaim": len(checker.unclaimed), "otherMismatches": len(other)}
-    for text in (["LOST " + m for m in lost] + ["FALSE OK " + m for m in false_ok] +
-                 ["DISAGREE " + d for d in disagreements] + ["MISMATCH " + m for m in other])[:80]:
-        print(text, file=out)
+    for tag, texts in (("LOST", lost), ("FALSE OK", false_ok), ("DISAGREE", disagreements), ("MISMATCH", other)):
+        for text in texts[:SHOWN]:
+            print(f"{tag} {text}", file=out)
+        if len(texts) > SHOWN:
+            print(f"{tag} ... and {len(texts) - SHOWN} more", file=out)
     print("summary: " + ", ".join(f"{key} {value}" for key, value in counts.items()), file=out)
     return counts
 

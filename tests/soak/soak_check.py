@@ -255,8 +255,9 @@ class Checker:
         for device in self.devices.values():
             good = device.good_session()
             oks = [r for s in device.sessions for r in s.records if r["result"] == "OK"]
-            # A kill may cut an attempt after the farm wrote and rebooted its device, before the station knew.
-            cut = id(good) in excused or any(interrupted(r) for r in good.records) if good is not None else False
+            # A kill may cut an attempt after the farm wrote and rebooted its device, before the station knew; a
+            # session with no record at all is reported as such.
+            cut = good is not None and (id(good) in excused or not good.records or all(interrupted(r) for r in good.records))
             if good is not None and len(oks) != 1 and not (not oks and cut):
                 self.mismatch(f"device {device.number} on {device.port} was written and rebooted but has {len(oks)} OK records")
             if good is None and oks:
