@@ -108,10 +108,10 @@ def moment(chance, rows):
 def campaign(args, env, broker):
     chance = random.Random(args.seed)
     extra = ["--broker", broker.url]
+    rows = range(1, args.rows + 1)
     runs = []
     for kill in range(args.kills):
         records, delay = moment(chance, args.rows)
-        rows = range(1, args.rows + 1)
         run = StationRun(args, env, rows, soak.cli_command(args, rows, ENDLESS) + extra)
         result = run.wait(records, delay, args.limit)
         runs.append(result)

@@ -22,6 +22,7 @@ COLUMNS = {"attempt": "attempt_uid", "result": "result", "failureKind": "failure
 # What each result is called in its WorkCompleted.
 COMPLETED = {"OK": "Completed", "FAIL": "Failed", "CANL": "Aborted"}
 WORK_COMPLETED = "CFX.Production.WorkCompleted"
+WORK_STARTED = "CFX.Production.WorkStarted"
 # Lines shown of each kind of violation.
 SHOWN = 12
 
@@ -87,7 +88,8 @@ def read_envelopes(path):
 
 
 class StoreCheck:
-    """Each attempt once in every store, with the same result and failure kind, and one WorkCompleted."""
+    """Each attempt once in every store, with the same result and failure kind, and one WorkStarted and one
+    WorkCompleted."""
 
     def __init__(self, jsonl, csv_rows, database, envelopes):
         self.stores = {"JSONL": jsonl, "CSV": csv_rows, "station.db": database["attempt"]}
@@ -134,12 +136,16 @@ class StoreCheck:
         return self.disagreements
 
     def check_completed(self, records):
-        completed = collections.defaultdict(list)
+        completed, started = collections.defaultdict(list), collections.Counter()
         for envelope in self.envelopes:
+            body = envelope.get("MessageBody", {})
             if envelope.get("MessageName") == WORK_COMPLETED:
-                body = envelope.get("MessageBody", {})
                 completed[body.get("TransactionID")].append(body.get("Result"))
+            elif envelope.get("MessageName") == WORK_STARTED:
+                started[body.get("TransactionID")] += 1
         for attempt, record in records.items():
+            if started[attempt] != 1:
+                self.disagree(f"attempt {attempt} ({record['result']}) has {started[attempt]} WorkStarted")
             results = completed.get(attempt, [])
             if len(results) != 1:
                 self.disagree(f"attempt {attempt} ({record['result']}) has {len(results)} WorkCompleted")

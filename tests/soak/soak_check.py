@@ -169,8 +169,9 @@ class Checker:
         return None
 
     def join_interrupted(self, record, on_port):
-        """The session claimed on the record's port after its start and before the kill; none when the kill came
-        between the scan and the claim, while the device still waited on the port unclaimed."""
+        """The session claimed on the record's port after the row's attempt before it ended and before the kill,
+        nearest the record's start (which may be taken when the scan ended or when the device was claimed); none
+        when the kill came between the scan and the claim, while the device still waited on the port."""
         segment = self.killed_run(record)
         if segment is None:
             self.mismatch(f"interrupted record {describe(record)} started in no run that was killed")
@@ -182,7 +183,11 @@ class Checker:
                  and record["_start"] < r["_start"] <= killed]
         if later:
             self.mismatch(f"interrupted record {describe(record)} is not its row's last attempt before the kill")
-        found = sorted((s for s in on_port if record["_start"] <= s.claimed <= killed), key=lambda s: s.claimed)
+        begin = stamp(segment["begin"])
+        before = max([r["_end"] for r in self.records if r is not record and r["row"] == record["row"]
+                      and begin <= r["_end"] <= record["_start"]] + [begin])
+        found = sorted((s for s in on_port if before <= s.claimed <= killed),
+                       key=lambda s: abs((s.claimed - record["_start"]).total_seconds()))
         if found:
             found[0].records.append(record)
         elif record.get("device") and any(d.port == record["port"] and d.arrived <= killed
@@ -198,7 +203,6 @@ class Checker:
             by_port[session.device.port].append(session)
         for record in self.records:
             if interrupted(record):
-                self.join_interrupted(record, by_port[record["port"]])
                 continue
             found = [s for s in by_port[record["port"]] if record["_start"] <= s.claimed and s.ended <= record["_end"]]
             # Another row may run a whole session on the same port while this one scans or writes its record;
@@ -210,6 +214,9 @@ class Checker:
                     self.mismatch(f"record {describe(record)} has no device on the farm")
                 continue
             found[0].records.append(record)
+        # After the others, whose ends bound where the row's interrupted attempt may have begun.
+        for record in filter(interrupted, self.records):
+            self.join_interrupted(record, by_port[record["port"]])
 
     def check_sessions(self):
         excused = self.cut_by_kills()

@@ -136,6 +136,7 @@ class CheckerTest(unittest.TestCase):
         for name, records, runs, journal, expected in (
                 ("closed at the next start", [done, closed], killed, True, None),
                 ("without an end", [done, dict(closed, end="")], killed, True, None),
+                ("started when its device was claimed", [done, dict(closed, start=at(22))], killed, True, None),
                 ("lost", [done], killed, True, "has no record"),
                 ("claimed in no killed run", [done, closed], [dict(killed[0], killed=False)], True, "no run that was killed"),
                 ("said OK", [done, dict(closed, result="OK")], killed, True, "is not CANL"),
@@ -183,14 +184,14 @@ class CheckerTest(unittest.TestCase):
 class StoreCheckTest(unittest.TestCase):
     """The kill campaign's stores: each attempt once in each, saying the same, with one WorkCompleted."""
 
-    def completed(self, attempt, result, unique):
-        return {"MessageName": kill_check.WORK_COMPLETED, "UniqueID": unique,
-                "MessageBody": {"TransactionID": attempt, "Result": result}}
+    def completed(self, attempt, result, unique, name=kill_check.WORK_COMPLETED):
+        return {"MessageName": name, "UniqueID": unique, "MessageBody": {"TransactionID": attempt, "Result": result}}
 
     def test_stores_and_messages_must_agree(self):
         ok = {"attempt": "a1", "result": "OK", "failureKind": ""}
         closed = {"attempt": "a2", "result": "CANL", "failureKind": "interrupted"}
-        sent = [self.completed("a1", "Completed", "u1"), self.completed("a2", "Aborted", "u2")]
+        starts = [self.completed(a, None, "s" + a, kill_check.WORK_STARTED) for a in ("a1", "a2")]
+        sent = starts + [self.completed("a1", "Completed", "u1"), self.completed("a2", "Aborted", "u2")]
         for name, csv_rows, envelopes, expected in (
                 ("agreeing", [ok, closed], sent, None),
                 ("sent again with its UniqueID", [ok, closed], sent + sent[:1], None),
@@ -198,8 +199,9 @@ class StoreCheckTest(unittest.TestCase):
                 ("twice in one store", [ok, closed, closed], sent, "recorded 2 times"),
                 ("another failure kind", [ok, dict(closed, failureKind="cancelled")], sent, "CSV CANL/cancelled"),
                 ("completed twice", [ok, closed], sent + [self.completed("a2", "Aborted", "u3")], "2 WorkCompleted"),
-                ("never completed", [ok, closed], sent[:1], "0 WorkCompleted"),
-                ("completed otherwise", [ok, closed], [sent[0], self.completed("a2", "Failed", "u2")], "says Failed"),
+                ("never started", [ok, closed], sent[1:], "0 WorkStarted"),
+                ("never completed", [ok, closed], sent[:3], "0 WorkCompleted"),
+                ("completed otherwise", [ok, closed], sent[:3] + [self.completed("a2", "Failed", "u2")], "says Failed"),
                 ("completed without a record", [ok, closed], sent + [self.completed("a3", "Aborted", "u4")], "no record")):
             with self.subTest(name):
                 database = {"attempt": [ok, closed], "open_attempt": [], "outbox": 0}
