@@ -4,7 +4,7 @@
 An attempt belongs to the farm session that claimed a device on the attempt's port between the attempt's
 start and end: both sides stamp UTC milliseconds from the same wall clock. An attempt a kill left open is closed
 at the next start as CANL with the failure kind "interrupted", so its end is not the session's: it belongs to
-the session claimed on its port after its start and before the kill.
+the session claimed on its port after the row's attempt before it ended and before the kill.
 """
 import argparse
 import collections
@@ -264,7 +264,7 @@ class Checker:
             oks = [r for s in device.sessions for r in s.records if r["result"] == "OK"]
             # A kill may cut an attempt after the farm wrote and rebooted its device, before the station knew; a
             # session with no record at all is reported as such.
-            cut = good is not None and (id(good) in excused or not good.records or all(interrupted(r) for r in good.records))
+            cut = good is not None and (id(good) in excused or all(interrupted(r) for r in good.records))
             if good is not None and len(oks) != 1 and not (not oks and cut):
                 self.mismatch(f"device {device.number} on {device.port} was written and rebooted but has {len(oks)} OK records")
             if good is None and oks:
