@@ -104,16 +104,8 @@ class Run:
 
     def __init__(self, args, env, rows, devices, stop_after, kill):
         self.args, self.stop_after, self.kill = args, stop_after, kill
-        command = [os.path.join(args.out, "praxilo-cli"), "--flash-xml", os.path.join(args.work, "load", "flash.xml"),
-                   "--settings", os.path.join(args.work, "station.ini"), "--scene", "format-download",
-                   "--auto-polling", "--devices", str(devices), "--checksum-level", "2", "--json",
-                   # Every row must reach its count for the ledger to be checked whole: no row leaves by itself.
-                   "--quarantine-after", "0",
-                   "--record", os.path.join(args.work, "record"), "--ports", ",".join(str(r) for r in rows)]
         self.result = {"begin": now(), "rows": rows, "devices": devices, "interrupted": False, "killed": False}
-        with open(os.path.join(args.work, "cli-stderr.log"), "a") as errors:
-            # The tool keeps its temporary files in its working folder.
-            self.process = subprocess.Popen(command, env=env, cwd=args.work, stdout=subprocess.PIPE, stderr=errors)
+        self.process = start_cli(args, env, cli_command(args, rows, devices))
         self.records = 0
         self.ok = {row: 0 for row in rows}
         self.seen = set()
@@ -162,13 +154,32 @@ class Run:
         return self.result
 
 
-def prepare(args):
+def cli_command(args, rows, devices, auto_polling=True):
+    """The tool on the work folder's load, settings and record, on the given rows."""
+    command = [os.path.join(args.out, "praxilo-cli"), "--flash-xml", os.path.join(args.work, "load", "flash.xml"),
+               "--settings", os.path.join(args.work, "station.ini"), "--scene", "format-download",
+               "--checksum-level", "2", "--json", "--record", os.path.join(args.work, "record"),
+               "--ports", ",".join(str(r) for r in rows)]
+    if auto_polling:
+        # Every row must reach its count for the ledger to be checked whole: no row leaves by itself.
+        command += ["--auto-polling", "--devices", str(devices), "--quarantine-after", "0"]
+    return command
+
+
+def start_cli(args, env, command):
+    with open(os.path.join(args.work, "cli-stderr.log"), "a") as errors:
+        # The tool keeps its temporary files in its working folder.
+        return subprocess.Popen(command, env=env, cwd=args.work, stdout=subprocess.PIPE, stderr=errors)
+
+
+def prepare(args, station_settings=""):
+    """A fresh work folder: the load, the station's settings (with station_settings added), the farm."""
     shutil.rmtree(args.work, ignore_errors=True)
     os.makedirs(os.path.join(args.work, "record"))
     subprocess.run([os.path.join(args.out, "pxl_sample_load"), "--out", os.path.join(args.work, "load"),
                     "--size", f"{args.load_mib}M", "--seed", str(args.seed)], check=True, stdout=subprocess.DEVNULL)
     with open(os.path.join(args.work, "station.ini"), "w") as station:
-        station.write("[DownloadSetting]\nAutoPollingEnabled=false\n")
+        station.write("[DownloadSetting]\nAutoPollingEnabled=false\n" + station_settings)
     with open(os.path.join(args.work, "farm.ini"), "w") as farm:
         farm.write(f"[Farm]\nPorts={args.rows}\nTimeScale={args.time_scale}\nLinkMBps=0\nArrivalMs=0\nArrivalStepMs=0\n"
                    f"SwapMs=0\nLedger={os.path.join(args.work, 'ledger.jsonl')}\nFaultRate={args.fault_rate}\n"

@@ -2,7 +2,9 @@
 """Joins the station record with the farm's ledger and reports every attempt that disagrees with the farm.
 
 An attempt belongs to the farm session that claimed a device on the attempt's port between the attempt's
-start and end: both sides stamp UTC milliseconds from the same wall clock.
+start and end: both sides stamp UTC milliseconds from the same wall clock. An attempt a kill left open is closed
+at the next start as CANL with the failure kind "interrupted", so its end is not the session's: it belongs to
+the session claimed on its port after the row's attempt before it ended and before the kill.
 """
 import argparse
 import collections
@@ -104,6 +106,13 @@ def read_ledger(path):
     return devices, sessions
 
 
+INTERRUPTED = "interrupted"
+
+
+def interrupted(record):
+    return record.get("failureKind") == INTERRUPTED
+
+
 def read_records(folder):
     records = []
     for path in sorted(glob.glob(os.path.join(folder, "station-*.jsonl"))):
@@ -111,15 +120,22 @@ def read_records(folder):
             for line in lines:
                 if line.strip():
                     record = json.loads(line)
-                    record["_start"], record["_end"] = stamp(record["start"]), stamp(record["end"])
+                    record["_start"] = stamp(record["start"])
+                    # An attempt closed after a kill may not know when it ended.
+                    record["_end"] = stamp(record["end"]) if record.get("end") else record["_start"]
                     records.append(record)
     return records
 
 
 class Checker:
-    def __init__(self, devices, sessions, records, segments):
+    """journal: the station keeps every attempt that found its device across a kill, so a kill excuses no lost
+    session."""
+
+    def __init__(self, devices, sessions, records, segments, journal=False):
         self.devices, self.sessions, self.records, self.segments = devices, sessions, records, segments
+        self.journal = journal
         self.mismatches = []
+        self.unclaimed = []  # interrupted records of attempts killed between their scan and the farm's claim
 
     def mismatch(self, text):
         self.mismatches.append(text)
@@ -128,6 +144,8 @@ class Checker:
         """Sessions a kill may have left without a record: at most one per row of the killed run, each claimed
         after the last record of the row it is given to (a row works on one attempt at a time)."""
         excused = set()
+        if self.journal:
+            return excused
         for segment in self.segments:
             if not segment.get("killed"):
                 continue
@@ -144,11 +162,48 @@ class Checker:
                 excused.update(id(session) for session in unrecorded)
         return excused
 
+    def killed_run(self, record):
+        for segment in self.segments:
+            if segment.get("killed") and stamp(segment["begin"]) <= record["_start"] <= stamp(segment["end"]):
+                return segment
+        return None
+
+    def join_interrupted(self, record, on_port):
+        """The session claimed on the record's port after the row's attempt before it ended and before the kill,
+        nearest the record's start (which may be taken when the scan ended or when the device was claimed); none
+        when the kill came between the scan and the claim, while the device still waited on the port."""
+        segment = self.killed_run(record)
+        if segment is None:
+            self.mismatch(f"interrupted record {describe(record)} started in no run that was killed")
+            return
+        if record["result"] != "CANL":
+            self.mismatch(f"interrupted record {describe(record)} is not CANL")
+        killed = stamp(segment["end"])
+        later = [r for r in self.records if r is not record and r["row"] == record["row"]
+                 and record["_start"] < r["_start"] <= killed]
+        if later:
+            self.mismatch(f"interrupted record {describe(record)} is not its row's last attempt before the kill")
+        begin = stamp(segment["begin"])
+        before = max([r["_end"] for r in self.records if r is not record and r["row"] == record["row"]
+                      and begin <= r["_end"] <= record["_start"]] + [begin])
+        found = sorted((s for s in on_port if before <= s.claimed <= killed),
+                       key=lambda s: abs((s.claimed - record["_start"]).total_seconds()))
+        if found:
+            found[0].records.append(record)
+        elif record.get("device") and any(d.port == record["port"] and d.arrived <= killed
+                                          and (d.departed is None or d.departed >= record["_start"])
+                                          for d in self.devices.values()):
+            self.unclaimed.append(record)
+        else:
+            self.mismatch(f"interrupted record {describe(record)} has no device on the farm")
+
     def join(self):
         by_port = collections.defaultdict(list)
         for session in self.sessions:
             by_port[session.device.port].append(session)
         for record in self.records:
+            if interrupted(record):
+                continue
             found = [s for s in by_port[record["port"]] if record["_start"] <= s.claimed and s.ended <= record["_end"]]
             # Another row may run a whole session on the same port while this one scans or writes its record;
             # the attempt's own session was claimed when its scan ended.
@@ -159,6 +214,9 @@ class Checker:
                     self.mismatch(f"record {describe(record)} has no device on the farm")
                 continue
             found[0].records.append(record)
+        # After the others, whose ends bound where the row's interrupted attempt may have begun.
+        for record in filter(interrupted, self.records):
+            self.join_interrupted(record, by_port[record["port"]])
 
     def check_sessions(self):
         excused = self.cut_by_kills()
@@ -204,7 +262,10 @@ class Checker:
         for device in self.devices.values():
             good = device.good_session()
             oks = [r for s in device.sessions for r in s.records if r["result"] == "OK"]
-            if good is not None and len(oks) != 1 and not (not oks and id(good) in excused):
+            # A kill may cut an attempt after the farm wrote and rebooted its device, before the station knew; a
+            # session with no record at all is reported as such.
+            cut = good is not None and (id(good) in excused or all(interrupted(r) for r in good.records))
+            if good is not None and len(oks) != 1 and not (not oks and cut):
                 self.mismatch(f"device {device.number} on {device.port} was written and rebooted but has {len(oks)} OK records")
             if good is None and oks:
                 self.mismatch(f"device {device.number} on {device.port} has an OK record but the farm never completed it")
@@ -219,7 +280,8 @@ class Checker:
             begin, end = stamp(segment["begin"]), stamp(segment["end"])
             counted = collections.Counter()
             for record in self.records:
-                if begin <= record["_end"] <= end:
+                # An attempt closed at this start was the killed run's, which showed it nowhere.
+                if begin <= record["_end"] <= end and not interrupted(record):
                     counted[(record["row"], record["result"])] += 1
             for row in summary["rows"]:
                 for result, key in (("OK", "ok"), ("FAIL", "fail"), ("CANL", "canl")):
@@ -274,7 +336,8 @@ def report(devices, records, segments, mismatches, out):
     wall = sum((stamp(s["end"]) - stamp(s["begin"])).total_seconds() for s in segments)
     print(f"devices: {len(devices)} ({written} written and rebooted)", file=out)
     print("faults: " + ", ".join(f"{k} {v}" for k, v in sorted(faults.items())), file=out)
-    print(f"records: OK {results['OK']}, FAIL {results['FAIL']}, CANL {results['CANL']}", file=out)
+    print(f"records: OK {results['OK']}, FAIL {results['FAIL']}, CANL {results['CANL']} "
+          f"({sum(1 for r in records if interrupted(r))} interrupted)", file=out)
     print(f"runs: {len(segments)} ({sum(1 for s in segments if s.get('interrupted'))} interrupted, "
           f"{sum(1 for s in segments if s.get('killed'))} killed)", file=out)
     print(f"wall time: {wall:.1f} s, {results['OK'] * 3600 / wall if wall > 0 else 0:.0f} good devices per hour", file=out)
@@ -294,11 +357,12 @@ def main(argv=None):
     parser.add_argument("--record", required=True, help="the station record folder")
     parser.add_argument("--runs", help="the driver's runs.json: each run's times, summary and /proc samples, "
                                        "or what the window showed (pxl_window_soak)")
+    parser.add_argument("--journal", action="store_true", help="a kill may lose no attempt that found its device")
     args = parser.parse_args(argv)
     devices, sessions = read_ledger(args.ledger)
     records = read_records(args.record)
     segments = json.load(open(args.runs, encoding="utf-8")) if args.runs else []
-    mismatches = Checker(devices, sessions, records, segments).run()
+    mismatches = Checker(devices, sessions, records, segments, args.journal).run()
     report(devices, records, segments, mismatches, sys.stdout)
     return 1 if mismatches else 0
 

@@ -8,6 +8,7 @@ import tempfile
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import kill_check  # noqa: E402
 import soak  # noqa: E402
 import soak_check  # noqa: E402
 
@@ -52,7 +53,7 @@ def record(row, port, start, end, result, error=""):
 
 
 class CheckerTest(unittest.TestCase):
-    def check(self, ledger, records, runs=None):
+    def check(self, ledger, records, runs=None, journal=False):
         with tempfile.TemporaryDirectory() as folder:
             with open(os.path.join(folder, "ledger.jsonl"), "w") as out:
                 out.write("".join(json.dumps(line) + "\n" for line in ledger))
@@ -61,7 +62,7 @@ class CheckerTest(unittest.TestCase):
                 out.write("".join(json.dumps(line) + "\n" for line in records))
             devices, sessions = soak_check.read_ledger(os.path.join(folder, "ledger.jsonl"))
             records = soak_check.read_records(os.path.join(folder, "record"))
-            mismatches = soak_check.Checker(devices, sessions, records, runs or []).run()
+            mismatches = soak_check.Checker(devices, sessions, records, runs or [], journal).run()
             soak_check.report(devices, records, runs or [], mismatches, io.StringIO())
             return mismatches
 
@@ -124,6 +125,35 @@ class CheckerTest(unittest.TestCase):
         # ...but not one it finished before starting another.
         self.assertNotEqual(self.check(ledger, [record(1, "COM3", 20, 30, "OK")], killed), [])
 
+    def test_an_interrupted_record_stands_only_for_a_session_a_kill_cut(self):
+        """A kill after the farm claimed device 2 (here it even wrote and rebooted it): the next start closes the
+        attempt as interrupted. With the journal nothing excuses a lost session."""
+        waiting = {"event": "arrival", "device": 3, "port": "COM4", "fault": "none", "socid": socid(3), "time": at(31)}
+        ledger = good_device(1, "COM3", 0, 1) + good_device(2, "COM3", 20, 2) + [waiting, {"event": "start", "time": at(40)}]
+        killed = [{"begin": at(0), "end": at(35), "rows": [1, 2], "killed": True}]
+        done = record(1, "COM3", 0, 10, "OK")
+        closed = dict(record(1, "COM3", 20, 41, "CANL"), failureKind="interrupted", device="7&2B1F0C3&0&00")
+        for name, records, runs, journal, expected in (
+                ("closed at the next start", [done, closed], killed, True, None),
+                ("without an end", [done, dict(closed, end="")], killed, True, None),
+                ("started when its device was claimed", [done, dict(closed, start=at(22))], killed, True, None),
+                ("lost", [done], killed, True, "has no record"),
+                ("claimed in no killed run", [done, closed], [dict(killed[0], killed=False)], True, "no run that was killed"),
+                ("said OK", [done, dict(closed, result="OK")], killed, True, "is not CANL"),
+                ("beside its own record", [done, closed, record(1, "COM3", 20, 30, "OK")], killed, True, "2 records"),
+                ("before the kill's row's last attempt", [done, dict(closed, start=at(0)), record(1, "COM3", 20, 30, "OK")],
+                 killed, True, "not its row's last"),
+                ("found, killed before the claim", [done, closed, dict(closed, row=2, port="COM4", start=at(33))],
+                 killed, True, None),
+                ("found nothing on the farm", [done, closed, dict(closed, row=2, port="COM5", start=at(33))],
+                 killed, True, "no device on the farm")):
+            with self.subTest(name):
+                found = self.check(ledger, records, runs, journal)
+                if expected is None:
+                    self.assertEqual(found, [])
+                else:
+                    self.assertTrue(any(expected in m for m in found), found)
+
     def test_summary_counts_must_equal_the_record(self):
         runs = [{"begin": at(0), "end": at(50), "rows": [1, 2],
                  "summary": {"rows": [{"row": 1, "ok": 1, "fail": 0, "canl": 0}, {"row": 2, "ok": 0, "fail": 2, "canl": 0}]}}]
@@ -149,6 +179,38 @@ class CheckerTest(unittest.TestCase):
         ledger = self.ledger + good_device(3, "COM3", 20, 3) + good_device(4, "COM3", 30, 4)
         records = self.records + [record(1, "COM3", 20, 29, "OK"), record(1, "COM3", 30, 39, "OK")]
         self.assertTrue(any("the record has 3 OK" in m for m in self.check(ledger, records, run(0))))
+
+
+class StoreCheckTest(unittest.TestCase):
+    """The kill campaign's stores: each attempt once in each, saying the same, with one WorkCompleted."""
+
+    def completed(self, attempt, result, unique, name=kill_check.WORK_COMPLETED):
+        return {"MessageName": name, "UniqueID": unique, "MessageBody": {"TransactionID": attempt, "Result": result}}
+
+    def test_stores_and_messages_must_agree(self):
+        ok = {"attempt": "a1", "result": "OK", "failureKind": ""}
+        closed = {"attempt": "a2", "result": "CANL", "failureKind": "interrupted"}
+        starts = [self.completed(a, None, "s" + a, kill_check.WORK_STARTED) for a in ("a1", "a2")]
+        sent = starts + [self.completed("a1", "Completed", "u1"), self.completed("a2", "Aborted", "u2")]
+        for name, csv_rows, envelopes, expected in (
+                ("agreeing", [ok, closed], sent, None),
+                ("sent again with its UniqueID", [ok, closed], sent + sent[:1], None),
+                ("missing from one store", [ok], sent, "missing from CSV"),
+                ("twice in one store", [ok, closed, closed], sent, "recorded 2 times"),
+                ("another failure kind", [ok, dict(closed, failureKind="cancelled")], sent, "CSV CANL/cancelled"),
+                ("completed twice", [ok, closed], sent + [self.completed("a2", "Aborted", "u3")], "2 WorkCompleted"),
+                ("never started", [ok, closed], sent[1:], "0 WorkStarted"),
+                ("never completed", [ok, closed], sent[:3], "0 WorkCompleted"),
+                ("completed otherwise", [ok, closed], sent[:3] + [self.completed("a2", "Failed", "u2")], "says Failed"),
+                ("completed without a record", [ok, closed], sent + [self.completed("a3", "Aborted", "u4")], "no record")):
+            with self.subTest(name):
+                database = {"attempt": [ok, closed], "open_attempt": [], "outbox": 0}
+                unique = kill_check.unique_envelopes(json.dumps(e) for e in envelopes)
+                found = kill_check.StoreCheck([ok, closed], csv_rows, database, unique).run()
+                if expected is None:
+                    self.assertEqual(found, [])
+                else:
+                    self.assertTrue(any(expected in d for d in found), found)
 
 
 class MemoryLevelTest(unittest.TestCase):
