@@ -69,6 +69,7 @@ StationPanel::StationPanel(QMainWindow* window)
     toggleViewAction()->setObjectName(QStringLiteral("actionStationPanel"));
     auto* body = new QWidget(this);
     auto* layout = new QVBoxLayout(body);
+    targetControl = new StationTargetControl(body);
     totals = new QLabel(body);
     totals->setObjectName(QStringLiteral("lblStationTotals"));
     totals->setTextFormat(Qt::PlainText);
@@ -95,6 +96,7 @@ StationPanel::StationPanel(QMainWindow* window)
     chart = new RateChart(body);
     chart->setObjectName(QStringLiteral("wdgRateChart"));
     chart->setToolTip(tr("OK devices per hour over the shift"));
+    layout->addWidget(targetControl);
     layout->addWidget(totals);
     layout->addWidget(strip);
     layout->addWidget(rows, 1);
@@ -116,7 +118,11 @@ StationPanel::StationPanel(QMainWindow* window)
 
 void StationPanel::AttemptStarted(const AttemptRecord& attempt) { model.AttemptStarted(attempt); }
 
-void StationPanel::AttemptEnded(const AttemptRecord& record) { model.AttemptEnded(record); }
+void StationPanel::AttemptEnded(const AttemptRecord& record)
+{
+    model.AttemptEnded(record);
+    targetControl->Refresh();
+}
 
 void StationPanel::ApplyRowState(int index, const PortRowState& state)
 {
@@ -125,7 +131,12 @@ void StationPanel::ApplyRowState(int index, const PortRowState& state)
         portNames[index] = state.port;
 }
 
-void StationPanel::MarkStart() { model.MarkStart(QDateTime::currentDateTimeUtc()); }
+void StationPanel::MarkStart()
+{
+    targetControl->ApplyAtStart();
+    targetControl->Refresh();
+    model.MarkStart(QDateTime::currentDateTimeUtc());
+}
 
 void StationPanel::Refresh()
 {
@@ -138,6 +149,7 @@ void StationPanel::Refresh()
             rates[index] = row.recentFailureRate;
     }
     strip->SetRates(rates);
+    targetControl->Refresh();
     chart->SetValues(model.OkPerHourOverShift(now, kChartBuckets));
 
     const PanelStationFigures station = model.Station(now);
