@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
@@ -96,8 +97,11 @@ StationPanel::StationPanel(QMainWindow* window)
     chart = new RateChart(body);
     chart->setObjectName(QStringLiteral("wdgRateChart"));
     chart->setToolTip(tr("OK devices per hour over the shift"));
-    layout->addWidget(targetControl);
-    layout->addWidget(totals);
+    // Beside the totals, so the sixteen rows keep their height.
+    auto* header = new QHBoxLayout;
+    header->addWidget(totals, 1);
+    header->addWidget(targetControl, 0, Qt::AlignTop);
+    layout->addLayout(header);
     layout->addWidget(strip);
     layout->addWidget(rows, 1);
     layout->addWidget(chart);

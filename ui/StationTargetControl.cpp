@@ -6,6 +6,8 @@
 #include <QLabel>
 #include <QSpinBox>
 
+#include <algorithm>
+
 namespace {
 
 // More than a station makes in a year of shifts; the spin box needs a bound.
@@ -31,10 +33,13 @@ StationTargetControl::StationTargetControl(QWidget* parent) : QWidget(parent)
     remaining->setObjectName(QStringLiteral("lblTargetRemaining"));
     remaining->setTextFormat(Qt::PlainText);
     remaining->setToolTip(tr("Good devices still to make since Start All; with auto polling only"));
+    // Wide enough for a shift's count, so the spin box does not move as the count shrinks.
+    const QFontMetrics metrics = remaining->fontMetrics();
+    remaining->setMinimumWidth(std::max(metrics.horizontalAdvance(tr("Remaining: %1").arg(99999)),
+                                        metrics.horizontalAdvance(tr("Target met"))));
     layout->addWidget(caption);
     layout->addWidget(target);
     layout->addWidget(remaining);
-    layout->addStretch(1);
 }
 
 void StationTargetControl::Bind(PortManager& portManager)
