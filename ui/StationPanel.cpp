@@ -133,6 +133,9 @@ void StationPanel::ApplyRowState(int index, const PortRowState& state)
     model.ApplyRowState(index, state);
     if (index >= 0 && index < portNames.size())
         portNames[index] = state.port;
+    // A worker counts its device towards the target after handing over the record: the row's next state
+    // follows the count.
+    targetControl->Refresh();
 }
 
 void StationPanel::MarkStart()
