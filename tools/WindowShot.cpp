@@ -13,6 +13,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QFont>
+#include <QPushButton>
+#include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
 
@@ -21,6 +23,9 @@
 namespace {
 
 // Sixteen devices, a link slow enough that every row is caught mid-transfer, and one port that fails.
+// More than the run makes before its pictures, so the panel shows how many are left.
+constexpr int kTarget = 200;
+
 const char kFarm[] = "[Farm]\nTimeScale=0.25\nArrivalMs=0\nArrivalStepMs=40\nLinkMBps=40\n"
                      "[Port-COM9]\nFail=connect\n";
 
@@ -89,7 +94,9 @@ int main(int argc, char* argv[])
                                          QStringLiteral("COM%1+BROM").arg(3 + row));
         window.SetPortSelectState(static_cast<uint>(row), 2);
     }
-    window.Ports().StartAll();
+    // As the operator starts a shift with a target: the panel hands it to the port manager at Start All.
+    window.findChild<QSpinBox*>(QStringLiteral("sbStationTarget"))->setValue(kTarget);
+    window.findChild<QPushButton*>(QStringLiteral("btnStartAll"))->click();
 
     const QString panelOut = options.value(QStringLiteral("panel-out"));
     int result = 1;

@@ -49,6 +49,7 @@ MainWindow::MainWindow(QWidget* parent)
     portManager.LoadCommonSetting();
     portManager.LoadEfuseSetting();
     stationPanel->RestorePlace(portManager.GetSettingsFile());
+    stationPanel->TargetControl().Bind(portManager);
     ShowLockedProfile();
 
     form->actionEnableLogging->setChecked(true);
@@ -180,6 +181,7 @@ void MainWindow::ShowLockedProfile()
         }
     }
     optionDialog->LockControls(why);
+    stationPanel->TargetControl().Lock(why);
 }
 
 PortManager& MainWindow::Ports() { return portManager; }

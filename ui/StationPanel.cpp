@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QEvent>
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
@@ -71,6 +72,7 @@ StationPanel::StationPanel(QMainWindow* window)
     toggleViewAction()->setObjectName(QStringLiteral("actionStationPanel"));
     auto* body = new QWidget(this);
     auto* layout = new QVBoxLayout(body);
+    targetControl = new StationTargetControl(body);
     totals = new QLabel(body);
     totals->setObjectName(QStringLiteral("lblStationTotals"));
     totals->setTextFormat(Qt::PlainText);
@@ -97,7 +99,11 @@ StationPanel::StationPanel(QMainWindow* window)
     chart = new RateChart(body);
     chart->setObjectName(QStringLiteral("wdgRateChart"));
     chart->setToolTip(tr("OK devices per hour over the shift"));
-    layout->addWidget(totals);
+    // Beside the totals, so the sixteen rows keep their height.
+    auto* header = new QHBoxLayout;
+    header->addWidget(totals, 1);
+    header->addWidget(targetControl, 0, Qt::AlignTop);
+    layout->addLayout(header);
     layout->addWidget(strip);
     layout->addWidget(rows, 1);
     layout->addWidget(chart);
@@ -118,16 +124,28 @@ StationPanel::StationPanel(QMainWindow* window)
 
 void StationPanel::AttemptStarted(const AttemptRecord& attempt) { model.AttemptStarted(attempt); }
 
-void StationPanel::AttemptEnded(const AttemptRecord& record) { model.AttemptEnded(record); }
+void StationPanel::AttemptEnded(const AttemptRecord& record)
+{
+    model.AttemptEnded(record);
+    targetControl->Refresh();
+}
 
 void StationPanel::ApplyRowState(int index, const PortRowState& state)
 {
     model.ApplyRowState(index, state);
     if (index >= 0 && index < portNames.size())
         portNames[index] = state.port;
+    // A worker counts its device towards the target after handing over the record: the row's next state
+    // follows the count.
+    targetControl->Refresh();
 }
 
-void StationPanel::MarkStart() { model.MarkStart(QDateTime::currentDateTimeUtc()); }
+void StationPanel::MarkStart()
+{
+    targetControl->ApplyAtStart();
+    targetControl->Refresh();
+    model.MarkStart(QDateTime::currentDateTimeUtc());
+}
 
 void StationPanel::Refresh()
 {
@@ -140,6 +158,7 @@ void StationPanel::Refresh()
             rates[index] = row.recentFailureRate;
     }
     strip->SetRates(rates);
+    targetControl->Refresh();
     chart->SetValues(model.OkPerHourOverShift(now, kChartBuckets));
 
     const PanelStationFigures station = model.Station(now);

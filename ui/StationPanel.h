@@ -3,6 +3,7 @@
 #include "common/PortRowState.h"
 #include "record/AttemptRecord.h"
 #include "ui/StationPanelModel.h"
+#include "ui/StationTargetControl.h"
 
 #include <QDockWidget>
 #include <QObject>
@@ -67,6 +68,7 @@ public:
     void AttemptStarted(const AttemptRecord& attempt);
     void AttemptEnded(const AttemptRecord& record);
     void ApplyRowState(int index, const PortRowState& state);
+    // Start All: connected before the port manager's own, so the target the operator set is in force for it.
     void MarkStart();
     // Brings every figure up to now; also done once a second while the panel shows.
     void Refresh();
@@ -75,6 +77,7 @@ public:
     void SavePlace(const QString& settingsFile) const;
 
     const StationPanelModel& Model() const { return model; }
+    StationTargetControl& TargetControl() { return *targetControl; }
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -86,6 +89,7 @@ private:
 
     QMainWindow* window;
     StationPanelModel model;
+    StationTargetControl* targetControl;
     QLabel* totals;
     FailureStrip* strip;
     QTableWidget* rows;

@@ -48,13 +48,13 @@ struct InspectablePortManager : PortManager
 
 QString Cli() { return QCoreApplication::applicationDirPath() + QStringLiteral("/praxilo-cli"); }
 
-void Prepare(QProcess& process, const QString& farm)
+void Prepare(QProcess& process, const QString& farm, const QString& program = Cli())
 {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QUILLON_FARM"), QDir::current().absoluteFilePath(farm));
     environment.insert(QStringLiteral("XDG_DATA_HOME"), QDir::current().absoluteFilePath(QStringLiteral("cli-logs")));
     process.setProcessEnvironment(environment);
-    process.setProgram(Cli());
+    process.setProgram(program);
 }
 
 QList<QJsonObject> ParseEvents(const QByteArray& output)
@@ -67,10 +67,10 @@ QList<QJsonObject> ParseEvents(const QByteArray& output)
     return events;
 }
 
-Run RunCli(const QString& farm, const QStringList& arguments, int timeoutMs = 120000)
+Run RunCli(const QString& farm, const QStringList& arguments, int timeoutMs = 120000, const QString& program = Cli())
 {
     QProcess process;
-    Prepare(process, farm);
+    Prepare(process, farm, program);
     process.setArguments(arguments);
     process.start();
     Run run;
@@ -131,6 +131,7 @@ private Q_SLOTS:
     void aQuarantinedRowEndsTheRunWithOne();
     void badUsageIsRefusedBeforeAnySession_data();
     void badUsageIsRefusedBeforeAnySession();
+    void aLockBesideTheExecutableBindsAnotherSettingsFile();
     void interruptStopsEveryPortAndRecordsEachAttempt();
     void aSecondCopyIsRefused();
     void everyGetSignalIsAnswered();
@@ -362,6 +363,21 @@ void CliTest::badUsageIsRefusedBeforeAnySession()
     QVERIFY2(run.errors.contains(message), qPrintable(run.errors));
     QVERIFY(run.Events(QStringLiteral("record")).isEmpty());
     QCOMPARE(TestFiles::ReadFile(settings), before);
+}
+
+// The station's own file is the one beside the executable: its lock holds whatever file --settings names.
+void CliTest::aLockBesideTheExecutableBindsAnotherSettingsFile()
+{
+    const QString station = QDir::current().absoluteFilePath(QStringLiteral("locked-station"));
+    QDir(station).removeRecursively();
+    QVERIFY(QDir().mkpath(station));
+    QVERIFY(QFile::copy(Cli(), station + QStringLiteral("/praxilo-cli")));
+    QVERIFY(TestFiles::WriteFile(station + QStringLiteral("/pxl_setting.ini"),
+                                 "[Station]\nLocked=true\nLoadDigest=" + LoadDigest(load.scatterPath).toUtf8() + '\n'));
+    const Run run = RunCli(QStringLiteral("three.ini"), Base(load.flashXmlPath), 120000, station + QStringLiteral("/praxilo-cli"));
+    QCOMPARE(run.exitCode, 2);
+    QVERIFY2(run.errors.contains(QStringLiteral("--scene: refused")), qPrintable(run.errors));
+    QVERIFY(run.Events(QStringLiteral("record")).isEmpty());
 }
 
 void CliTest::interruptStopsEveryPortAndRecordsEachAttempt()

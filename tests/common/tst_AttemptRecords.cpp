@@ -289,8 +289,11 @@ void AttemptRecordsTest::aTargetEndsTheStation()
     // A second Start All counts afresh.
     for (int run = 1; run <= 2; ++run) {
         const size_t before = station.recorder.Records().size();
+        const ParserTestSupport::LogCapture log;
         station.manager->StartAll();
         QTRY_VERIFY_WITH_TIMEOUT(station.Idle(), 60000);
+        QCOMPARE(log.CountContaining(QStringLiteral("PortManager::Start"), QStringLiteral("applies to auto polling only")),
+                 autoPolling ? 0 : 1);
         const int ok = int(station.recorder.Records().size() - before);
         QVERIFY2(ok >= fewestOk && ok <= mostOk, qPrintable(QString::number(ok)));
         QCOMPARE(station.manager->GetTotalPollingTimes(), ok);

@@ -25,6 +25,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QSpinBox>
 #include <QScopeGuard>
 #include <QTableWidget>
 #include <QSqlDatabase>
@@ -147,6 +148,8 @@ private Q_SLOTS:
     void stationPanelMovesNothingOfTheWindow();
     void stationPanelPlaceIsKeptAcrossRestarts();
     void stationPanelCountsWhatTheRecordsHold();
+    void stationPanelTargetEndsAutoPolling_data();
+    void stationPanelTargetEndsAutoPolling();
 };
 
 // Each window starts from no settings file, as on a fresh station, with its rows bound by port name.
@@ -616,7 +619,7 @@ void MainWindowTest::aLockedProfileKeepsItsControlsAndRefusesAnotherLoad()
     QVERIFY(pinned != LoadDigest(other.scatterPath));
     QFile::remove(QStringLiteral("pxl_setting.ini"));
     QVERIFY(TestFiles::WriteFile(QStringLiteral("pxl_setting.ini"),
-                                 QStringLiteral("[Station]\nLocked=true\nLoadDigest=%1\n").arg(pinned).toUtf8()));
+                                 QStringLiteral("[Station]\nLocked=true\nLoadDigest=%1\nTarget=7\n").arg(pinned).toUtf8()));
     MainWindow window;
     window.SetOperatorPrompt(&prompt);
     BindPorts(window.Ports());
@@ -627,6 +630,9 @@ void MainWindowTest::aLockedProfileKeepsItsControlsAndRefusesAnotherLoad()
         controls << window.findChild<QWidget*>(name);
     for (const char* name : {"rbWithBattery", "cmbDALogLevel", "cmbDALogChannel", "cbUSBChecksum", "cbStorageChecksum"})
         controls << window.Options().findChild<QWidget*>(QLatin1String(name));
+    auto* target = window.findChild<QSpinBox*>(QStringLiteral("sbStationTarget"));
+    QCOMPARE(target->value(), 7);
+    controls << target;
     for (QWidget* control : controls) {
         QVERIFY(!control->isEnabled());
         QVERIFY(control->toolTip().contains(QStringLiteral("settings file")));
@@ -865,4 +871,47 @@ void MainWindowTest::stationPanelCountsWhatTheRecordsHold()
     QVERIFY(window->close());
     window.reset();
     QVERIFY(ConfigureFarm(QStringLiteral("farm.ini"), QStringLiteral("[Farm]\nTimeScale=0\nLinkMBps=0\n")));
+}
+
+void MainWindowTest::stationPanelTargetEndsAutoPolling_data()
+{
+    QTest::addColumn<int>("target");
+    QTest::addColumn<int>("devicesPerPort");
+    QTest::addColumn<int>("fewestOk");
+    QTest::addColumn<int>("mostOk");
+    QTest::addColumn<QString>("shown");
+    // Four rows: devices already being written when the target is met finish and count.
+    QTest::newRow("target met") << 5 << 0 << 5 << 8 << QStringLiteral("Target met");
+    QTest::newRow("rows end first") << 10 << 2 << 8 << 8 << QStringLiteral("Remaining: 2");
+}
+
+// The panel's target reaches the port manager at Start All; without it auto polling would never end here.
+void MainWindowTest::stationPanelTargetEndsAutoPolling()
+{
+    QFETCH(int, target);
+    QFETCH(int, devicesPerPort);
+    QFETCH(int, fewestOk);
+    QFETCH(int, mostOk);
+    QFETCH(QString, shown);
+    auto window = NewWindow();
+    window->show();
+    auto* spinBox = window->findChild<QSpinBox*>(QStringLiteral("sbStationTarget"));
+    QVERIFY(spinBox->isEnabled());
+    QCOMPARE(spinBox->text(), QStringLiteral("None"));
+    spinBox->setValue(target);
+    QCOMPARE(window->Ports().GetTarget(), 0);
+    window->Ports().SetDevicesPerPort(devicesPerPort);
+    window->SetElementContent(QStringLiteral("leFlashXmlPath"), load.flashXmlPath);
+    window->SetElementCheck(QStringLiteral("rbFormatDownload"), true);
+    window->SetElementCheck(QStringLiteral("cbAutoPolling"), true);
+    for (uint row = 0; row < 4; ++row)
+        window->SetPortSelectState(row, 2);
+    QTest::mouseClick(window->findChild<QPushButton*>(QStringLiteral("btnStartAll")), Qt::LeftButton);
+    QCOMPARE(window->Ports().GetTarget(), target);
+    QTRY_VERIFY_WITH_TIMEOUT(!AnyPortBusy(*window), 30000);
+    const int ok = window->Ports().GetTotalPollingTimes();
+    QVERIFY2(ok >= fewestOk && ok <= mostOk, qPrintable(QString::number(ok)));
+    QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QLabel*>(QStringLiteral("lblTargetRemaining"))->text(), shown, 10000);
+    prompt.answer = true;
+    QVERIFY(window->close());
 }
