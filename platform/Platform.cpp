@@ -453,7 +453,8 @@ void HoldAllocatorThreshold()
     // glibc raises its threshold to the size of each mapped block given back, so after the first attempt the
     // multi-MiB blocks of an attempt (the engine's stream chunk and file buffers) come out of each port
     // worker's own arena and stay resident there: with 16 workers the peak more than doubles while the heap
-    // in use stays the same. Setting the threshold also stops it from moving; an attempt pays a few mmap calls.
+    // in use stays the same. Setting the threshold also stops it from moving; each such block then costs a
+    // mapping of its own, little beside a device's minutes on the port.
     mallopt(M_MMAP_THRESHOLD, 128 * 1024);
 #endif
 }
