@@ -16,6 +16,7 @@
 
 int main(int argc, char* argv[])
 {
+    Platform::HoldAllocatorThreshold();
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("praxilo-cli"));
     FileUtils::SetAppDirectory(Platform::ExecutableFolder());

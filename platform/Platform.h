@@ -42,6 +42,10 @@ bool MakeOwnerAccessible(const QByteArray& path);
 // about to read a secret. The process stays readable to its own user, for profilers and samplers.
 void KeepOutOfCoreDumps();
 
+// Keeps the allocator from raising the size above which it maps each block on its own (on glibc Linux
+// holding it at glibc's starting 128 KiB). Call first thing in main(), before any thread starts.
+void HoldAllocatorThreshold();
+
 // The folder of the running executable, as UTF-8; needs the application object.
 QByteArray ExecutableFolder();
 

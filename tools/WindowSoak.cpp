@@ -6,6 +6,7 @@
 //     pxl_window_soak --load flash.xml --seconds 240 --shot window.png --runs runs.json
 #include "Utility/FileUtils.h"
 #include "common/PortManager.h"
+#include "platform/Platform.h"
 #include "ui/MainWindow.h"
 
 #include <QAbstractButton>
@@ -100,6 +101,8 @@ int ShownSuccesses(MainWindow& window)
 
 int main(int argc, char* argv[])
 {
+    // As the window's own main does, so that the soak's memory is the window's.
+    Platform::HoldAllocatorThreshold();
     QApplication app(argc, argv);
     QApplication::setFont(QFont(QStringLiteral("Arial"), 9));
     QCommandLineParser options;

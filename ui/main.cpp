@@ -11,6 +11,7 @@
 
 int main(int argc, char* argv[])
 {
+    Platform::HoldAllocatorThreshold();
     QApplication app(argc, argv);
     // Set before anything asks for a path beside the executable, the settings file among them.
     FileUtils::SetAppDirectory(Platform::ExecutableFolder());

@@ -24,14 +24,6 @@ import soak_check  # noqa: E402
 
 MARGIN = 3
 
-# glibc raises its mmap threshold to the size of the largest block it has given back, so after the first attempt
-# the engine's multi-MiB transient buffers (the 1 MiB stream chunk, the read buffers of the scatter and checksum
-# list) come out of each port worker's own arena instead of mmap, and stay resident there once touched: resident
-# memory then climbs for thousands of attempts with no more heap in use (measured at 16 rows x 1000 devices, 5%
-# faults: 70 to 82 MiB resident while mallinfo2's heap in use stayed at 4 to 5.5 MiB; heaptrack found no block
-# left behind by an attempt). Pinning the threshold at glibc's own starting value turns that heuristic off, so
-# resident memory follows what the tool holds (about 19 MiB) and a leak stands out against it.
-MMAP_THRESHOLD = "131072"
 
 
 def now():
@@ -187,7 +179,6 @@ def prepare(args, station_settings=""):
                    f"SwapFailedAfter={args.swap_failed_after}\n")
     env = dict(os.environ, QUILLON_FARM=os.path.join(args.work, "farm.ini"),
                XDG_DATA_HOME=os.path.join(args.work, "data"))
-    env.setdefault("MALLOC_MMAP_THRESHOLD_", MMAP_THRESHOLD)
     return env
 
 
