@@ -1,8 +1,13 @@
 #include "StationRecordFiles.h"
 
+#include "record/StationDatabase.h"
 #include "record/StationRecordFormat.h"
 
 #include <QJsonDocument>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QSqlRecord>
 #include <QJsonParseError>
 
 namespace StationRecordFiles {
@@ -155,6 +160,34 @@ QStringList SecondVersionSchema()
     schema.last() = "ALTER TABLE attempt ADD COLUMN stage_ms BLOB";
     return schema << "CREATE TABLE stage_name (id INTEGER PRIMARY KEY, name TEXT NOT NULL UNIQUE)"
                   << "PRAGMA user_version = 2";
+}
+
+Reader::Reader(const QString& folder) : name(QStringLiteral("test-reader-") + QString::number(quintptr(this)))
+{
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+    database.setDatabaseName(StationDatabase::Path(folder));
+    database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+    opened = database.open();
+}
+
+Reader::~Reader()
+{
+    QSqlDatabase::removeDatabase(name);
+}
+
+QStringList Reader::Rows(const QString& statement) const
+{
+    QStringList rows;
+    QSqlQuery query(QSqlDatabase::database(name));
+    if (!opened || !query.exec(statement))
+        return {QStringLiteral("error: ") + query.lastError().text()};
+    while (query.next()) {
+        QStringList columns;
+        for (int i = 0; i < query.record().count(); ++i)
+            columns << query.value(i).toString();
+        rows << columns.join(QLatin1Char('|'));
+    }
+    return rows;
 }
 
 } // namespace StationRecordFiles

@@ -46,4 +46,21 @@ QStringList FirstVersionSchema();
 // The second version's: the stages in the attempt rows too, numbered by table stage_name.
 QStringList SecondVersionSchema();
 
+// A read-only connection of the test's own to a folder's station database, closed and removed when it goes.
+class Reader
+{
+public:
+    explicit Reader(const QString& folder);
+    ~Reader();
+    Reader(const Reader&) = delete;
+    Reader& operator=(const Reader&) = delete;
+
+    // Every row of the query, its columns joined by "|"; a single "error: ..." element when it fails.
+    QStringList Rows(const QString& statement) const;
+
+private:
+    const QString name;
+    bool opened = false;
+};
+
 } // namespace StationRecordFiles

@@ -30,40 +30,6 @@ QDateTime Noon(int ms)
     return QDateTime(kDay, QTime(12, 0), Qt::UTC).addMSecs(ms);
 }
 
-// A read-only connection of the test's own, closed and removed when it goes.
-class Reader
-{
-public:
-    explicit Reader(const QString& folder)
-    {
-        QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        database.setDatabaseName(StationDatabase::Path(folder));
-        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        opened = database.open();
-    }
-    ~Reader() { QSqlDatabase::removeDatabase(name); }
-
-    // Every row of the query, its columns joined by "|"; a single "error: ..." element when it fails.
-    QStringList Rows(const QString& statement) const
-    {
-        QStringList rows;
-        QSqlQuery query(QSqlDatabase::database(name));
-        if (!opened || !query.exec(statement))
-            return {QStringLiteral("error: ") + query.lastError().text()};
-        while (query.next()) {
-            QStringList columns;
-            for (int i = 0; i < query.record().count(); ++i)
-                columns << query.value(i).toString();
-            rows << columns.join(QLatin1Char('|'));
-        }
-        return rows;
-    }
-
-private:
-    const QString name = QStringLiteral("test-reader");
-    bool opened = false;
-};
-
 // Each attempt's stages as its row holds them, "device|name=ms,name=ms" in the order of the ids; the row's
 // stage_ms decoded through table stage_name, "NULL" when the row has none.
 QStringList StagesInRows(const Reader& reader)

@@ -1,0 +1,176 @@
+// The station database as the journal: an attempt and its factory messages committed together or not at
+// all, attempts a stopped station left open closed as interrupted only when their station is gone, and the
+// day files caught up from the journal without a line twice.
+#include "ParserTestSupport.h"
+#include "StationRecordFiles.h"
+#include "TestFiles.h"
+
+#include "record/StationRecordWriter.h"
+
+#include <QDir>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <mutex>
+
+using namespace StationRecordFiles;
+
+namespace {
+
+const QDate kDay(2023, 4, 12);
+
+QDateTime Noon(int ms)
+{
+    return QDateTime(kDay, QTime(12, 0), Qt::UTC).addMSecs(ms);
+}
+
+AttemptRecord Attempt(const QString& tag, int ms)
+{
+    AttemptRecord record = MakeRecord(tag, Noon(ms));
+    record.attempt = AttemptRecord::NewId();
+    return record;
+}
+
+// One message per event, its unique id naming the event and the attempt's device.
+class TaggingMessages : public AttemptMessages
+{
+public:
+    JournalMessages Started(const AttemptRecord& attempt) override { return {Message("started", attempt)}; }
+    JournalMessages Ended(const AttemptRecord& record) override
+    {
+        return {Message("ended-" + record.result + "-" + FailureKindWord(record.failureKind), record)};
+    }
+    void Stored() override {}
+
+private:
+    static JournalMessage Message(const QString& event, const AttemptRecord& attempt)
+    {
+        return JournalMessage{event + ":" + attempt.device, event, "test", Noon(0), QByteArray("{}")};
+    }
+};
+
+QStringList Outbox(const QString& folder)
+{
+    return Reader(folder).Rows("SELECT unique_id FROM outbox ORDER BY sequence");
+}
+
+QStringList Attempts(const QString& folder)
+{
+    return Reader(folder).Rows("SELECT device, result, failure_kind FROM attempt ORDER BY id");
+}
+
+} // namespace
+
+class StationJournalTest : public QObject
+{
+    Q_OBJECT
+
+private:
+    QString folder;
+    int caseNumber = 0;
+
+private Q_SLOTS:
+    void init() { folder = ParserTestSupport::MakeCleanFolder(QStringLiteral("case-%1").arg(++caseNumber)); }
+    void anAttemptAndItsMessagesAreCommittedTogether();
+    void onlyAStoppedStationsAttemptsAreClosedAsInterrupted();
+    void theDayFilesCatchUpFromTheJournalOnce();
+};
+
+void StationJournalTest::anAttemptAndItsMessagesAreCommittedTogether()
+{
+    TaggingMessages messages;
+    StationRecordWriter writer(folder);
+    writer.SetMessages(&messages);
+    const AttemptRecord kept = Attempt("kept", 0);
+    QVERIFY(writer.Started(kept));
+    QCOMPARE(Reader(folder).Rows("SELECT attempt FROM open_attempt"), QStringList{kept.attempt});
+    QCOMPARE(Outbox(folder), QStringList{"started:kept"});
+    writer.Record(kept);
+    QCOMPARE(Reader(folder).Rows("SELECT attempt FROM open_attempt"), QStringList());
+    QCOMPARE(Attempts(folder), QStringList{"kept|FAIL|connect"});
+    QCOMPARE(Outbox(folder), (QStringList{"started:kept", "ended-FAIL-connect:kept"}));
+
+    // A close that cannot commit leaves neither the record nor its message; the attempt stays open.
+    const AttemptRecord lost = Attempt("lost", 1);
+    QVERIFY(writer.Started(lost));
+    writer.SetCommitFault([] { return QStringLiteral("disk full"); });
+    writer.Halt();
+    writer.Record(lost);
+    QCOMPARE(writer.Unrecorded(), int64_t(1));
+    QCOMPARE(Attempts(folder), QStringList{"kept|FAIL|connect"});
+    QCOMPARE(Outbox(folder), (QStringList{"started:kept", "ended-FAIL-connect:kept", "started:lost"}));
+    QCOMPARE(Reader(folder).Rows("SELECT attempt FROM open_attempt"), QStringList{lost.attempt});
+    // Nor is a device touched whose attempt cannot be opened.
+    QVERIFY(!writer.Started(Attempt("untouched", 2)));
+}
+
+void StationJournalTest::onlyAStoppedStationsAttemptsAreClosedAsInterrupted()
+{
+    TaggingMessages messages;
+    {
+        // A station killed mid-attempt: its claim goes with it, its attempt stays open.
+        StationRecordWriter killed(folder);
+        QVERIFY(killed.Started(Attempt("cut", 0)));
+    }
+    StationRecordWriter running(folder);
+    QVERIFY(running.Started(Attempt("running", 1)));
+    {
+        // Another host's station may still be at work on a shared folder.
+        StationRecordWriter elsewhere(folder);
+        QVERIFY(elsewhere.Started(Attempt("elsewhere", 2)));
+    }
+    {
+        QSqlDatabase database = QSqlDatabase::addDatabase("QSQLITE", "edit");
+        database.setDatabaseName(StationDatabase::Path(folder));
+        QVERIFY(database.open());
+        QSqlQuery query(database);
+        QVERIFY(query.exec("UPDATE open_attempt SET host = 'another-host' WHERE CAST(started AS TEXT) LIKE '%elsewhere%'"));
+        QCOMPARE(query.numRowsAffected(), 1);
+    }
+    QSqlDatabase::removeDatabase("edit");
+
+    StationRecordWriter next(folder);
+    next.SetMessages(&messages);
+    next.CatchUp();
+    QCOMPARE(next.Interrupted(), int64_t(1));
+    QCOMPARE(Attempts(folder), QStringList{"cut|CANL|interrupted"});
+    QCOMPARE(Outbox(folder), QStringList{"ended-CANL-interrupted:cut"});
+    QCOMPARE(Reader(folder).Rows("SELECT instance = '" + running.Instance() + "' FROM open_attempt ORDER BY rowid"),
+             (QStringList{"1", "0"}));
+    const JsonLines json = ReadJsonLines(TestFiles::ReadFile(JsonPath(folder, QDateTime::currentDateTimeUtc().date())));
+    const QJsonObject cut = json.objects.value(0);
+    QVERIFY2(cut.value("error").toString().contains("station stopped during this attempt"), qPrintable(json.error));
+    // A second start finds nothing more to close.
+    StationRecordWriter again(folder);
+    again.CatchUp();
+    QCOMPARE(again.Interrupted(), int64_t(0));
+}
+
+void StationJournalTest::theDayFilesCatchUpFromTheJournalOnce()
+{
+    const QString blockedCsv = CsvPath(folder, kDay);
+    QVERIFY(QDir().mkpath(blockedCsv));
+    {
+        StationRecordWriter writer(folder);
+        writer.Record(Attempt("a", 0));
+        writer.Record(Attempt("b", 1));
+        QCOMPARE(writer.Written(), int64_t(2));
+        QCOMPARE(writer.FilesFailed(), int64_t(2));
+    }
+    QCOMPARE(Reader(folder).Rows("SELECT count(*) FROM unfiled"), QStringList{"2"});
+    QVERIFY(QDir(blockedCsv).removeRecursively());
+    {
+        StationRecordWriter writer(folder);
+        writer.CatchUp();
+    }
+    QCOMPARE(Reader(folder).Rows("SELECT count(*) FROM unfiled"), QStringList{"0"});
+    const JsonLines json = ReadJsonLines(TestFiles::ReadFile(JsonPath(folder, kDay)));
+    const CsvTable csv = ReadCsv(TestFiles::ReadFile(CsvPath(folder, kDay)));
+    QVERIFY2(json.error.isEmpty() && csv.error.isEmpty(), qPrintable(json.error + csv.error));
+    QCOMPARE(json.objects.size(), 2);
+    QCOMPARE(csv.rows.size(), 3);
+}
+
+QTEST_GUILESS_MAIN(StationJournalTest)
+#include "tst_StationJournal.moc"
