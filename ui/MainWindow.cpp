@@ -181,7 +181,7 @@ void MainWindow::ShowLockedProfile()
         }
     }
     optionDialog->LockControls(why);
-    stationPanel->TargetControl().Lock(why);
+    // The target stays the operator's, as praxilo-cli's --target stays free under a locked profile.
 }
 
 PortManager& MainWindow::Ports() { return portManager; }

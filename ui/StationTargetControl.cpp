@@ -49,16 +49,9 @@ void StationTargetControl::Bind(PortManager& portManager)
     Refresh();
 }
 
-void StationTargetControl::Lock(const QString& why)
-{
-    locked = true;
-    target->setEnabled(false);
-    target->setToolTip(why);
-}
-
 void StationTargetControl::ApplyAtStart()
 {
-    if (ports != nullptr && !locked)
+    if (ports != nullptr)
         ports->SetTarget(target->value());
 }
 

@@ -18,8 +18,6 @@ public:
 
     // Shows the target the settings file gave; from then on the count shown is this port manager's.
     void Bind(PortManager& ports);
-    // A locked profile's target is the settings file's, 0 when it sets none.
-    void Lock(const QString& why);
     // Called at Start All, before the port manager starts the rows.
     void ApplyAtStart();
     void Refresh();
@@ -28,5 +26,4 @@ private:
     PortManager* ports = nullptr;
     QSpinBox* target;
     QLabel* remaining;
-    bool locked = false;
 };
