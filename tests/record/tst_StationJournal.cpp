@@ -8,6 +8,7 @@
 #include "record/StationRecordWriter.h"
 
 #include <QDir>
+#include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
@@ -71,10 +72,13 @@ private:
     int caseNumber = 0;
 
 private Q_SLOTS:
+    void initTestCase() { ParserTestSupport::StartLogging(); }
     void init() { folder = ParserTestSupport::MakeCleanFolder(QStringLiteral("case-%1").arg(++caseNumber)); }
     void anAttemptAndItsMessagesAreCommittedTogether();
     void onlyAStoppedStationsAttemptsAreClosedAsInterrupted();
     void theDayFilesCatchUpFromTheJournalOnce();
+    void aDatabaseTakenAwayMidRunIsSaidAndReplaced_data();
+    void aDatabaseTakenAwayMidRunIsSaidAndReplaced();
 };
 
 void StationJournalTest::anAttemptAndItsMessagesAreCommittedTogether()
@@ -170,6 +174,39 @@ void StationJournalTest::theDayFilesCatchUpFromTheJournalOnce()
     QVERIFY2(json.error.isEmpty() && csv.error.isEmpty(), qPrintable(json.error + csv.error));
     QCOMPARE(json.objects.size(), 2);
     QCOMPARE(csv.rows.size(), 3);
+}
+
+void StationJournalTest::aDatabaseTakenAwayMidRunIsSaidAndReplaced_data()
+{
+    QTest::addColumn<QString>("change");
+    QTest::addColumn<QStringList>("kept"); // what the database at the path holds afterwards
+    QTest::newRow("renamed") << "renamed" << QStringList{"after"};
+    QTest::newRow("removed") << "removed" << QStringList{"after"};
+    // The pages cut away were still in the write-ahead log, which the reopened database reads again.
+    QTest::newRow("truncated") << "truncated" << QStringList{"before", "after"};
+}
+
+// Its open connection would otherwise go on writing to a file nobody finds, or past the end of one cut short.
+void StationJournalTest::aDatabaseTakenAwayMidRunIsSaidAndReplaced()
+{
+    QFETCH(QString, change);
+    QFETCH(QStringList, kept);
+    const QString path = StationDatabase::Path(folder);
+    const ParserTestSupport::LogCapture capture;
+    {
+        StationRecordWriter writer(folder);
+        writer.Record(Attempt("before", 0));
+        if (change == "renamed")
+            QVERIFY(QFile::rename(path, path + ".elsewhere"));
+        else if (change == "removed")
+            QVERIFY(QFile::remove(path));
+        else
+            QVERIFY(QFile::resize(path, 1000));
+        writer.Record(Attempt("after", 1));
+        QCOMPARE(writer.Written(), int64_t(2));
+    }
+    QCOMPARE(capture.CountContaining("StationDatabase::Transact", "moved, replaced, removed or cut short"), 1);
+    QCOMPARE(Reader(folder).Rows("SELECT device FROM attempt ORDER BY id"), kept);
 }
 
 QTEST_GUILESS_MAIN(StationJournalTest)

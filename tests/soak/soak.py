@@ -245,7 +245,7 @@ def main(argv=None):
         json.dump(runs, out, indent=1)
     return soak_check.main(["--ledger", os.path.join(args.work, "ledger.jsonl"),
                             "--record", os.path.join(args.work, "record"),
-                            "--runs", os.path.join(args.work, "runs.json")])
+                            "--runs", os.path.join(args.work, "runs.json"), "--journal"])
 
 
 if __name__ == "__main__":
