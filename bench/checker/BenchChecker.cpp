@@ -78,12 +78,8 @@ void Measure(const LoadTimer& timer, CacheState state, int rounds)
          false,
          {}},
         {"sha256sum", [&timer] { return timer.Tool(QStringLiteral("sha256sum"), {}); }, false, false, {}},
-        {"checker, helper", [&timer] { return timer.Checker(QUILLCHECK_HASHING_HELPER); }, true, true, {}},
-        {"checker, mapping",
-         [&timer] { return timer.Checker(QUILLCHECK_HASHING_HELPER_MAP); },
-         true,
-         true,
-         {}},
+        {"checker, default", [&timer] { return timer.Checker(QUILLCHECK_HASHING_AUTO); }, true, true, {}},
+        {"checker, choosing", [&timer] { return timer.Checker(QUILLCHECK_HASHING_HELPER); }, true, true, {}},
         {"checker, reads", [&timer] { return timer.Checker(QUILLCHECK_HASHING_READ); }, true, true, {}},
     };
     // sha256sum runs for seconds and only warm: once is enough to place the checker against it.

@@ -42,8 +42,10 @@ CheckStatus Verify(const char* scatterPath, const CheckerCallbacks& callbacks)
     const bool helperOnly = mode == QUILLCHECK_HASHING_HELPER || mode == QUILLCHECK_HASHING_HELPER_MAP;
     if (mode != QUILLCHECK_HASHING_READ) {
         const QByteArray helper = HelperHashBackend::FindHelper();
-        const HelperMethod method =
-            mode == QUILLCHECK_HASHING_HELPER_MAP ? HelperMethod::Map : HelperMethod::Choose;
+        // Mapping was measured ahead of the per-chunk choice on every load shape and cache state; it is safe
+        // because it happens in the helper, which a file cut short ends, never the tool. The choice stays
+        // for those who ask for it.
+        const HelperMethod method = mode == QUILLCHECK_HASHING_HELPER ? HelperMethod::Choose : HelperMethod::Map;
         if (!helper.isEmpty())
             backends.push_back(std::make_unique<HelperHashBackend>(helper, method));
         else if (helperOnly)

@@ -13,8 +13,8 @@ extern "C" {
 
 enum QuillcheckHashing
 {
-    /* The hashing helper when it is installed beside the library and starts, reads in this process otherwise.
-     */
+    /* The hashing helper mapping every chunk when it is installed beside the library and starts, reads in
+     * this process otherwise. */
     QUILLCHECK_HASHING_AUTO = 0,
     /* Reads in blocks on worker threads of the calling process. */
     QUILLCHECK_HASHING_READ = 1,
