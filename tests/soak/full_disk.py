@@ -77,12 +77,12 @@ def mountable():
 
 def fill(record, margin=MARGIN):
     """Writes the filler until the disk is full, then gives margin back."""
-    with open(os.path.join(record, FILLER), "wb") as filler:
+    # Unbuffered: a buffer would hold what the disk refused and fail again at the truncation and the close.
+    with open(os.path.join(record, FILLER), "wb", buffering=0) as filler:
         block = bytes(64 * 1024)
         try:
             while True:
                 filler.write(block)
-                filler.flush()
         except OSError as error:
             if error.errno != errno.ENOSPC:
                 raise
