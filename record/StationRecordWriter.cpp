@@ -191,7 +191,10 @@ void StationRecordWriter::Run()
         finished.notify_all();
     }
     guard.unlock();
-    // Lines filed since the last commit would otherwise be looked for in the day files at the next start.
+    // One more try for lines a file could not take, then the journal forgets what the files have, so that
+    // the next start neither waits for them nor looks for them.
+    if (!unfiled.empty())
+        FileLines();
     QString error;
     database.ForgetFiled(filed, error);
 }
