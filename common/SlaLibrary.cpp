@@ -39,6 +39,10 @@ QString SlaLibrary::Folder()
 
 QFunctionPointer SlaLibrary::Resolve(const char* function)
 {
+    // One load at a time: two workers loading the library at once leave Qt's count of its loads off by one,
+    // and Qt then gives up on the library's record at exit instead of freeing it.
+    static std::mutex loadLock;
+    std::lock_guard<std::mutex> guard(loadLock);
     const QString name = QString::fromLatin1(kLibraryName);
     const QString folder = Folder();
     QLibrary library;
