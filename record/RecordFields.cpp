@@ -163,6 +163,11 @@ const std::vector<Field>& All()
     return fields;
 }
 
+QByteArray SqlColumn(const char* name)
+{
+    return Column(QLatin1String(name)).toUtf8();
+}
+
 QString Column(const QString& name)
 {
     for (const Field& field : All()) {

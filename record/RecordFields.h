@@ -47,6 +47,8 @@ const std::vector<Field>& All();
 
 // The column of the field with that name; empty for a name the table lacks.
 QString Column(const QString& name);
+// The same, as the SQL text a statement is built from.
+QByteArray SqlColumn(const char* name);
 
 // Text as a JSON string, escaped.
 QByteArray JsonString(const QString& text);

@@ -485,16 +485,18 @@ bool ScanStages(const QSqlDatabase& database, const std::vector<std::pair<qint64
 
 } // namespace
 
-QByteArray WhereClause(const Filter& filter)
+QByteArray WhereClause(const Filter& filter, const QByteArray& also)
 {
-    const QByteArray start = RecordFields::Column(QStringLiteral("start")).toUtf8();
+    const QByteArray start = RecordFields::SqlColumn("start");
     QByteArrayList terms;
     if (filter.sinceMs >= 0)
         terms << start + " >= :since";
     if (filter.untilMs >= 0)
         terms << start + " < :until";
     if (!filter.load.isEmpty())
-        terms << RecordFields::Column(QStringLiteral("loadDigest")).toUtf8() + " = :load";
+        terms << RecordFields::SqlColumn("loadDigest") + " = :load";
+    if (!also.isEmpty())
+        terms << also;
     return terms.isEmpty() ? QByteArray() : " WHERE " + terms.join(" AND ");
 }
 

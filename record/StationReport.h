@@ -76,8 +76,9 @@ constexpr int kTopErrors = 3;
 // Reads the attempts the filter selects; false with the reason in error.
 bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QString& error);
 
-// The filter as a condition on table attempt (" WHERE ...", empty for none), and its values for a scan.
-QByteArray WhereClause(const Filter& filter);
+// The filter as a condition on table attempt (" WHERE ...", empty for none), with the further condition
+// when one is given, and the filter's values for a scan.
+QByteArray WhereClause(const Filter& filter, const QByteArray& also = QByteArray());
 void Bind(SqliteScan& scan, const Filter& filter);
 
 // Sets the hint of every row whose failure rate stands out from the station's median row (FailureOutliers).

@@ -10,22 +10,18 @@ namespace UnitHistory {
 
 namespace {
 
-QByteArray Column(const char* field)
-{
-    return RecordFields::Column(QLatin1String(field)).toUtf8();
-}
+using RecordFields::SqlColumn;
 
 // The selection's attempts that name their unit: the database indexes only those.
 QByteArray NamedUnitClause(const StationReport::Filter& filter)
 {
-    const QByteArray where = StationReport::WhereClause(filter);
-    return (where.isEmpty() ? QByteArray(" WHERE ") : where + " AND ") + Column("unit") + " <> ''";
+    return StationReport::WhereClause(filter, SqlColumn("unit") + " <> ''");
 }
 
 // A database the station wrote before attempts named their unit has no such column, and no unit in it.
 bool HasUnitColumn(const QSqlDatabase& database)
 {
-    const SqliteScan probe(database, "SELECT " + Column("unit") + " FROM attempt LIMIT 0");
+    const SqliteScan probe(database, "SELECT " + SqlColumn("unit") + " FROM attempt LIMIT 0");
     return probe.Error().isEmpty();
 }
 
@@ -42,11 +38,12 @@ bool Read(const QSqlDatabase& database, const StationReport::Filter& filter, con
     attempts.clear();
     if (!HasUnitColumn(database))
         return true;
-    const QByteArrayList columns{Column("start"),  Column("station"), Column("row"),
-                                 Column("port"),   Column("loadDigest"), Column("result"),
-                                 Column("failedStage"), Column("error"), Column("attempt")};
+    const QByteArrayList columns{SqlColumn("start"),       SqlColumn("station"),    SqlColumn("row"),
+                                 SqlColumn("port"),        SqlColumn("loadDigest"), SqlColumn("result"),
+                                 SqlColumn("failedStage"), SqlColumn("error"),      SqlColumn("attempt")};
     SqliteScan scan(database, "SELECT " + columns.join(", ") + " FROM attempt" + NamedUnitClause(filter) +
-                                  " AND " + Column("unit") + " = :unit ORDER BY " + Column("start") + ", id");
+                                  " AND " + SqlColumn("unit") + " = :unit ORDER BY " + SqlColumn("start") +
+                                  ", id");
     StationReport::Bind(scan, filter);
     scan.Bind(":unit", unit.toUtf8());
     while (scan.Next()) {
@@ -64,8 +61,9 @@ bool CountRepeats(const QSqlDatabase& database, const StationReport::Filter& fil
     if (!HasUnitColumn(database))
         return true;
     SqliteScan scan(database, "SELECT count(*), total(attempts > 1), total(ok > 1) FROM (SELECT count(*) AS"
-                              " attempts, total(" + Column("result") + " = 'OK') AS ok FROM attempt" +
-                                  NamedUnitClause(filter) + " GROUP BY " + Column("unit") + ")");
+                              " attempts, total(" +
+                                  SqlColumn("result") + " = 'OK') AS ok FROM attempt" +
+                                  NamedUnitClause(filter) + " GROUP BY " + SqlColumn("unit") + ")");
     StationReport::Bind(scan, filter);
     if (scan.Next()) {
         repeats.named = scan.Int(0);

@@ -9,33 +9,29 @@ namespace VerifiedCount {
 
 namespace {
 
-QByteArray Column(const char* field)
-{
-    return RecordFields::Column(QLatin1String(field)).toUtf8();
-}
+using RecordFields::SqlColumn;
 
 QByteArray OkClause(const StationReport::Filter& filter)
 {
-    const QByteArray where = StationReport::WhereClause(filter);
-    return (where.isEmpty() ? QByteArray(" WHERE ") : where + " AND ") + Column("result") + " = 'OK'";
+    return StationReport::WhereClause(filter, SqlColumn("result") + " = 'OK'");
 }
 
 } // namespace
 
-bool Count(const QSqlDatabase& database, const StationReport::Filter& filter, StationReport::Verification& counts,
-           QString& error)
+bool Count(const QSqlDatabase& database, const StationReport::Filter& filter,
+           StationReport::Verification& counts, QString& error)
 {
     counts = StationReport::Verification();
-    const QByteArray written = Column("imagesWritten");
-    const QByteArray verified = Column("verifiedImages");
+    const QByteArray written = SqlColumn("imagesWritten");
+    const QByteArray verified = SqlColumn("verifiedImages");
     const SqliteScan probe(database, "SELECT " + written + ", " + verified + " FROM attempt LIMIT 0");
     // A database from before the fields: every OK attempt in it is not known.
-    const QByteArray statement =
-        probe.Error().isEmpty()
-            ? "SELECT total(" + written + " IS NOT NULL AND " + verified + " IS NOT NULL AND " + verified + " < " +
-                  written + "), total(" + written + " IS NULL OR " + verified + " IS NULL) FROM attempt" +
-                  OkClause(filter)
-            : "SELECT 0, count(*) FROM attempt" + OkClause(filter);
+    const QByteArray statement = probe.Error().isEmpty()
+                                     ? "SELECT total(" + written + " IS NOT NULL AND " + verified +
+                                           " IS NOT NULL AND " + verified + " < " + written + "), total(" +
+                                           written + " IS NULL OR " + verified + " IS NULL) FROM attempt" +
+                                           OkClause(filter)
+                                     : "SELECT 0, count(*) FROM attempt" + OkClause(filter);
     SqliteScan scan(database, statement);
     StationReport::Bind(scan, filter);
     if (scan.Next()) {
