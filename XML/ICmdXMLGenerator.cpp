@@ -8,6 +8,9 @@
 #include <QPair>
 #include <QVector>
 
+#include <cstdlib>
+#include <new>
+
 static constexpr char kLogSource[] = "XML\\ICmdXMLGenerator";
 
 namespace {
@@ -202,7 +205,7 @@ QString ICmdXMLGenerator::GetMemoryBufferString() const
         return QString();
     }
     // The engine may fill the whole buffer without a terminating zero; never read past its end.
-    const char* data = memoryBuffer->data();
+    const char* data = memoryBuffer.get();
     return QString::fromUtf8(data, static_cast<int>(qstrnlen(data, kMemoryBufferSize)));
 }
 
@@ -224,7 +227,13 @@ void ICmdXMLGenerator::AppendTextElement(QDomDocument& document, QDomElement& pa
 const char* ICmdXMLGenerator::MemoryBufferAddress()
 {
     if (!memoryBuffer) {
-        memoryBuffer = std::make_shared<std::vector<char>>(kMemoryBufferSize, '\0');
+        // Zeroed by calloc, not by a fill: a block this large comes from pages the system hands out zeroed,
+        // and only the few the engine's answer lands on are ever touched. Filling all 2 MiB for every
+        // session cost more CPU than the rest of the station's part of an attempt.
+        void* block = std::calloc(kMemoryBufferSize, 1);
+        if (block == nullptr)
+            throw std::bad_alloc();
+        memoryBuffer = std::shared_ptr<char>(static_cast<char*>(block), std::free);
     }
-    return memoryBuffer->data();
+    return memoryBuffer.get();
 }

@@ -8,7 +8,6 @@
 
 #include <cstdint>
 #include <memory>
-#include <vector>
 
 // Builds the XML command documents that the flash engine executes. A generator lives for one operation;
 // copies share its memory buffer, which the engine fills with the answers of the two query commands.
@@ -51,7 +50,7 @@ public:
 
 private:
     // The engine writes into this buffer while a query runs, so it must outlive the command's execution.
-    std::shared_ptr<std::vector<char>> memoryBuffer;
+    std::shared_ptr<char> memoryBuffer;
     RuntimeParameters runtimeParameters;
     QString connectType;
     QString mobileLog;
