@@ -133,6 +133,15 @@ Status FlashJob::WaitForHub()
 
 Status FlashJob::Receive(const uchar* data, qint64 length, loadformat::LoadChecksum& sum)
 {
+    const Status dropped = DropIfDue(length);
+    if (!dropped.Ok())
+        return dropped;
+    sum.Update(data, size_t(length));
+    return AfterChunk(length);
+}
+
+Status FlashJob::DropIfDue(qint64 length)
+{
     if (dropPercent >= 0 && (total == 0 || (done + quint64(length)) * 100 >= quint64(dropPercent) * total)) {
         Session& session = context.TheSession();
         context.TheFarm().DropOff(session.device);
@@ -142,8 +151,24 @@ Status FlashJob::Receive(const uchar* data, qint64 length, loadformat::LoadCheck
                                 .arg(context.PortName())
                                 .arg(ProgressReporter::Percent(done, total)));
     }
-    sum.Update(data, size_t(length));
-    return AfterChunk(length);
+    return Status::Success();
+}
+
+bool FlashJob::ReadChunk(QFile& file, qint64 length, bool& corrupt, loadformat::LoadChecksum& sum)
+{
+    for (qint64 read = 0; read < length;) {
+        const qint64 piece = std::min(qint64(buffer.size()), length - read);
+        if (file.read(reinterpret_cast<char*>(buffer.data()), piece) != piece)
+            return false;
+        if (corrupt) {
+            // The device received one damaged byte, so its checksum for this image differs from the load's.
+            buffer[0] ^= 0x5a;
+            corrupt = false;
+        }
+        sum.Update(buffer.data(), size_t(piece));
+        read += piece;
+    }
+    return true;
 }
 
 Status FlashJob::StreamImage(const Image& image)
@@ -171,19 +196,19 @@ Status FlashJob::StreamImage(const Image& image)
         if (!status.Ok())
             return status;
     }
-    buffer.resize(size_t(std::min(kChunk, std::max<qint64>(image.size, 1))));
+    if (buffer.empty())
+        buffer.resize(size_t(kReadPiece));
     for (qint64 offset = 0; offset < image.size;) {
         const qint64 length = std::min(kChunk, image.size - offset);
-        if (file.read(reinterpret_cast<char*>(buffer.data()), length) != length)
+        if (!ReadChunk(file, length, corrupt, sum))
             return Status::Fail(
                 QUILLON_E_IO,
                 QStringLiteral("Image %1 changed or became unreadable during the download").arg(image.path));
-        if (corrupt) {
-            // The device received one damaged byte, so its checksum for this image differs from the load's.
-            buffer[0] ^= 0x5a;
-            corrupt = false;
-        }
-        const Status status = Receive(buffer.data(), length, sum);
+        // The device drops off with the chunk that crosses its percent, whose bytes it never keeps.
+        const Status dropped = DropIfDue(length);
+        if (!dropped.Ok())
+            return dropped;
+        const Status status = AfterChunk(length);
         if (!status.Ok())
             return status;
         offset += length;

@@ -6,6 +6,7 @@
 
 #include "LoadFormat.h"
 
+#include <QFile>
 #include <QHash>
 #include <QString>
 
@@ -17,6 +18,9 @@ class FlashJob
 {
 public:
     static constexpr qint64 kChunk = 1024 * 1024;
+    // A chunk is read and hashed in pieces this size: a block under the allocator's mapping threshold is
+    // reused from its pool, where a whole chunk would be mapped, faulted in and zeroed afresh for every job.
+    static constexpr qint64 kReadPiece = 64 * 1024;
 
     explicit FlashJob(OperationContext& context) : context(context) {}
 
@@ -38,6 +42,8 @@ private:
     Status AfterChunk(qint64 length);
     Status WaitForHub();
     Status Receive(const uchar* data, qint64 length, loadformat::LoadChecksum& sum);
+    Status DropIfDue(qint64 length);
+    bool ReadChunk(QFile& file, qint64 length, bool& corrupt, loadformat::LoadChecksum& sum);
 
     OperationContext& context;
     quint64 total = 0;
@@ -48,7 +54,7 @@ private:
     int dropPercent = -1;
     QString stageText;
     QHash<QString, QString> expected; // image name to the load's checksum, read only for the ledger
-    std::vector<uchar> buffer; // one chunk, reused for every image
+    std::vector<uchar> buffer; // one read piece, reused for every image
 };
 
 } // namespace quillonsim
