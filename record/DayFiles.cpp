@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QHash>
 
+#include <algorithm>
+
 using namespace StationRecordFormat;
 
 namespace {
@@ -30,29 +32,65 @@ QString DayFiles::JsonPath(const QDate& day) const
     return folder + QLatin1Char('/') + DayFileBase(day) + QStringLiteral(".jsonl");
 }
 
-bool DayFiles::File(StationDatabase::UnfiledLines& lines, Skip& skip, QString& error)
+int DayFiles::File(std::vector<StationDatabase::UnfiledLines>& lines, QString& error)
 {
+    if (lines.empty())
+        return 0;
     QString reason;
     if (!RecordFiles::MakeFolder(folder, reason)) {
         error = QStringLiteral("cannot create the folder %1: %2").arg(QDir::toNativeSeparators(folder), reason);
-        skip = Skip{true, true};
-        return false;
+        return 1;
     }
-    // The JSON lines name their fields, so old and new ones share a file.
-    if (!lines.jsonDone && !skip.json) {
-        lines.jsonDone = LockedAppend::Append(JsonPath(lines.day), QByteArray(), lines.json, lockTimeoutMs,
-                                              reason) == LockedAppend::Outcome::Written;
-        skip.json = !lines.jsonDone;
-        if (skip.json)
-            error = reason;
+    // One append, one lock and one sync per file and day for all the lines a pass has: they came in the
+    // journal's order and keep it within each file.
+    int failures = 0;
+    bool skipJson = false;
+    bool skipCsv = false;
+    std::vector<QDate> days;
+    for (const StationDatabase::UnfiledLines& line : lines) {
+        if (std::find(days.begin(), days.end(), line.day) == days.end())
+            days.push_back(line.day);
     }
-    if (!lines.csvDone && !skip.csv) {
-        lines.csvDone = AppendCsv(lines.day, lines.csv, reason);
-        skip.csv = !lines.csvDone;
-        if (skip.csv && error.isEmpty())
-            error = reason;
+    const auto fail = [&](const QString& why) {
+        ++failures;
+        if (error.isEmpty())
+            error = why;
+    };
+    for (const QDate& day : days) {
+        QByteArray json;
+        QByteArray csv;
+        for (const StationDatabase::UnfiledLines& line : lines) {
+            if (line.day != day)
+                continue;
+            if (!line.jsonDone)
+                json += line.json;
+            if (!line.csvDone)
+                csv += line.csv;
+        }
+        bool jsonDone = json.isEmpty();
+        bool csvDone = csv.isEmpty();
+        // The JSON lines name their fields, so old and new ones share a file.
+        if (!jsonDone && !skipJson) {
+            jsonDone = LockedAppend::Append(JsonPath(day), QByteArray(), json, lockTimeoutMs, reason) ==
+                       LockedAppend::Outcome::Written;
+            skipJson = !jsonDone;
+            if (skipJson)
+                fail(reason);
+        }
+        if (!csvDone && !skipCsv) {
+            csvDone = AppendCsv(day, csv, reason);
+            skipCsv = !csvDone;
+            if (skipCsv)
+                fail(reason);
+        }
+        for (StationDatabase::UnfiledLines& line : lines) {
+            if (line.day != day)
+                continue;
+            line.jsonDone = line.jsonDone || jsonDone;
+            line.csvDone = line.csvDone || csvDone;
+        }
     }
-    return lines.jsonDone && lines.csvDone;
+    return failures;
 }
 
 void DayFiles::MarkFiled(std::vector<StationDatabase::UnfiledLines>& lines) const

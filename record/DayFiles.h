@@ -17,16 +17,11 @@ class DayFiles
 public:
     DayFiles(const QString& folder, int lockTimeoutMs);
 
-    // Files that failed once in a pass of several lines, and are not tried again in it.
-    struct Skip
-    {
-        bool json = false;
-        bool csv = false;
-    };
-
-    // Appends the lines a file lacks and marks them done; true once both files have theirs. One file
-    // failing still lets the other take its line; a failure sets skip and error.
-    bool File(StationDatabase::UnfiledLines& lines, Skip& skip, QString& error);
+    // Appends the lines the files lack, each day's in one append per file, and marks them done. A file that
+    // fails is not tried again in this pass, so a full disk or a held lock costs one try per pass, not one per
+    // waiting line; the other file still takes its lines. Returns the appends that failed, error the first
+    // one's reason.
+    int File(std::vector<StationDatabase::UnfiledLines>& lines, QString& error);
     // Marks the lines a day file holds already, by their attempt's id: a station stopped after appending
     // them and before the journal forgot them.
     void MarkFiled(std::vector<StationDatabase::UnfiledLines>& lines) const;

@@ -56,6 +56,14 @@ public:
         bool jsonDone = false;
         bool csvDone = false;
     };
+    // One attempt opened (lines null) or closed, as a step of a transaction of several.
+    struct JournalEntry
+    {
+        const AttemptRecord* record = nullptr;
+        const JournalMessages* messages = nullptr;
+        UnfiledLines* lines = nullptr;
+        bool closed = false; // as CloseAttempt's
+    };
 
     StationDatabase(const QString& folder, const StationIdentity& identity);
     ~StationDatabase();
@@ -81,6 +89,10 @@ public:
     // (filed). An attempt another station has closed already is left as it is: closed is false then.
     bool CloseAttempt(const AttemptRecord& record, UnfiledLines& lines, const JournalMessages& messages,
                       const std::vector<qint64>& filed, bool& closed, QString& error);
+    // Several attempts opened and closed, as OpenAttempt and CloseAttempt would, in one transaction: all of
+    // them or none.
+    bool Write(std::vector<JournalEntry>& entries, const QString& instance, const std::vector<qint64>& filed,
+               QString& error);
     bool ForgetFiled(const std::vector<qint64>& filed, QString& error);
     // The attempts stations on host left open, oldest first.
     bool OpenAttempts(const QString& host, std::vector<OpenedAttempt>& attempts, QString& error);
@@ -94,6 +106,10 @@ private:
     // Runs body in one transaction, opening the database first when needed.
     bool Transact(const std::function<QSqlError(QSqlDatabase&)>& body, QString& error);
     QSqlError InsertAttempt(const AttemptRecord& record);
+    QSqlError OpenIn(QSqlDatabase& database, const AttemptRecord& started, const QString& instance,
+                     const JournalMessages& messages);
+    QSqlError CloseIn(QSqlDatabase& database, const AttemptRecord& record, UnfiledLines& lines,
+                      const JournalMessages& messages, bool& closed);
     // Whether the file at the path is still the one the connection has open, not cut short.
     bool StillInPlace() const;
     QSqlError NumberStage(const QString& name, qint64& number);

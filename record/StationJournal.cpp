@@ -106,20 +106,7 @@ QSqlError AlreadyClosed(QSqlDatabase& database, const QString& attempt, bool& cl
 bool StationDatabase::OpenAttempt(const AttemptRecord& started, const QString& instance,
                                   const JournalMessages& messages, QString& error)
 {
-    return Transact(
-        [&](QSqlDatabase& database) {
-            QSqlQuery insert(database);
-            insert.prepare(QStringLiteral(
-                "INSERT OR REPLACE INTO open_attempt (attempt, host, instance, started) VALUES (?, ?, ?, ?)"));
-            insert.bindValue(0, started.attempt);
-            insert.bindValue(1, identity.station);
-            insert.bindValue(2, instance);
-            insert.bindValue(3, StartedJson(started));
-            if (!insert.exec())
-                return insert.lastError();
-            return InsertMessages(database, messages);
-        },
-        error);
+    return Transact([&](QSqlDatabase& database) { return OpenIn(database, started, instance, messages); }, error);
 }
 
 bool StationDatabase::CloseAttempt(const AttemptRecord& record, UnfiledLines& lines, const JournalMessages& messages,
@@ -128,37 +115,76 @@ bool StationDatabase::CloseAttempt(const AttemptRecord& record, UnfiledLines& li
     closed = false;
     return Transact(
         [&](QSqlDatabase& database) {
-            QSqlError failure = DeleteFiled(database, filed);
+            const QSqlError failure = DeleteFiled(database, filed);
             if (failure.isValid())
                 return failure;
-            QSqlQuery close(database);
-            close.prepare(QStringLiteral("DELETE FROM open_attempt WHERE attempt = ?"));
-            close.bindValue(0, record.attempt);
-            if (!close.exec())
-                return close.lastError();
-            bool before = false;
-            if (close.numRowsAffected() == 0 && !record.attempt.isEmpty()) {
-                failure = AlreadyClosed(database, record.attempt, before);
-                if (failure.isValid() || before)
-                    return failure;
-            }
-            failure = InsertAttempt(record);
-            if (failure.isValid())
-                return failure;
-            QSqlQuery unfiled(database);
-            unfiled.prepare(QStringLiteral("INSERT INTO unfiled (attempt, day, json, csv) VALUES (?, ?, ?, ?)"));
-            unfiled.bindValue(0, record.attempt);
-            unfiled.bindValue(1, lines.day.toString(Qt::ISODate));
-            unfiled.bindValue(2, lines.json);
-            unfiled.bindValue(3, lines.csv);
-            if (!unfiled.exec())
-                return unfiled.lastError();
-            lines.id = unfiled.lastInsertId().toLongLong();
-            lines.attempt = record.attempt;
-            closed = true;
-            return InsertMessages(database, messages);
+            return CloseIn(database, record, lines, messages, closed);
         },
         error);
+}
+
+bool StationDatabase::Write(std::vector<JournalEntry>& entries, const QString& instance,
+                            const std::vector<qint64>& filed, QString& error)
+{
+    for (JournalEntry& entry : entries)
+        entry.closed = false;
+    return Transact(
+        [&](QSqlDatabase& database) {
+            QSqlError failure = DeleteFiled(database, filed);
+            for (auto entry = entries.begin(); entry != entries.end() && !failure.isValid(); ++entry) {
+                failure = entry->lines == nullptr
+                              ? OpenIn(database, *entry->record, instance, *entry->messages)
+                              : CloseIn(database, *entry->record, *entry->lines, *entry->messages, entry->closed);
+            }
+            return failure;
+        },
+        error);
+}
+
+QSqlError StationDatabase::OpenIn(QSqlDatabase& database, const AttemptRecord& started, const QString& instance,
+                                  const JournalMessages& messages)
+{
+    QSqlQuery insert(database);
+    insert.prepare(
+        QStringLiteral("INSERT OR REPLACE INTO open_attempt (attempt, host, instance, started) VALUES (?, ?, ?, ?)"));
+    insert.bindValue(0, started.attempt);
+    insert.bindValue(1, identity.station);
+    insert.bindValue(2, instance);
+    insert.bindValue(3, StartedJson(started));
+    if (!insert.exec())
+        return insert.lastError();
+    return InsertMessages(database, messages);
+}
+
+QSqlError StationDatabase::CloseIn(QSqlDatabase& database, const AttemptRecord& record, UnfiledLines& lines,
+                                   const JournalMessages& messages, bool& closed)
+{
+    QSqlQuery close(database);
+    close.prepare(QStringLiteral("DELETE FROM open_attempt WHERE attempt = ?"));
+    close.bindValue(0, record.attempt);
+    if (!close.exec())
+        return close.lastError();
+    bool before = false;
+    if (close.numRowsAffected() == 0 && !record.attempt.isEmpty()) {
+        const QSqlError failure = AlreadyClosed(database, record.attempt, before);
+        if (failure.isValid() || before)
+            return failure;
+    }
+    QSqlError failure = InsertAttempt(record);
+    if (failure.isValid())
+        return failure;
+    QSqlQuery unfiled(database);
+    unfiled.prepare(QStringLiteral("INSERT INTO unfiled (attempt, day, json, csv) VALUES (?, ?, ?, ?)"));
+    unfiled.bindValue(0, record.attempt);
+    unfiled.bindValue(1, lines.day.toString(Qt::ISODate));
+    unfiled.bindValue(2, lines.json);
+    unfiled.bindValue(3, lines.csv);
+    if (!unfiled.exec())
+        return unfiled.lastError();
+    lines.id = unfiled.lastInsertId().toLongLong();
+    lines.attempt = record.attempt;
+    closed = true;
+    return InsertMessages(database, messages);
 }
 
 bool StationDatabase::ForgetFiled(const std::vector<qint64>& filed, QString& error)

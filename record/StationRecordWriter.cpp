@@ -180,14 +180,20 @@ void StationRecordWriter::Run()
         queued.wait(guard, [this] { return stopping || !jobs.empty(); });
         if (jobs.empty())
             break;
-        Job* job = jobs.front();
-        jobs.pop_front();
+        const std::vector<Job*> batch = TakeBatch();
         guard.unlock();
-        const bool ok = Perform(database, *job);
+        for (Job* job : batch)
+            Prepare(*job);
+        const bool together = batch.size() > 1 && WriteTogether(database, batch);
+        if (!together) {
+            for (Job* job : batch)
+                job->ok = Perform(database, *job);
+        }
         guard.lock();
-        --pending;
-        job->ok = ok;
-        job->done = true;
+        for (Job* job : batch) {
+            --pending;
+            job->done = true;
+        }
         finished.notify_all();
     }
     guard.unlock();
@@ -199,11 +205,42 @@ void StationRecordWriter::Run()
     database.ForgetFiled(filed, error);
 }
 
+// Called with lock held. A catch-up is taken alone: the opens after it wait for what it closes.
+std::vector<StationRecordWriter::Job*> StationRecordWriter::TakeBatch()
+{
+    std::vector<Job*> batch;
+    while (!jobs.empty() && batch.size() < kMostInBatch) {
+        const bool catchUp = jobs.front()->kind == Kind::CatchUp;
+        if (catchUp && !batch.empty())
+            break;
+        batch.push_back(jobs.front());
+        jobs.pop_front();
+        if (catchUp)
+            break;
+    }
+    return batch;
+}
+
+void StationRecordWriter::Prepare(Job& job)
+{
+    switch (job.kind) {
+    case Kind::Open:
+        Claim();
+        break;
+    case Kind::Close:
+        // An attempt that never found its device had no unit to work on: no message tells of it.
+        job.messages = opened.remove(job.record->attempt) && messages != nullptr ? messages->Ended(*job.record)
+                                                                                 : JournalMessages();
+        break;
+    case Kind::CatchUp:
+        break;
+    }
+}
+
 bool StationRecordWriter::Perform(StationDatabase& database, Job& job)
 {
     switch (job.kind) {
     case Kind::Open: {
-        Claim();
         const AttemptRecord& started = *job.record;
         const bool ok = Commit([&](QString& error) {
             return database.OpenAttempt(started, instance, job.messages, error);
@@ -216,11 +253,7 @@ bool StationRecordWriter::Perform(StationDatabase& database, Job& job)
         return ok;
     }
     case Kind::Close: {
-        // An attempt that never found its device had no unit to work on: no message tells of it.
-        const bool wasOpened = opened.remove(job.record->attempt);
-        const JournalMessages last =
-            wasOpened && messages != nullptr ? messages->Ended(*job.record) : JournalMessages();
-        const bool ok = Close(database, *job.record, last);
+        const bool ok = Close(database, *job.record, job.messages);
         if (!ok) {
             ++failed;
             LOGE("StationRecordWriter::Record", "Station record of row %d (%s, attempt %s) lost: %s",
@@ -251,6 +284,54 @@ bool StationRecordWriter::Perform(StationDatabase& database, Job& job)
     }
     }
     return false;
+}
+
+// One try for the whole batch; when it fails, each job goes its own way, which tells the operator, waits
+// for the journal and gives up as a single one does.
+bool StationRecordWriter::WriteTogether(StationDatabase& database, const std::vector<Job*>& batch)
+{
+    {
+        std::lock_guard<std::mutex> guard(lock);
+        if (commitFault)
+            return false;
+    }
+    std::vector<StationDatabase::UnfiledLines> lines(batch.size());
+    std::vector<StationDatabase::JournalEntry> entries;
+    entries.reserve(batch.size());
+    for (size_t i = 0; i < batch.size(); ++i) {
+        const Job& job = *batch[i];
+        StationDatabase::JournalEntry entry;
+        entry.record = job.record;
+        entry.messages = &job.messages;
+        if (job.kind == Kind::Close) {
+            lines[i].day = RecordDay(*job.record);
+            lines[i].json = JsonLine(identity, *job.record);
+            lines[i].csv = CsvLine(identity, *job.record);
+            entry.lines = &lines[i];
+        }
+        entries.push_back(entry);
+    }
+    QString error;
+    if (troubled || !database.Write(entries, instance, filed, error))
+        return false;
+    filed.clear();
+    bool stored = false;
+    for (size_t i = 0; i < batch.size(); ++i) {
+        Job& job = *batch[i];
+        job.ok = true;
+        stored = stored || !job.messages.empty();
+        if (job.kind == Kind::Open) {
+            opened.insert(job.record->attempt);
+            continue;
+        }
+        ++written;
+        if (entries[i].closed)
+            unfiled.push_back(lines[i]);
+    }
+    if (messages != nullptr && stored)
+        messages->Stored();
+    FileLines();
+    return true;
 }
 
 bool StationRecordWriter::Close(StationDatabase& database, const AttemptRecord& record,
@@ -368,26 +449,24 @@ void StationRecordWriter::Claim()
 
 void StationRecordWriter::FileLines()
 {
-    // A file that failed is not tried again in this pass, so a full disk or a held lock costs one try per
-    // record, not one per waiting line; the other file still takes its lines, in order.
-    DayFiles::Skip skip;
+    QString error;
+    const int failures = dayFiles.File(unfiled, error);
+    if (failures > 0) {
+        filesFailed += failures;
+        if (!filesFailing)
+            LOGE("StationRecordWriter::FileLines",
+                 "Station day file not written (the journal keeps the record, the file gets it later): %s",
+                 error.toUtf8().constData());
+        filesFailing = true;
+    }
     auto line = unfiled.begin();
     while (line != unfiled.end()) {
-        QString error;
-        if (dayFiles.File(*line, skip, error)) {
+        if (line->jsonDone && line->csvDone) {
             filed.push_back(line->id);
             line = unfiled.erase(line);
-            continue;
+        } else {
+            ++line;
         }
-        if (!error.isEmpty()) {
-            ++filesFailed;
-            if (!filesFailing)
-                LOGE("StationRecordWriter::FileLines",
-                     "Station day file not written (the journal keeps the record, the file gets it later): %s",
-                     error.toUtf8().constData());
-            filesFailing = true;
-        }
-        ++line;
     }
     if (filesFailing && unfiled.empty()) {
         filesFailing = false;

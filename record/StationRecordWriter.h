@@ -98,14 +98,20 @@ private:
     {
         Kind kind;
         const AttemptRecord* record = nullptr;
-        JournalMessages messages;
+        JournalMessages messages; // Open: its first messages; Close: its last, once prepared
         bool done = false;
         bool ok = false;
     };
+    // Jobs taken together: the ports' opens and closes are committed in one transaction and their lines
+    // filed in one append per file when several wait, so that a busy station pays one sync for many.
+    static constexpr size_t kMostInBatch = 64;
 
     bool Submit(Job& job);
     void Run();
+    std::vector<Job*> TakeBatch();
+    void Prepare(Job& job);
     bool Perform(StationDatabase& database, Job& job);
+    bool WriteTogether(StationDatabase& database, const std::vector<Job*>& batch);
     bool Close(StationDatabase& database, const AttemptRecord& record, const JournalMessages& messages);
     void CloseInterrupted(StationDatabase& database);
     // Tries the commit until it succeeds or the writer gives up.

@@ -14,6 +14,7 @@
 #include <QtTest>
 
 #include <mutex>
+#include <thread>
 
 using namespace StationRecordFiles;
 
@@ -79,6 +80,7 @@ private Q_SLOTS:
     void theDayFilesCatchUpFromTheJournalOnce();
     void aDatabaseTakenAwayMidRunIsSaidAndReplaced_data();
     void aDatabaseTakenAwayMidRunIsSaidAndReplaced();
+    void portsAtOnceShareCommitsAndKeepEveryMessageInOrder();
 };
 
 void StationJournalTest::anAttemptAndItsMessagesAreCommittedTogether()
@@ -207,6 +209,54 @@ void StationJournalTest::aDatabaseTakenAwayMidRunIsSaidAndReplaced()
     }
     QCOMPARE(capture.CountContaining("StationDatabase::Transact", "moved, replaced, removed or cut short"), 1);
     QCOMPARE(Reader(folder).Rows("SELECT device FROM attempt ORDER BY id"), kept);
+}
+
+// Sixteen ports opening and closing at once: their attempts go into the journal together, each whole.
+void StationJournalTest::portsAtOnceShareCommitsAndKeepEveryMessageInOrder()
+{
+    constexpr int ports = 16;
+    constexpr int perPort = 8;
+    TaggingMessages messages;
+    {
+        StationRecordWriter writer(folder);
+        writer.SetMessages(&messages);
+        std::vector<std::thread> workers;
+        for (int port = 0; port < ports; ++port) {
+            workers.emplace_back([&writer, port] {
+                for (int i = 0; i < perPort; ++i) {
+                    const AttemptRecord attempt = Attempt(QStringLiteral("p%1-%2").arg(port).arg(i), port);
+                    if (writer.Started(attempt))
+                        writer.Record(attempt);
+                }
+            });
+        }
+        for (std::thread& worker : workers)
+            worker.join();
+        QCOMPARE(writer.Written(), int64_t(ports * perPort));
+    }
+    QCOMPARE(Reader(folder).Rows("SELECT count(*), count(DISTINCT attempt_uid) FROM attempt"),
+             QStringList{QStringLiteral("%1|%1").arg(ports * perPort)});
+    QCOMPARE(Reader(folder).Rows("SELECT count(*) FROM open_attempt UNION ALL SELECT count(*) FROM unfiled"),
+             (QStringList{"0", "0"}));
+    // Each device's start before its end, and a port's devices in their order.
+    QHash<QString, int> seen;
+    const QStringList outbox = Outbox(folder);
+    QCOMPARE(outbox.size(), 2 * ports * perPort);
+    for (const QString& id : outbox) {
+        const QString device = id.section(':', 1);
+        const int port = device.section('-', 0, 0).mid(1).toInt();
+        const int step = seen[QString::number(port)]++;
+        QCOMPARE(id, QStringLiteral("%1:p%2-%3").arg(step % 2 ? "ended-FAIL-connect" : "started").arg(port).arg(step / 2));
+    }
+    const JsonLines json = ReadJsonLines(TestFiles::ReadFile(JsonPath(folder, kDay)));
+    const CsvTable csv = ReadCsv(TestFiles::ReadFile(CsvPath(folder, kDay)));
+    QVERIFY2(json.error.isEmpty() && csv.error.isEmpty(), qPrintable(json.error + csv.error));
+    QSet<QString> devices;
+    for (const QJsonObject& object : json.objects)
+        devices.insert(object.value("device").toString());
+    QCOMPARE(devices.size(), ports * perPort);
+    QCOMPARE(json.objects.size(), ports * perPort);
+    QCOMPARE(csv.rows.size(), ports * perPort + 1);
 }
 
 QTEST_GUILESS_MAIN(StationJournalTest)
