@@ -28,10 +28,10 @@ QString BuildDocument(const char* builder, const QString& command, const Argumen
         }
     }
 
+    // The declaration is written as its text: as a node, the document's serialisation would compile a
+    // regular expression on every call to read the encoding back out of it.
     QDomDocument document;
     document.clear();
-    document.appendChild(document.createProcessingInstruction(
-        QStringLiteral("xml"), QStringLiteral("version=\"1.0\" encoding=\"utf-8\"")));
     QDomElement da = document.createElement(QStringLiteral("da"));
     document.appendChild(da);
     ICmdXMLGenerator::AppendTextElement(document, da, QStringLiteral("version"), QStringLiteral("1.0"));
@@ -41,7 +41,7 @@ QString BuildDocument(const char* builder, const QString& command, const Argumen
     for (const auto& argument : arguments) {
         ICmdXMLGenerator::AppendTextElement(document, arg, argument.first, argument.second);
     }
-    return document.toString(4);
+    return QStringLiteral("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n") + document.toString(4);
 }
 
 QString MemoryTarget(quintptr address, quint64 length)
