@@ -97,6 +97,10 @@ bool CliStation::Prepare()
     connect(manager.get(), &PortManager::SigNotifyPortRowState, display.get(), &CliDisplay::OnRowState);
     connect(&summary, &RunSummary::Recorded, display.get(), &CliDisplay::OnRecord);
     connect(manager.get(), &PortManager::SigNotifyUnverifiedRun, this, [](const QString& text) { Problem(text); });
+    // The end of the scan pass and of each port's worker are looked at when they happen: the poll alone
+    // started the ports and ended the run up to its interval late.
+    connect(manager.get(), &PortManager::SigNotifyScanPassEnded, this, &CliStation::Poll);
+    connect(manager.get(), &PortManager::SigNotifyStopTimer, this, &CliStation::Poll);
     return true;
 }
 
@@ -192,6 +196,8 @@ bool CliStation::AnyPortBusy() const
 
 void CliStation::Poll()
 {
+    if (finished)
+        return;
     if (scanning) {
         if (manager->IsScanBusy())
             return;
@@ -225,6 +231,7 @@ void CliStation::RequestStop()
 
 void CliStation::Finish()
 {
+    finished = true;
     poller.stop();
     display->End(wall.elapsed(), stopping);
     if (stopping)

@@ -61,5 +61,6 @@ private:
     bool scanning = false;
     bool started = false;
     bool stopping = false;
+    bool finished = false;
     int exitCode = AllOk;
 };

@@ -194,6 +194,8 @@ Q_SIGNALS:
     // A row's state after each of its displays, emitted in the user-interface thread in the order in which
     // the window applies the same displays to its cells.
     void SigNotifyPortRowState(int index, PortRowState state);
+    // A scan pass has ended and its rows are bound; emitted in the user-interface thread.
+    void SigNotifyScanPassEnded();
 
 private:
     static bool IsPortIndex(int index);

@@ -127,6 +127,7 @@ void PortManager::EndScanPass()
     }
     scanRows = 0;
     scanBusy = false;
+    Q_EMIT SigNotifyScanPassEnded();
 }
 
 void PortManager::SetScanState(bool scanning)
