@@ -7,6 +7,8 @@
 #include <QRegularExpression>
 #include <QSaveFile>
 
+#include <algorithm>
+
 namespace loadformat {
 
 namespace {
@@ -41,6 +43,14 @@ QString PartitionProblem(const QString& partition)
     return QString();
 }
 
+// Compiled once: every download reads its scatter file. Never destroyed: a thread the caller leaves running
+// at exit may still be reading one.
+const QRegularExpression& Blanks()
+{
+    static const QRegularExpression& blanks = *new QRegularExpression(QStringLiteral("\\s+"));
+    return blanks;
+}
+
 } // namespace
 
 QString Scatter::ImagePath(const ScatterEntry& entry) const
@@ -60,7 +70,11 @@ bool ReadScatter(const QString& path, Scatter& out, QString& error)
                     .arg(path, QString::number(kScatterCap));
         return false;
     }
-    const QByteArray content = file.read(kScatterCap + 1);
+    // Read at the size the file has, not at the cap: a buffer of the cap is mapped afresh for every read.
+    const qint64 size = file.size();
+    QByteArray content = file.read(std::min(size, kScatterCap) + 1);
+    if (content.size() > size)
+        content += file.read(kScatterCap + 1 - content.size()); // it grew since: the cap still holds
     if (content.size() > kScatterCap) {
         error = QStringLiteral("%1: larger than %2 bytes; not a scatter file")
                     .arg(path, QString::number(kScatterCap));
@@ -81,7 +95,7 @@ bool ReadScatter(const QString& path, Scatter& out, QString& error)
         const int hash = text.indexOf(QLatin1Char('#'));
         if (hash >= 0)
             text.truncate(hash);
-        const QStringList fields = text.split(QRegularExpression(QStringLiteral("\\s+")), Qt::SkipEmptyParts);
+        const QStringList fields = text.split(Blanks(), Qt::SkipEmptyParts);
         if (fields.isEmpty())
             continue;
         if (fields.size() != 2) {
