@@ -351,6 +351,7 @@ void StationDatabase::Close()
     insertStage.reset();
     insertStageName.reset();
     selectStageName.reset();
+    prepared.clear();
     stageNumbers.clear();
     if (QSqlDatabase::contains(connectionName)) {
         {

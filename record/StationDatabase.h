@@ -11,6 +11,7 @@
 #include <QStringList>
 
 #include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -106,10 +107,13 @@ private:
     // Runs body in one transaction, opening the database first when needed.
     bool Transact(const std::function<QSqlError(QSqlDatabase&)>& body, QString& error);
     QSqlError InsertAttempt(const AttemptRecord& record);
-    QSqlError OpenIn(QSqlDatabase& database, const AttemptRecord& started, const QString& instance,
-                     const JournalMessages& messages);
+    QSqlError OpenIn(const AttemptRecord& started, const QString& instance, const JournalMessages& messages);
     QSqlError CloseIn(QSqlDatabase& database, const AttemptRecord& record, UnfiledLines& lines,
                       const JournalMessages& messages, bool& closed);
+    QSqlError InsertMessages(const JournalMessages& messages);
+    QSqlError DeleteFiled(const std::vector<qint64>& filed);
+    // The journal's statements, prepared once per connection: every attempt runs each of them.
+    QSqlQuery* Prepared(const QString& statement, QSqlError& failure);
     // Whether the file at the path is still the one the connection has open, not cut short.
     bool StillInPlace() const;
     QSqlError NumberStage(const QString& name, qint64& number);
@@ -126,6 +130,7 @@ private:
     std::unique_ptr<QSqlQuery> insertStage;
     std::unique_ptr<QSqlQuery> insertStageName;
     std::unique_ptr<QSqlQuery> selectStageName;
+    std::map<QString, std::unique_ptr<QSqlQuery>> prepared;
     QHash<QString, qint64> stageNumbers; // stage_name as committed, by name
     QStringList uncommittedNames;        // numbered by the transaction in progress
     Platform::FileStamp stamp;           // the file as the last commit left it

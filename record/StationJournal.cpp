@@ -53,40 +53,13 @@ AttemptRecord FromStartedJson(const QString& attempt, const QByteArray& json)
     return started;
 }
 
-QSqlError InsertMessages(QSqlDatabase& database, const JournalMessages& messages)
-{
-    if (messages.empty())
-        return QSqlError();
-    QSqlQuery insert(database);
-    if (!insert.prepare(QStringLiteral(
-            "INSERT INTO outbox (unique_id, name, source, time_ms, body) VALUES (?, ?, ?, ?, ?)")))
-        return insert.lastError();
-    for (const JournalMessage& message : messages) {
-        insert.bindValue(0, message.uniqueId);
-        insert.bindValue(1, message.name);
-        insert.bindValue(2, message.source);
-        insert.bindValue(3, message.time.toMSecsSinceEpoch());
-        insert.bindValue(4, message.body);
-        if (!insert.exec())
-            return insert.lastError();
-    }
-    return QSqlError();
-}
-
-QSqlError DeleteFiled(QSqlDatabase& database, const std::vector<qint64>& filed)
-{
-    if (filed.empty())
-        return QSqlError();
-    QSqlQuery remove(database);
-    if (!remove.prepare(QStringLiteral("DELETE FROM unfiled WHERE id = ?")))
-        return remove.lastError();
-    for (const qint64 id : filed) {
-        remove.bindValue(0, id);
-        if (!remove.exec())
-            return remove.lastError();
-    }
-    return QSqlError();
-}
+const QString kInsertMessage =
+    QStringLiteral("INSERT INTO outbox (unique_id, name, source, time_ms, body) VALUES (?, ?, ?, ?, ?)");
+const QString kDeleteFiled = QStringLiteral("DELETE FROM unfiled WHERE id = ?");
+const QString kOpen =
+    QStringLiteral("INSERT OR REPLACE INTO open_attempt (attempt, host, instance, started) VALUES (?, ?, ?, ?)");
+const QString kClose = QStringLiteral("DELETE FROM open_attempt WHERE attempt = ?");
+const QString kInsertUnfiled = QStringLiteral("INSERT INTO unfiled (attempt, day, json, csv) VALUES (?, ?, ?, ?)");
 
 // Whether a record of the attempt is kept already: a station that found the attempt's owner gone has
 // closed it, and its own close must not make a second record.
@@ -103,10 +76,46 @@ QSqlError AlreadyClosed(QSqlDatabase& database, const QString& attempt, bool& cl
 
 } // namespace
 
+QSqlError StationDatabase::InsertMessages(const JournalMessages& messages)
+{
+    if (messages.empty())
+        return QSqlError();
+    QSqlError failure;
+    QSqlQuery* insert = Prepared(kInsertMessage, failure);
+    if (insert == nullptr)
+        return failure;
+    for (const JournalMessage& message : messages) {
+        insert->bindValue(0, message.uniqueId);
+        insert->bindValue(1, message.name);
+        insert->bindValue(2, message.source);
+        insert->bindValue(3, message.time.toMSecsSinceEpoch());
+        insert->bindValue(4, message.body);
+        if (!insert->exec())
+            return insert->lastError();
+    }
+    return QSqlError();
+}
+
+QSqlError StationDatabase::DeleteFiled(const std::vector<qint64>& filed)
+{
+    if (filed.empty())
+        return QSqlError();
+    QSqlError failure;
+    QSqlQuery* remove = Prepared(kDeleteFiled, failure);
+    if (remove == nullptr)
+        return failure;
+    for (const qint64 id : filed) {
+        remove->bindValue(0, id);
+        if (!remove->exec())
+            return remove->lastError();
+    }
+    return QSqlError();
+}
+
 bool StationDatabase::OpenAttempt(const AttemptRecord& started, const QString& instance,
                                   const JournalMessages& messages, QString& error)
 {
-    return Transact([&](QSqlDatabase& database) { return OpenIn(database, started, instance, messages); }, error);
+    return Transact([&](QSqlDatabase&) { return OpenIn(started, instance, messages); }, error);
 }
 
 bool StationDatabase::CloseAttempt(const AttemptRecord& record, UnfiledLines& lines, const JournalMessages& messages,
@@ -115,7 +124,7 @@ bool StationDatabase::CloseAttempt(const AttemptRecord& record, UnfiledLines& li
     closed = false;
     return Transact(
         [&](QSqlDatabase& database) {
-            const QSqlError failure = DeleteFiled(database, filed);
+            const QSqlError failure = DeleteFiled(filed);
             if (failure.isValid())
                 return failure;
             return CloseIn(database, record, lines, messages, closed);
@@ -130,10 +139,10 @@ bool StationDatabase::Write(std::vector<JournalEntry>& entries, const QString& i
         entry.closed = false;
     return Transact(
         [&](QSqlDatabase& database) {
-            QSqlError failure = DeleteFiled(database, filed);
+            QSqlError failure = DeleteFiled(filed);
             for (auto entry = entries.begin(); entry != entries.end() && !failure.isValid(); ++entry) {
                 failure = entry->lines == nullptr
-                              ? OpenIn(database, *entry->record, instance, *entry->messages)
+                              ? OpenIn(*entry->record, instance, *entry->messages)
                               : CloseIn(database, *entry->record, *entry->lines, *entry->messages, entry->closed);
             }
             return failure;
@@ -141,57 +150,75 @@ bool StationDatabase::Write(std::vector<JournalEntry>& entries, const QString& i
         error);
 }
 
-QSqlError StationDatabase::OpenIn(QSqlDatabase& database, const AttemptRecord& started, const QString& instance,
+QSqlError StationDatabase::OpenIn(const AttemptRecord& started, const QString& instance,
                                   const JournalMessages& messages)
 {
-    QSqlQuery insert(database);
-    insert.prepare(
-        QStringLiteral("INSERT OR REPLACE INTO open_attempt (attempt, host, instance, started) VALUES (?, ?, ?, ?)"));
-    insert.bindValue(0, started.attempt);
-    insert.bindValue(1, identity.station);
-    insert.bindValue(2, instance);
-    insert.bindValue(3, StartedJson(started));
-    if (!insert.exec())
-        return insert.lastError();
-    return InsertMessages(database, messages);
+    QSqlError failure;
+    QSqlQuery* insert = Prepared(kOpen, failure);
+    if (insert == nullptr)
+        return failure;
+    insert->bindValue(0, started.attempt);
+    insert->bindValue(1, identity.station);
+    insert->bindValue(2, instance);
+    insert->bindValue(3, StartedJson(started));
+    if (!insert->exec())
+        return insert->lastError();
+    return InsertMessages(messages);
 }
 
 QSqlError StationDatabase::CloseIn(QSqlDatabase& database, const AttemptRecord& record, UnfiledLines& lines,
                                    const JournalMessages& messages, bool& closed)
 {
-    QSqlQuery close(database);
-    close.prepare(QStringLiteral("DELETE FROM open_attempt WHERE attempt = ?"));
-    close.bindValue(0, record.attempt);
-    if (!close.exec())
-        return close.lastError();
+    QSqlError failure;
+    QSqlQuery* close = Prepared(kClose, failure);
+    if (close == nullptr)
+        return failure;
+    close->bindValue(0, record.attempt);
+    if (!close->exec())
+        return close->lastError();
     bool before = false;
-    if (close.numRowsAffected() == 0 && !record.attempt.isEmpty()) {
-        const QSqlError failure = AlreadyClosed(database, record.attempt, before);
+    if (close->numRowsAffected() == 0 && !record.attempt.isEmpty()) {
+        failure = AlreadyClosed(database, record.attempt, before);
         if (failure.isValid() || before)
             return failure;
     }
-    QSqlError failure = InsertAttempt(record);
+    failure = InsertAttempt(record);
     if (failure.isValid())
         return failure;
-    QSqlQuery unfiled(database);
-    unfiled.prepare(QStringLiteral("INSERT INTO unfiled (attempt, day, json, csv) VALUES (?, ?, ?, ?)"));
-    unfiled.bindValue(0, record.attempt);
-    unfiled.bindValue(1, lines.day.toString(Qt::ISODate));
-    unfiled.bindValue(2, lines.json);
-    unfiled.bindValue(3, lines.csv);
-    if (!unfiled.exec())
-        return unfiled.lastError();
-    lines.id = unfiled.lastInsertId().toLongLong();
+    QSqlQuery* unfiled = Prepared(kInsertUnfiled, failure);
+    if (unfiled == nullptr)
+        return failure;
+    unfiled->bindValue(0, record.attempt);
+    unfiled->bindValue(1, lines.day.toString(Qt::ISODate));
+    unfiled->bindValue(2, lines.json);
+    unfiled->bindValue(3, lines.csv);
+    if (!unfiled->exec())
+        return unfiled->lastError();
+    lines.id = unfiled->lastInsertId().toLongLong();
     lines.attempt = record.attempt;
     closed = true;
-    return InsertMessages(database, messages);
+    return InsertMessages(messages);
+}
+
+QSqlQuery* StationDatabase::Prepared(const QString& statement, QSqlError& failure)
+{
+    auto found = prepared.find(statement);
+    if (found == prepared.end()) {
+        auto query = std::make_unique<QSqlQuery>(QSqlDatabase::database(connectionName, false));
+        if (!query->prepare(statement)) {
+            failure = query->lastError();
+            return nullptr;
+        }
+        found = prepared.emplace(statement, std::move(query)).first;
+    }
+    return found->second.get();
 }
 
 bool StationDatabase::ForgetFiled(const std::vector<qint64>& filed, QString& error)
 {
     if (filed.empty())
         return true;
-    return Transact([&filed](QSqlDatabase& database) { return DeleteFiled(database, filed); }, error);
+    return Transact([&](QSqlDatabase&) { return DeleteFiled(filed); }, error);
 }
 
 bool StationDatabase::OpenAttempts(const QString& host, std::vector<OpenedAttempt>& attempts, QString& error)
