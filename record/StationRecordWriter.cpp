@@ -13,6 +13,8 @@
 #include <QSysInfo>
 #include <QTemporaryFile>
 
+#include <algorithm>
+
 static constexpr char kLogSource[] = "common\\StationRecordWriter";
 
 using namespace StationRecordFormat;
@@ -276,7 +278,12 @@ bool StationRecordWriter::Perform(StationDatabase& database, Job& job)
             return false;
         }
         dayFiles.MarkFiled(waiting);
-        unfiled.insert(unfiled.end(), waiting.begin(), waiting.end());
+        // Lines a file refused just now are in hand already; taken twice they would be appended twice.
+        for (const StationDatabase::UnfiledLines& line : waiting) {
+            const auto held = [&line](const StationDatabase::UnfiledLines& other) { return other.id == line.id; };
+            if (std::none_of(unfiled.begin(), unfiled.end(), held))
+                unfiled.push_back(line);
+        }
         FileLines();
         if (database.ForgetFiled(filed, error))
             filed.clear();

@@ -78,6 +78,7 @@ private Q_SLOTS:
     void anAttemptAndItsMessagesAreCommittedTogether();
     void onlyAStoppedStationsAttemptsAreClosedAsInterrupted();
     void theDayFilesCatchUpFromTheJournalOnce();
+    void anInterruptedAttemptIsFiledOnceAfterAFileRefusedIt();
     void aDatabaseTakenAwayMidRunIsSaidAndReplaced_data();
     void aDatabaseTakenAwayMidRunIsSaidAndReplaced();
     void portsAtOnceShareCommitsAndKeepEveryMessageInOrder();
@@ -176,6 +177,28 @@ void StationJournalTest::theDayFilesCatchUpFromTheJournalOnce()
     QVERIFY2(json.error.isEmpty() && csv.error.isEmpty(), qPrintable(json.error + csv.error));
     QCOMPARE(json.objects.size(), 2);
     QCOMPARE(csv.rows.size(), 3);
+}
+
+// Closed as interrupted while today's CSV refuses it, then listed by the journal as waiting too: it must
+// still reach the file once.
+void StationJournalTest::anInterruptedAttemptIsFiledOnceAfterAFileRefusedIt()
+{
+    {
+        StationRecordWriter killed(folder);
+        QVERIFY(killed.Started(Attempt("cut", 0)));
+    }
+    const QString blockedCsv = CsvPath(folder, QDateTime::currentDateTimeUtc().date());
+    QVERIFY(QDir().mkpath(blockedCsv));
+    StationRecordWriter next(folder);
+    next.CatchUp();
+    QCOMPARE(next.Interrupted(), int64_t(1));
+    QVERIFY(QDir(blockedCsv).removeRecursively());
+    AttemptRecord later = Attempt("later", 1);
+    later.end = QDateTime::currentDateTimeUtc();
+    next.Record(later);
+    const CsvTable csv = ReadCsv(TestFiles::ReadFile(blockedCsv));
+    QVERIFY2(csv.error.isEmpty(), qPrintable(csv.error));
+    QCOMPARE(csv.rows.size(), 3); // the header, then each attempt once
 }
 
 void StationJournalTest::aDatabaseTakenAwayMidRunIsSaidAndReplaced_data()
