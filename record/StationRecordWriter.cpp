@@ -297,6 +297,8 @@ bool StationRecordWriter::Perform(StationDatabase& database, Job& job)
 // for the journal and gives up as a single one does.
 bool StationRecordWriter::WriteTogether(StationDatabase& database, const std::vector<Job*>& batch)
 {
+    if (troubled)
+        return false;
     {
         std::lock_guard<std::mutex> guard(lock);
         if (commitFault)
@@ -311,15 +313,13 @@ bool StationRecordWriter::WriteTogether(StationDatabase& database, const std::ve
         entry.record = job.record;
         entry.messages = &job.messages;
         if (job.kind == Kind::Close) {
-            lines[i].day = RecordDay(*job.record);
-            lines[i].json = JsonLine(identity, *job.record);
-            lines[i].csv = CsvLine(identity, *job.record);
+            lines[i] = LinesOf(*job.record);
             entry.lines = &lines[i];
         }
         entries.push_back(entry);
     }
     QString error;
-    if (troubled || !database.Write(entries, instance, filed, error))
+    if (!database.Write(entries, instance, filed, error))
         return false;
     filed.clear();
     bool stored = false;
@@ -341,13 +341,19 @@ bool StationRecordWriter::WriteTogether(StationDatabase& database, const std::ve
     return true;
 }
 
-bool StationRecordWriter::Close(StationDatabase& database, const AttemptRecord& record,
-                                const JournalMessages& last)
+StationDatabase::UnfiledLines StationRecordWriter::LinesOf(const AttemptRecord& record) const
 {
     StationDatabase::UnfiledLines lines;
     lines.day = RecordDay(record);
     lines.json = JsonLine(identity, record);
     lines.csv = CsvLine(identity, record);
+    return lines;
+}
+
+bool StationRecordWriter::Close(StationDatabase& database, const AttemptRecord& record,
+                                const JournalMessages& last)
+{
+    StationDatabase::UnfiledLines lines = LinesOf(record);
     bool closed = false;
     const bool ok = Commit([&](QString& error) {
         return database.CloseAttempt(record, lines, last, filed, closed, error);

@@ -113,6 +113,8 @@ private:
     bool Perform(StationDatabase& database, Job& job);
     bool WriteTogether(StationDatabase& database, const std::vector<Job*>& batch);
     bool Close(StationDatabase& database, const AttemptRecord& record, const JournalMessages& messages);
+    // The record's lines as the day files take them.
+    StationDatabase::UnfiledLines LinesOf(const AttemptRecord& record) const;
     void CloseInterrupted(StationDatabase& database);
     // Tries the commit until it succeeds or the writer gives up.
     bool Commit(const std::function<bool(QString&)>& commit);
