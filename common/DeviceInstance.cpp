@@ -88,7 +88,10 @@ QVector<CommandEntry> DeviceInstance::GetCommands() const { return commands; }
 SessionStages DeviceInstance::GetStages() const
 {
     std::lock_guard<std::mutex> guard(stateLock);
-    return stages;
+    // A copy of its own, not a shared one: once the reader lets a shared copy go, the worker's next EndStage
+    // writes in place after a relaxed check of the share count, which orders nothing against the reader's
+    // earlier reads (and ThreadSanitizer reports them as a race).
+    return SessionStages(stages.cbegin(), stages.cend());
 }
 
 QString DeviceInstance::GetFoundDescription() const
