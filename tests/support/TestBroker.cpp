@@ -232,10 +232,14 @@ bool TestBroker::DeclareQueue(const QString& name)
     // The AMQP 1.0 plugin declares the queue behind /queue/<name> itself, but with whatever durability the
     // link's terminus asks for, and Proton's default terminus is not durable. Declared here, the queue is
     // durable whoever comes first, and a client asking for a non-durable one is refused instead.
+    // The broker's metadata log is written behind the declaration, so a kill soon after could take the queue
+    // (and every message accepted into it) with it; syncing the log makes the declaration as lasting as the
+    // messages.
     const QString expression =
         QStringLiteral(
             "case rabbit_amqqueue:declare(rabbit_misc:r(<<\"/\">>, queue, %1), true, false, [], none, "
-            "<<\"pxltest\">>) of {new, _} -> ok; {existing, _} -> ok; Other -> Other end.")
+            "<<\"pxltest\">>) of {new, _} -> mnesia:sync_log(); {existing, _} -> mnesia:sync_log(); "
+            "Other -> Other end.")
             .arg(ErlangBinary(name));
     const CtlResult declared = Ctl({QStringLiteral("eval"), expression});
     if (!declared.ok || !declared.output.trimmed().endsWith(QLatin1String("ok")))
