@@ -13,9 +13,10 @@ struct sqlite3;
 
 // Factory messages waiting for the broker, in the station database's "outbox" table: a message goes in
 // before anyone tries to send it and leaves only once the broker has accepted it, so neither a broker that is
-// away nor a tool that is killed loses one. Used by the ports' workers (appending) and the link's thread
-// (reading and removing) at once: one connection, guarded by one mutex, rather than Qt's connections that
-// belong to the thread that opened them.
+// away nor a tool that is killed loses one. An attempt's messages come in through the journal's own
+// transactions (StationDatabase); this connection appends the station's start and stop on the user-interface
+// thread while the link's thread reads and removes: one connection, guarded by one mutex, rather than Qt's
+// connections that belong to the thread that opened them.
 class FactoryOutbox
 {
 public:
