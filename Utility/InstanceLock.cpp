@@ -17,11 +17,7 @@ constexpr qint64 kUnreadableStaleMs = 5000;
 
 QString InstanceLock::DefaultPath()
 {
-    Logger& logger = Logger::Instance();
-    if (logger.GetLogRoot().isEmpty())
-        logger.InitLogRoot();
-    return QDir::fromNativeSeparators(QString::fromLocal8Bit(logger.GetLogRoot())) +
-           QStringLiteral("/PXL_Instance.lock");
+    return Logger::Instance().LogRootPath() + QStringLiteral("/PXL_Instance.lock");
 }
 
 InstanceLock::InstanceLock(const QString& path) : path(path), file(path)

@@ -23,7 +23,7 @@
 #include <proton/types.hpp>
 #include <proton/work_queue.hpp>
 
-static constexpr char kLogSource[] = "common\\FactoryLink";
+static constexpr char kLogSource[] = "factory\\FactoryLink";
 
 namespace {
 

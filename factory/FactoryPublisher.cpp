@@ -4,7 +4,7 @@
 
 #include <QSysInfo>
 
-static constexpr char kLogSource[] = "common\\FactoryPublisher";
+static constexpr char kLogSource[] = "factory\\FactoryPublisher";
 
 namespace {
 

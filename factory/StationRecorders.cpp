@@ -4,7 +4,7 @@
 #include "record/StationDatabase.h"
 #include "logging/Log.h"
 
-static constexpr char kLogSource[] = "common\\StationRecorders";
+static constexpr char kLogSource[] = "factory\\StationRecorders";
 
 StationRecorders::StationRecorders(StationRecordWriter& records, const QString& settingsFile,
                                    const QString& brokerOverride)

@@ -10,6 +10,7 @@
 #include <quillon.h>
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QString>
 
 #include <cerrno>
@@ -167,6 +168,14 @@ QByteArray Logger::GetLogRoot() const
 {
     CriticalSectionSentry sentry(lock);
     return logRoot;
+}
+
+QString Logger::LogRootPath()
+{
+    CriticalSectionSentry sentry(lock);
+    if (logRoot.isEmpty())
+        InitLogRoot();
+    return QDir::fromNativeSeparators(QString::fromLocal8Bit(logRoot));
 }
 
 QByteArray Logger::GetDumpFolder() const

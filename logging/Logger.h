@@ -22,6 +22,9 @@ public:
     int InitLogRoot();
     int InitLogFolders();
     QByteArray GetLogRoot() const;
+    // The log root with forward slashes, found first when nobody has yet: for the files that live beside the
+    // logs (the one-copy lock, the station record), so that all of them agree on where that is.
+    QString LogRootPath();
     // Empty while the run has no dump folder: before the first start, and after one that could not make it.
     QByteArray GetDumpFolder() const;
 

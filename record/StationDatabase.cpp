@@ -18,7 +18,7 @@
 #include <atomic>
 #include <functional>
 
-static constexpr char kLogSource[] = "common\\StationDatabase";
+static constexpr char kLogSource[] = "record\\StationDatabase";
 
 namespace {
 

@@ -15,7 +15,7 @@
 
 #include <algorithm>
 
-static constexpr char kLogSource[] = "common\\StationRecordWriter";
+static constexpr char kLogSource[] = "record\\StationRecordWriter";
 
 using namespace StationRecordFormat;
 
@@ -51,11 +51,7 @@ StationRecordWriter::~StationRecordWriter()
 
 QString StationRecordWriter::DefaultFolder()
 {
-    Logger& logger = Logger::Instance();
-    if (logger.GetLogRoot().isEmpty())
-        logger.InitLogRoot();
-    return QDir::fromNativeSeparators(QString::fromLocal8Bit(logger.GetLogRoot())) +
-           QStringLiteral("/Station");
+    return Logger::Instance().LogRootPath() + QStringLiteral("/Station");
 }
 
 QString StationRecordWriter::CheckFolder(const QString& folder)

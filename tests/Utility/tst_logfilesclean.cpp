@@ -1,3 +1,4 @@
+#include "NewLogText.h"
 #include "TestFiles.h"
 
 #include "Utility/LogCleaner.h"
@@ -43,18 +44,6 @@ QString LogFilePath()
 {
     return QString::fromLocal8Bit(Logger::Instance().GetDumpFolder()) + "/Praxilo_TOOL.log";
 }
-
-// The text appended to the current log file since the reader was made.
-class NewLogText
-{
-public:
-    NewLogText() : path(LogFilePath()), offset(QFileInfo(path).size()) {}
-    QByteArray Read() const { return ReadFile(path).mid(static_cast<int>(offset)); }
-
-private:
-    QString path;
-    qint64 offset;
-};
 
 QByteArray DeletingLine(const QString& path)
 {
@@ -245,7 +234,7 @@ void TestLogFilesClean::entryKeptOrRemoved()
     }
     QVERIFY(WriteFile(work + "/notes.txt", "bystander"));
 
-    const NewLogText log;
+    const NewLogText log(LogFilePath());
     QVERIFY(RunPass(work, period));
 
     const QFileInfo after(entry);
@@ -327,7 +316,7 @@ void TestLogFilesClean::missingOrUnnamedFolderTouchesNothing()
     // The working folder holds an old dump entry that a pass over it would delete.
     const QString bait = QDir::current().absoluteFilePath(Dated(kNow.addDays(-30)));
     QVERIFY(MakeDump(bait));
-    const NewLogText log;
+    const NewLogText log(LogFilePath());
     QVERIFY(RunPass(unnamed ? QString() : work + "/absent", "Daily"));
     const bool baitSurvived = QFileInfo(bait + "/f00000").isFile();
     QDir(bait).removeRecursively();
@@ -342,7 +331,7 @@ void TestLogFilesClean::entriesGoInReverseNameOrder()
     for (const QString& name : names) {
         QVERIFY(MakeDump(work + "/" + name));
     }
-    const NewLogText log;
+    const NewLogText log(LogFilePath());
     QVERIFY(RunPass(work, "Daily"));
     const QByteArray logged = log.Read();
     // Upper case sorts before lower case, so "C" comes last.
@@ -379,7 +368,7 @@ void TestLogFilesClean::twoCleanersAtOnceBothEndWithoutError()
                 QVERIFY(MakeDump(dumps.last() + QString("/sub%1").arg(sub), 25));
             }
         }
-        const NewLogText log;
+        const NewLogText log(LogFilePath());
         LogCleanThread first(work, CleanPeriodToHours("Daily", kNow), {}, FixedNow);
         LogCleanThread second(work, CleanPeriodToHours("Daily", kNow), {}, FixedNow);
         first.start();
@@ -404,7 +393,7 @@ void TestLogFilesClean::closingWhileACleanerWalksALargeFolderStopsIt()
     const QString later = work + "/" + Dated(kNow.addDays(-5));
     QVERIFY(MakeDump(later));
 
-    const NewLogText log;
+    const NewLogText log(LogFilePath());
     auto owner = std::make_unique<LogCleaner>();
     owner->Start(work, "Daily", {}, FixedNow);
 
@@ -436,7 +425,7 @@ void TestLogFilesClean::clearAllLogsCleansTheLogRootButTheCurrentRun()
     QVERIFY(WriteFile(root + "/keep-me.txt", "kept"));
     QVERIFY(MakeDump(root + "/pxl_dump_lower"));
 
-    const NewLogText log;
+    const NewLogText log(LogFilePath());
     LogCleaner cleaner;
     // Two quick requests run two cleaners over the same folder.
     cleaner.ClearAllLogs();

@@ -1,3 +1,4 @@
+#include "NewLogText.h"
 #include "StdoutCapture.h"
 #include "TestFiles.h"
 
@@ -43,18 +44,6 @@ QString DumpNameNow()
 {
     return "PXL_Dump_" + QDateTime::currentDateTime().toString(kDumpFormat);
 }
-
-// The text appended to the current log file since the reader was made.
-class NewLogText
-{
-public:
-    NewLogText() : path(LogFilePath()), offset(QFileInfo(path).size()) {}
-    QByteArray Read() const { return ReadFile(path).mid(static_cast<int>(offset)); }
-
-private:
-    QString path;
-    qint64 offset;
-};
 
 unsigned long CurrentThreadId()
 {
@@ -150,7 +139,7 @@ void TestLogger::fileLineShape()
     QFETCH(QByteArray, prefixLevel);
     QFETCH(QByteArray, fileName);
 
-    const NewLogText fileText;
+    const NewLogText fileText(LogFilePath());
     const QDateTime before = QDateTime::currentDateTime();
     StdoutCapture capture;
     Logger::Instance().WriteLog(LogRecord{level, "PortManager::Start", source.constData(), 417}, "%s %d%s",
@@ -193,7 +182,7 @@ void TestLogger::longMessagesAreCutAt5119()
 {
     QFETCH(int, length);
     QFETCH(int, kept);
-    const NewLogText fileText;
+    const NewLogText fileText(LogFilePath());
     const QByteArray message(length, 'x');
     LOGD("TestLogger::Cut", "%s", message.constData());
     const QByteArray line = fileText.Read();
@@ -323,7 +312,7 @@ void TestLogger::sixteenThreadsNeverInterleaveWithinALine()
 {
     constexpr int threadCount = 16;
     constexpr int linesPerThread = 400;
-    const NewLogText fileText;
+    const NewLogText fileText(LogFilePath());
     std::vector<std::thread> threads;
     for (int t = 0; t < threadCount; ++t) {
         threads.emplace_back([t] {
