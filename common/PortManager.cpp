@@ -36,10 +36,32 @@ const StatusDisplay kStatusDisplays[] = {
     {":image/status_fail.png", "CANL", "User Cancel"},
 };
 
+// The window's "get" signals, each answered before it returns.
+ControlReader::WindowAsks AsksOf(PortManager* manager)
+{
+    ControlReader::WindowAsks asks;
+    asks.content = [manager](const QString& name, QString& content) {
+        Q_EMIT manager->SigGetMWElementContent(name, content);
+    };
+    asks.checked = [manager](const QString& name, bool& isChecked) {
+        Q_EMIT manager->SigGetMWElementIsChecked(name, isChecked);
+    };
+    asks.selected = [manager](int row, bool& isSelected) {
+        Q_EMIT manager->SigGetMWPortIsSelected(static_cast<uint>(row), isSelected);
+    };
+    asks.options = [manager](RuntimeParameters& parameters) { Q_EMIT manager->SigGetOWDASetting(parameters); };
+    return asks;
+}
+
 } // namespace
 
-PortManager::PortManager() : settingsFile(IniSetting::DefaultPath())
+PortManager::PortManager() : controls(AsksOf(this)), settingsFile(IniSetting::DefaultPath())
 {
+    policies.Add(loadCheck);
+    policies.Add(profile);
+    policies.Add(verification);
+    policies.Add(target);
+    policies.Add(outcomes);
     qRegisterMetaType<PortRowState>("PortRowState");
     qRegisterMetaType<PortRowChange>("PortRowChange");
     quillon_startup(nullptr);
@@ -131,18 +153,10 @@ void PortManager::StartAll()
             Q_EMIT SigSetMWElementContent(QStringLiteral("lblPollingTimes"), QStringLiteral("Polling Times: %1").arg(0));
         });
     }
-    unverifiedNoticeDue = true;
-    verificationRefusalTold = false;
-    lockRefusalTold = false;
-    ignoredTargetTold = false;
-    target.Reset();
+    policies.StartAllBegins();
     for (int index = 0; index < kPortCount; ++index)
         StartPort(index, false);
-    // A Start All tells each refusal once; a single row's Start tells its own.
-    unverifiedNoticeDue = false;
-    verificationRefusalTold = false;
-    lockRefusalTold = false;
-    ignoredTargetTold = false;
+    policies.StartAllEnded();
 }
 
 void PortManager::Start(int index) { StartPort(index, true); }
@@ -150,8 +164,7 @@ void PortManager::Start(int index) { StartPort(index, true); }
 // Without a load every session would connect its device only to fail it: the operator is told instead.
 bool PortManager::FlashXmlExists()
 {
-    QString path;
-    ReadContent(QStringLiteral("leFlashXmlPath"), &RunSettings::flashXmlPath, path);
+    const QString path = controls.FlashXml();
     if (QFileInfo(path).isFile())
         return true;
     LOGE("PortManager::Start", "Flash XML \"%s\" not found; start refused.", path.toUtf8().constData());
@@ -172,21 +185,20 @@ void PortManager::StartPort(int index, bool checkFlashXml)
         return;
     }
     ICmdXMLGenerator generator;
-    if (!IsSelected(index) || (checkFlashXml && !FlashXmlExists()) || RefuseChangedLoad() || RefuseUnpinnedLoad() ||
-        RefuseUnverifiedRun())
+    if (!IsSelected(index) || (checkFlashXml && !FlashXmlExists()) || policies.RefusesStart(index, controls))
         return;
     JoinWorker(index);
     portBusy[index] = true;
     stopRequested[index] = false;
     DeviceInstance& device = devices[index];
     device.Reset();
-    RestartOutcomes(index);
+    policies.RowStarts(index);
 
     OnDeviceProgress(static_cast<unsigned int>(index), 0, QStringLiteral("INIT"));
     SetPortStatus(index, PortStatus::RUN);
 
     ReadRunSettings();
-    NoticeIgnoredTarget();
+    policies.RowPrepared(RunOf(index));
     ResolveScatterFile();
     device.SetParameter("FLASH-XML-PATH", flashXmlPath.toUtf8());
     device.SetParameter("AUTH-FILE-PATH", authFilePath.toUtf8());
@@ -196,7 +208,18 @@ void PortManager::StartPort(int index, bool checkFlashXml)
     device.SetReadUnitId(readUnitId);
     PrepareRecord(index, AddCommands(index, generator));
     LaunchWorker(index);
-    NoticeUnverifiedRun(index);
+    policies.RowLaunched(RunOf(index));
+}
+
+RowRun PortManager::RunOf(int index) const
+{
+    RowRun run;
+    run.row = index;
+    run.autoPolling = autoPolling;
+    run.checksumLevel = runtimeParams.checksumLevel;
+    for (int other = 0; other < kPortCount; ++other)
+        run.othersBusy = run.othersBusy || (other != index && portBusy[other]);
+    return run;
 }
 
 // A flash XML that cannot be read leaves no scatter path, so a port never writes a load the operator
@@ -450,27 +473,6 @@ void PortManager::SetStationInfo(const QString& operatorName, const QString& wor
 }
 
 void PortManager::SetDevicesPerPort(int devices) { devicesPerPort = devices; }
-
-void PortManager::Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text, const QString& detail)
-{
-    if (prompt != nullptr) {
-        if (detail.isEmpty())
-            prompt->Tell(kind, title, text);
-        else
-            prompt->TellWithDetail(kind, title, text, detail);
-        return;
-    }
-    LOGE("PortManager::Tell", "%s: %s%s%s", title.toUtf8().constData(), text.toUtf8().constData(),
-         detail.isEmpty() ? "" : " ", detail.toUtf8().constData());
-}
-
-bool PortManager::Ask(const QString& title, const QString& text)
-{
-    if (prompt != nullptr)
-        return prompt->Ask(title, text);
-    LOGE("PortManager::Ask", "%s: %s (answered No)", title.toUtf8().constData(), text.toUtf8().constData());
-    return false;
-}
 
 void PortManager::SetFailurePace(std::chrono::milliseconds pace) { failurePaceMs = pace.count(); }
 

@@ -2,16 +2,21 @@
 
 #include "XML/RuntimeParameters.h"
 #include "record/AttemptRecord.h"
+#include "common/ControlReader.h"
 #include "common/DeviceInstance.h"
 #include "common/FailurePacer.h"
-#include "common/LoadWatch.h"
+#include "common/LoadCheckPolicy.h"
+#include "common/LockedProfilePolicy.h"
 #include "common/OperatorPrompt.h"
 #include "common/PortRowState.h"
 #include "common/PortTimer.h"
-#include "common/RowOutcomes.h"
+#include "common/RowOutcomePolicy.h"
 #include "common/RunSettings.h"
+#include "common/StationPolicies.h"
+#include "common/StationPolicyHost.h"
 #include "common/StationSettings.h"
-#include "common/StationTarget.h"
+#include "common/TargetPolicy.h"
+#include "common/VerificationPolicy.h"
 #include "logging/CriticalSection.h"
 
 #include <QObject>
@@ -26,7 +31,6 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
-#include <optional>
 #include <thread>
 #include <vector>
 
@@ -35,7 +39,8 @@ class ICmdXMLGenerator;
 // The only object that knows about ports: it prepares, starts and stops the download of each of the 16
 // channels, runs their worker threads, and reports every change to the front end through its signals.
 // It never touches a widget. Every operation but the workers' runs in the user-interface thread.
-class PortManager : public QObject
+// The station's own rules beside that work are policies it holds and calls at named points (StationPolicy).
+class PortManager : public QObject, private StationPolicyHost
 {
     Q_OBJECT
 
@@ -113,34 +118,34 @@ public:
 
     // A station that requires verified devices refuses a run whose checksum level compares none; the
     // settings file's [Station] group sets it, a front end's own option may switch it on as well.
-    void SetRequireVerification(bool require) { requireVerification = require; }
-    bool RequiresVerification() const { return requireVerification; }
+    void SetRequireVerification(bool require) { verification.SetRequired(require); }
+    bool RequiresVerification() const { return verification.IsRequired(); }
     // Whether each session asks its device for its own id when authentication did not learn it; the
     // settings file's [Station] ReadUnitId sets it, a front end's own option may switch it on as well.
     void SetReadUnitId(bool read) { readUnitId = read; }
     bool ReadsUnitId() const { return readUnitId; }
     // Why a run at this checksum level must not start; empty when it may.
-    QString VerificationRefusal(int checksumLevel) const;
-    static QString UnverifiedRunText();
+    QString VerificationRefusal(int checksumLevel) const { return verification.Refusal(checksumLevel); }
+    static QString UnverifiedRunText() { return VerificationPolicy::UnverifiedRunText(); }
 
     // A locked profile pins the load by its digest: why this flash XML may not be used, empty when it may.
-    QString PinnedLoadRefusal(const QString& flashXml) const;
+    QString PinnedLoadRefusal(const QString& flashXml) const { return profile.PinnedLoadRefusal(flashXml); }
     // The window's controls that a locked profile keeps as the settings file set them.
-    static const QStringList& ProfileControls();
-    bool IsKeptByProfile(const QString& control) const;
+    static const QStringList& ProfileControls() { return LockedProfilePolicy::Controls(); }
+    bool IsKeptByProfile(const QString& control) const { return profile.IsKept(control); }
 
     // With auto polling, the station starts no more devices once this many have ended OK since Start All;
     // 0 none. The settings file's [Station] Target sets it, a front end may set it after loading.
-    void SetTarget(int devices);
-    int GetTarget() const;
+    void SetTarget(int devices) { target.SetTarget(devices); }
+    int GetTarget() const { return target.Target(); }
     // Good devices still to make before the target is met; -1 without a target.
-    int GetTargetRemaining() const;
-    bool IsTargetMet() const;
+    int GetTargetRemaining() const { return target.Remaining(); }
+    bool IsTargetMet() const { return target.IsMet(); }
 
     // Why the last load check refused a load the image checker passed; empty otherwise.
-    QString GetLoadProblem() const { return loadProblem; }
+    QString GetLoadProblem() const { return loadCheck.Problem(); }
     // Why the run's load stopped the station (a file of it missing or changed); empty while it has not.
-    QString GetLoadChangedReason() const { return loadWatch.Reason(); }
+    QString GetLoadChangedReason() const { return loadCheck.ChangedReason(); }
 
     // The front end that answers the port manager's boxes; without one they are logged and answered No.
     void SetOperatorPrompt(OperatorPrompt* prompt);
@@ -156,8 +161,8 @@ public:
 
     // FAIL records in a row after which a row leaves auto polling until its next Start; 0 never. Read from
     // the settings file's [Station] group; a front end's own option set after loading it wins.
-    void SetQuarantineAfter(int after);
-    int GetQuarantineAfter() const { return quarantineAfter; }
+    void SetQuarantineAfter(int after) { outcomes.SetQuarantineAfter(after); }
+    int GetQuarantineAfter() const { return outcomes.QuarantineAfter(); }
 
     // How long a failed session is stretched to before auto polling tries the next device.
     void SetFailurePace(std::chrono::milliseconds pace);
@@ -215,15 +220,12 @@ private:
     bool IsWorkerRunning(int index) const;
     bool IsSelected(int index);
     void ReadRunSettings();
-    void ReadCheck(const QString& name, bool RunSettings::*field, bool& isChecked);
-    void ReadContent(const QString& name, QString RunSettings::*field, QString& content);
-    bool ReadSceneChecked(const QString& radioName, RunSettings::Scene scene);
     void ShowRow(int index, unsigned code, const QString& icon, const QString& text, const QString& message);
     void ShowPort(int index, const QString& port);
     void ShowLastError(int index, const QString& lastError);
     // Row states change in the user-interface thread only, in the order of the window's displays: a worker's
     // change is queued behind the cells it has just queued for the window.
-    void ChangeRow(const PortRowChange& change);
+    void ChangeRow(const PortRowChange& change) override;
     Q_INVOKABLE void ApplyRowChange(PortRowChange change);
     void EmitRunState(bool running);
     void Show(std::function<void()> display);
@@ -232,23 +234,19 @@ private:
     void PrepareRecord(int index, const QString& scene);
     int32_t AttemptOutcome(unsigned index) const;
     // Both return true when the attempt took its row out of auto polling.
-    bool RecordAttempt(unsigned index, const QDateTime& start, int poll, int32_t outcome);
+    void RecordAttempt(unsigned index, const QDateTime& start, int poll, const AttemptEnd& end);
     bool DeviceFound(unsigned index, const QDateTime& start, int poll, QString& withdrawn);
     void ShowNewDevice(int index);
-    bool CountAttempt(unsigned index, const AttemptRecord& record);
-    void RestartOutcomes(int index);
-    void ShowQuarantine(int index);
-    static QString QuarantineText(const RowOutcomeFigures& figures);
     void AddStreamFigures(int index, unsigned int percent, PortRowChange& change) const;
     void AddDeviceElapsed(int index, PortRowChange& change) const;
-    bool RecordStart(unsigned index, const QDateTime& start, int poll, QString& withdrawn);
-    bool RefuseChangedLoad();
-    bool RefuseUnverifiedRun();
-    bool RefuseUnpinnedLoad();
-    void NoticeIgnoredTarget();
-    void CountTowardsTarget();
-    void NoticeUnverifiedRun(int index);
-    Q_INVOKABLE void TellLoadChanged();
+    RowRun RunOf(int index) const;
+    // What the policies may do to the station (StationPolicyHost).
+    void ShowRowMessage(int row, const QString& text) override;
+    void TellOperator(OperatorPrompt::Kind kind, const QString& title, const QString& text) override;
+    void TellOperatorLater(OperatorPrompt::Kind kind, const QString& title, const QString& text) override;
+    void NotifyUnverifiedRun(const QString& text) override;
+    // Invoked by name from a worker, so the queued call carries no functor object of ours across threads.
+    Q_INVOKABLE void TellQueued(int kind, QString title, QString text);
     AttemptRecord FoundAttempt(unsigned index, const QDateTime& start, int poll) const;
     void RequestStopForExit();
     void StopWorkersForExit();
@@ -271,15 +269,7 @@ private:
     bool selectAllPorts = false;
     bool readEfuseEnable = false;
     std::atomic<bool> checksumStop{false};
-    LoadWatch loadWatch;
-    bool requireVerification = false;
     bool readUnitId = false;
-    bool unverifiedNoticeDue = false; // user-interface thread only
-    bool verificationRefusalTold = false;
-    bool lockRefusalTold = false;    // user-interface thread only
-    bool ignoredTargetTold = false;  // user-interface thread only
-    StationTarget target;
-    QString loadProblem;
     std::array<std::atomic<bool>, kPortCount> stopRequested{};
     bool efuseEnable = false;
     bool blowAfterDownload = false;
@@ -320,12 +310,19 @@ private:
     QString workOrder;
     std::atomic<int> devicesPerPort{0};
 
-    // Set by a front end without a window; empty while the window is read by element name.
-    std::optional<RunSettings> runSettings;
+    // The window by element name, or the settings a front end without a window handed over.
+    ControlReader controls;
     RunSettings restoredSettings;
     std::array<PortRowState, kPortCount> rowStates;
-    RowOutcomes rowOutcomes; // counted by the workers, read anywhere
-    int quarantineAfter = StationSettings::kDefaultQuarantineAfter; // user-interface thread
+
+    // The station's policies, called at their points in this order: a changed load refuses a start before
+    // a locked profile's pin, and that before a run that verifies nothing.
+    LoadCheckPolicy loadCheck{*this};
+    LockedProfilePolicy profile{*this};
+    VerificationPolicy verification{*this};
+    TargetPolicy target;
+    RowOutcomePolicy outcomes{*this};
+    StationPolicies policies;
 
     QString settingsFile;
     StationSettings stationSettings;

@@ -3,7 +3,6 @@
 #include "common/PortManager.h"
 
 #include "XML/parser/FlashXMLParser.h"
-#include "common/LoadContents.h"
 #include "logging/Log.h"
 
 #include "quillon.h"
@@ -38,8 +37,7 @@ void CutAtCharacter(char* text, size_t length)
 int PortManager::VerifyChecksum()
 {
     static constexpr char kFunction[] = "DeviceInstance::VerifyChecksum";
-    QString flashXml;
-    ReadContent(QStringLiteral("leFlashXmlPath"), &RunSettings::flashXmlPath, flashXml);
+    const QString flashXml = controls.FlashXml();
     // An unreadable flash XML leaves the scatter path empty; the checker's refusal then reaches the operator.
     QString scatter;
     FlashXMLParser parser;
@@ -60,18 +58,14 @@ int PortManager::VerifyChecksum()
         LOGI(kFunction, "Verify Checksum Done!");
     Q_EMIT SigSetMWProgressBarVisible(kProgressBar, false);
 
-    // The checker only compares what the list names; a load that writes nothing, or an image the list
-    // leaves out, would pass it and flash every device as OK without writing or checking it.
-    loadProblem = result == QUILLON_OK ? LoadContents::Problem(scatter) : QString();
+    const QString loadProblem = loadCheck.LoadChecked(result == QUILLON_OK, flashXml, scatter);
     if (!loadProblem.isEmpty())
         LOGE(kFunction, "Load refused: %s", loadProblem.toUtf8().constData());
     if (result != QUILLON_OK || !loadProblem.isEmpty()) {
-        loadWatch.Disarm();
         Tell(OperatorPrompt::Kind::Critical, QStringLiteral("Critical"),
              QStringLiteral("Failed to Verify Checksum!\nPlease Regenerate scatter_checksum.xml File"), loadProblem);
         return -1;
     }
-    loadWatch.Arm(LoadSnapshot::Take(flashXml, scatter, LoadChecksumListPath(scatter)));
     return 0;
 }
 

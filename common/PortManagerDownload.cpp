@@ -26,9 +26,9 @@ QString PortManager::AddCommands(int index, ICmdXMLGenerator& generator)
 QString PortManager::AddSceneCommands(int index, ICmdXMLGenerator& generator)
 {
     using Scene = RunSettings::Scene;
-    const bool format = ReadSceneChecked(QStringLiteral("rbFormatDownload"), Scene::FormatDownload);
-    const bool upgrade = ReadSceneChecked(QStringLiteral("rbFirmwareUpgrade"), Scene::FirmwareUpgrade);
-    const bool efuseWrite = ReadSceneChecked(QStringLiteral("rbEFUSEWrite"), Scene::EfuseWrite);
+    const bool format = controls.ReadSceneChecked(QStringLiteral("rbFormatDownload"), Scene::FormatDownload);
+    const bool upgrade = controls.ReadSceneChecked(QStringLiteral("rbFirmwareUpgrade"), Scene::FirmwareUpgrade);
+    const bool efuseWrite = controls.ReadSceneChecked(QStringLiteral("rbEFUSEWrite"), Scene::EfuseWrite);
 
     DeviceInstance& device = devices[index];
     if (format) {
@@ -148,48 +148,6 @@ AttemptRecord PortManager::FoundAttempt(unsigned index, const QDateTime& start, 
     return record;
 }
 
-bool PortManager::RecordStart(unsigned index, const QDateTime& start, int poll, QString& withdrawn)
-{
-    // No device is touched without its attempt open in the journal; the recorder waits while the journal
-    // cannot commit and gives up only when the operator stops.
-    if (recorder != nullptr && !recorder->Started(FoundAttempt(index, start, poll))) {
-        withdrawn = QStringLiteral("The station record could not open the attempt; the device was not touched.");
-        return false;
-    }
-    bool firstTime = false;
-    if (loadWatch.Check(withdrawn, firstTime))
-        return true;
-    if (firstTime) {
-        LOGE("PortManager::ExecuteDownloadThread", "The load changed during the run: %s; no more devices are started.",
-             withdrawn.toUtf8().constData());
-        QMetaObject::invokeMethod(this, "TellLoadChanged", Qt::QueuedConnection);
-    }
-    withdrawn = QStringLiteral("The load changed during the run: %1").arg(withdrawn);
-    return false;
-}
-
-void PortManager::TellLoadChanged()
-{
-    Tell(OperatorPrompt::Kind::Warning, QStringLiteral("Load Changed"),
-         QStringLiteral("A file of the load changed or went away during the run:\n%1\n\nNo more devices are started; "
-                        "devices already being written finish. Choose the load again to go on.")
-             .arg(loadWatch.Reason()));
-}
-
-// A Start after the load changed would blame every next device for it; the operator was told when it
-// changed, so the refusal itself is only logged.
-bool PortManager::RefuseChangedLoad()
-{
-    QString reason;
-    bool firstTime = false;
-    if (loadWatch.Check(reason, firstTime))
-        return false;
-    LOGE("PortManager::Start", "Start refused, the load changed: %s", reason.toUtf8().constData());
-    if (firstTime)
-        TellLoadChanged();
-    return true;
-}
-
 // Decided once per attempt, for its record and its row alike: a session that failed once the operator had
 // stopped its port was ended by that stop, whatever the engine call then returned.
 int32_t PortManager::AttemptOutcome(unsigned index) const
@@ -201,8 +159,9 @@ int32_t PortManager::AttemptOutcome(unsigned index) const
                                                                                  : PortStatus::FAIL;
 }
 
-bool PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll, int32_t outcome)
+void PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll, const AttemptEnd& end)
 {
+    const int32_t outcome = end.outcome;
     const DeviceInstance& device = devices[index];
     AttemptRecord record = FoundAttempt(index, start, poll);
     record.end = QDateTime::currentDateTimeUtc();
@@ -217,17 +176,22 @@ bool PortManager::RecordAttempt(unsigned index, const QDateTime& start, int poll
         record.failedStage = FailedStage(record.stages);
         record.error = device.GetLastError();
     }
-    record.quarantined = CountAttempt(index, record);
+    policies.AttemptEnded(end, record);
     if (recorder != nullptr)
         recorder->Record(record);
-    return record.quarantined;
 }
 
 // A row that goes on to its next device no longer shows what happened to the one before.
 bool PortManager::DeviceFound(unsigned index, const QDateTime& start, int poll, QString& withdrawn)
 {
     ShowNewDevice(static_cast<int>(index));
-    return RecordStart(index, start, poll, withdrawn);
+    // No device is touched without its attempt open in the journal; the recorder waits while the journal
+    // cannot commit and gives up only when the operator stops.
+    if (recorder != nullptr && !recorder->Started(FoundAttempt(index, start, poll))) {
+        withdrawn = QStringLiteral("The station record could not open the attempt; the device was not touched.");
+        return false;
+    }
+    return policies.DeviceFound(static_cast<int>(index), withdrawn);
 }
 
 void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bool autoPolling)
@@ -242,7 +206,6 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
     LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Start.", device.GetPortName().toUtf8().constData());
 
     int32_t outcome = PortStatus::UND;
-    bool quarantined = false;
     for (int poll = 1;; ++poll) {
         device.ClearFailed();
         QElapsedTimer sessionClock;
@@ -250,23 +213,24 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
         const QDateTime start = QDateTime::currentDateTimeUtc();
         // One id for the attempt's start and its record alike; the row's next attempt takes a new one.
         manager->recordTemplates[index].attempt = AttemptRecord::NewId();
-        manager->rowOutcomes.BeginSession(port, start.toMSecsSinceEpoch());
+        manager->policies.AttemptBegins(port, start.toMSecsSinceEpoch());
         device.SetDeviceFoundHandler([manager, index, start, poll](QString& withdrawn) {
             return manager->DeviceFound(index, start, poll, withdrawn);
         });
         device.Start();
-        outcome = manager->AttemptOutcome(index);
-        quarantined = manager->RecordAttempt(index, start, poll, outcome);
+        const AttemptEnd end{port, manager->AttemptOutcome(index), autoPolling};
+        outcome = end.outcome;
+        manager->RecordAttempt(index, start, poll, end);
+        int32_t portTotal = 0;
+        int32_t total = 0;
+        if (!device.IsFailed())
+            manager->CountSuccess(device, portTotal, total);
+        manager->policies.AttemptCounted(end);
         const QByteArray portName = device.GetPortName().toUtf8();
         if (device.IsFailed()) {
             LOGI("PortManager::ExecuteDownloadThread", "[%s]Download Fail,Last Error:%s.", portName.constData(),
                  device.GetLastError().toUtf8().constData());
         } else {
-            int32_t portTotal = 0;
-            int32_t total = 0;
-            manager->CountSuccess(device, portTotal, total);
-            if (autoPolling)
-                manager->CountTowardsTarget();
             LOGI("PortManager::ExecuteDownloadThread",
                  "[%s]Download Success,DevicePollingTimes:%d,Total PollingTimes:%d.", portName.constData(),
                  portTotal, total);
@@ -274,21 +238,19 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
             if (limit > 0 && portTotal >= limit)
                 break;
         }
-        if (manager->stopRequested[index] || !autoPolling || manager->loadWatch.IsGone() || manager->target.Met() ||
-            quarantined)
+        if (manager->stopRequested[index] || !autoPolling || !manager->policies.RowGoesOn(port))
             break;
         // A session that fails at once would otherwise spin, flooding the log and the front end.
         if (device.IsFailed()) {
             const int64_t rest = manager->failurePaceMs.load() - sessionClock.elapsed();
             manager->pacers[index].Wait(std::chrono::milliseconds(rest), manager->stopRequested[index]);
-            if (manager->stopRequested[index] || manager->target.Met())
+            if (manager->stopRequested[index] || !manager->policies.RowGoesOnAfterPause(port))
                 break;
         }
     }
 
     manager->SetPortStatus(port, static_cast<unsigned>(outcome));
-    if (quarantined)
-        manager->ShowQuarantine(port);
+    manager->policies.RowEnded(port);
     Q_EMIT manager->SigSetMWTableWidgetItemState(QStringLiteral("tableWidget"), port, PortTableColumn::Port,
                                                  true);
     Q_EMIT manager->SigNotifyStopTimer(port);

@@ -1,18 +1,20 @@
 // The front end's side of the port manager in typed form: the settings a front end without a window hands
-// over instead of answering element names, and the rows' states beside the cells the window is sent.
+// over instead of answering element names, the rows' states beside the cells the window is sent, and the
+// operator's boxes, its own and its policies'.
 #include "common/PortManager.h"
+#include "common/PortTableColumn.h"
+
+#include "logging/Log.h"
 
 #include <QThread>
 
-void PortManager::SetRunSettings(const RunSettings& settings) { runSettings = settings; }
+static constexpr char kLogSource[] = "Common\\PortManager";
+
+void PortManager::SetRunSettings(const RunSettings& settings) { controls.SetRunSettings(settings); }
 
 bool PortManager::IsSelected(int index)
 {
-    bool isSelected = false;
-    if (runSettings)
-        isSelected = runSettings->selectedRows[static_cast<size_t>(index)];
-    else
-        Q_EMIT SigGetMWPortIsSelected(static_cast<uint>(index), isSelected);
+    const bool isSelected = controls.ReadSelected(index);
     selected[index] = isSelected;
     return isSelected;
 }
@@ -20,41 +22,12 @@ bool PortManager::IsSelected(int index)
 // A start's reads, in the order the window is asked.
 void PortManager::ReadRunSettings()
 {
-    ReadContent(QStringLiteral("leFlashXmlPath"), &RunSettings::flashXmlPath, flashXmlPath);
-    ReadContent(QStringLiteral("leAuthFilePath"), &RunSettings::authFilePath, authFilePath);
-    ReadContent(QStringLiteral("leCertFilePath"), &RunSettings::certFilePath, certFilePath);
-    ReadCheck(QStringLiteral("cbAutoPolling"), &RunSettings::autoPolling, autoPolling);
-    ReadCheck(QStringLiteral("cbAutoReboot"), &RunSettings::autoReboot, autoReboot);
-    if (runSettings)
-        runtimeParams = runSettings->runtimeParameters;
-    else
-        Q_EMIT SigGetOWDASetting(runtimeParams);
-}
-
-// The value comes in as the caller holds it: the window leaves it so for an element it does not serve.
-void PortManager::ReadCheck(const QString& name, bool RunSettings::*field, bool& isChecked)
-{
-    if (runSettings)
-        isChecked = (*runSettings).*field;
-    else
-        Q_EMIT SigGetMWElementIsChecked(name, isChecked);
-}
-
-void PortManager::ReadContent(const QString& name, QString RunSettings::*field, QString& content)
-{
-    if (runSettings)
-        content = (*runSettings).*field;
-    else
-        Q_EMIT SigGetMWElementContent(name, content);
-}
-
-bool PortManager::ReadSceneChecked(const QString& radioName, RunSettings::Scene scene)
-{
-    if (runSettings)
-        return runSettings->scene == scene;
-    bool isChecked = false;
-    Q_EMIT SigGetMWElementIsChecked(radioName, isChecked);
-    return isChecked;
+    controls.ReadContent(QStringLiteral("leFlashXmlPath"), &RunSettings::flashXmlPath, flashXmlPath);
+    controls.ReadContent(QStringLiteral("leAuthFilePath"), &RunSettings::authFilePath, authFilePath);
+    controls.ReadContent(QStringLiteral("leCertFilePath"), &RunSettings::certFilePath, certFilePath);
+    controls.ReadCheck(QStringLiteral("cbAutoPolling"), &RunSettings::autoPolling, autoPolling);
+    controls.ReadCheck(QStringLiteral("cbAutoReboot"), &RunSettings::autoReboot, autoReboot);
+    controls.ReadOptions(runtimeParams);
 }
 
 // A worker's change goes by name, like the end of a scan pass: no functor object of ours crosses the threads.
@@ -78,4 +51,66 @@ void PortManager::ApplyRowChange(PortRowChange change)
 PortRowState PortManager::GetRowState(int index) const
 {
     return IsPortIndex(index) ? rowStates[static_cast<size_t>(index)] : PortRowState();
+}
+
+void PortManager::ShowRowMessage(int row, const QString& text)
+{
+    Q_EMIT SigSetMWTableWidgetItemContext(QStringLiteral("tableWidget"), row, PortTableColumn::Message, text);
+    PortRowChange change(row);
+    change.message = text;
+    ChangeRow(change);
+}
+
+void PortManager::AddStreamFigures(int index, unsigned int percent, PortRowChange& change) const
+{
+    if (!IsPortIndex(index))
+        return;
+    const DeviceInstance& device = devices[static_cast<size_t>(index)];
+    const uint64_t streamed = device.GetStreamedBytes();
+    change.stream = streamed == 0 ? StreamFigures() : outcomes.Streaming(index, device.GetStages(), streamed, percent);
+}
+
+void PortManager::AddDeviceElapsed(int index, PortRowChange& change) const
+{
+    if (IsPortIndex(index))
+        change.deviceElapsed = outcomes.DeviceElapsed(index);
+}
+
+void PortManager::Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text, const QString& detail)
+{
+    if (prompt != nullptr) {
+        if (detail.isEmpty())
+            prompt->Tell(kind, title, text);
+        else
+            prompt->TellWithDetail(kind, title, text, detail);
+        return;
+    }
+    LOGE("PortManager::Tell", "%s: %s%s%s", title.toUtf8().constData(), text.toUtf8().constData(),
+         detail.isEmpty() ? "" : " ", detail.toUtf8().constData());
+}
+
+void PortManager::TellOperator(OperatorPrompt::Kind kind, const QString& title, const QString& text)
+{
+    Tell(kind, title, text);
+}
+
+void PortManager::TellOperatorLater(OperatorPrompt::Kind kind, const QString& title, const QString& text)
+{
+    QMetaObject::invokeMethod(this, "TellQueued", Qt::QueuedConnection, Q_ARG(int, static_cast<int>(kind)),
+                              Q_ARG(QString, title), Q_ARG(QString, text));
+}
+
+void PortManager::TellQueued(int kind, QString title, QString text)
+{
+    Tell(static_cast<OperatorPrompt::Kind>(kind), title, text);
+}
+
+void PortManager::NotifyUnverifiedRun(const QString& text) { Q_EMIT SigNotifyUnverifiedRun(text); }
+
+bool PortManager::Ask(const QString& title, const QString& text)
+{
+    if (prompt != nullptr)
+        return prompt->Ask(title, text);
+    LOGE("PortManager::Ask", "%s: %s (answered No)", title.toUtf8().constData(), text.toUtf8().constData());
+    return false;
 }

@@ -56,10 +56,11 @@ void PortManager::LoadCommonSetting()
     }
     stationSettings = StationSettings::InForce(settingsFile, IniSetting::DefaultPath());
     stationSettings.Log();
-    requireVerification = stationSettings.requireVerification;
+    verification.SetRequired(stationSettings.requireVerification);
     readUnitId = stationSettings.readUnitId;
     target.SetTarget(stationSettings.target);
-    quarantineAfter = stationSettings.quarantineAfter;
+    outcomes.SetQuarantineAfter(stationSettings.quarantineAfter);
+    profile.SetProfile(stationSettings.locked, stationSettings.loadDigest);
     flashXmlRestored = false;
     restoredSettings = RunSettings();
     IniSetting setting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"));
@@ -164,21 +165,21 @@ void PortManager::SaveCommonSetting()
 {
     bool checked = false;
     IniSetting setting(settingsFile, QStringLiteral("DownloadSetting"), QStringLiteral("AutoPollingEnabled"));
-    ReadCheck(QStringLiteral("cbAutoPolling"), &RunSettings::autoPolling, checked);
+    controls.ReadCheck(QStringLiteral("cbAutoPolling"), &RunSettings::autoPolling, checked);
     autoPolling = checked;
     setting.WriteBool(autoPolling);
     checked = false;
-    ReadCheck(QStringLiteral("cbSelectAllPorts"), &RunSettings::selectAllPorts, checked);
+    controls.ReadCheck(QStringLiteral("cbSelectAllPorts"), &RunSettings::selectAllPorts, checked);
     selectAllPorts = checked;
     setting.key = QStringLiteral("SelectAllComports");
     setting.WriteBool(selectAllPorts);
 
-    checked = ReadSceneChecked(QStringLiteral("rbFormatDownload"), RunSettings::Scene::FormatDownload);
+    checked = controls.ReadSceneChecked(QStringLiteral("rbFormatDownload"), RunSettings::Scene::FormatDownload);
     IniSetting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"))
         .WriteString(checked ? QStringLiteral("FormatAllAndDownload") : QStringLiteral("FirmwareUpgrade"));
 
     checked = false;
-    ReadCheck(QStringLiteral("cbAutoReboot"), &RunSettings::autoReboot, checked);
+    controls.ReadCheck(QStringLiteral("cbAutoReboot"), &RunSettings::autoReboot, checked);
     autoReboot = checked;
     IniSetting(settingsFile, QStringLiteral("RebootScene"), QStringLiteral("AutoRebootEnabled")).WriteBool(autoReboot);
 
@@ -193,7 +194,7 @@ void PortManager::SaveCommonSetting()
                                {"CertFile", "leCertFilePath", &RunSettings::certFilePath}};
     for (const SavedFile& file : files) {
         QString text;
-        ReadContent(QString::fromLatin1(file.element), file.field, text);
+        controls.ReadContent(QString::fromLatin1(file.element), file.field, text);
         IniSetting(settingsFile, QStringLiteral("Files"), QString::fromLatin1(file.key)).WriteString(text);
     }
 
