@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QDirIterator>
 #include <QFile>
 #include <QFileInfo>
 
@@ -115,6 +116,18 @@ bool RemoveDirectory(const QByteArray& path, const StopQuery& stopRequested)
 {
     // The recursion stays in QString, so names outside ASCII survive every level unchanged.
     return RemoveTree(QString::fromUtf8(path), stopRequested);
+}
+
+int64_t TreeBytes(const QString& folder)
+{
+    int64_t bytes = 0;
+    QDirIterator files(folder, QDir::Files | QDir::Hidden | QDir::System | QDir::NoSymLinks,
+                       QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        files.next();
+        bytes += files.fileInfo().size();
+    }
+    return bytes;
 }
 
 bool CheckFile(const QString& fileName, QString& errorMsg)

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdint>
 #include <functional>
 
 // windows.h defines RemoveDirectory as a macro; keep it from renaming the function below.
@@ -36,6 +37,9 @@ using StopQuery = std::function<bool()>;
 // what it points to. Removing a path where nothing exists succeeds, and so does an entry that another
 // remover takes first. A removal that stopRequested ends early returns false.
 bool RemoveDirectory(const QByteArray& path, const StopQuery& stopRequested = {});
+
+// The bytes of every plain file under a folder; links are neither counted nor followed.
+int64_t TreeBytes(const QString& folder);
 
 // True when the file can be read; otherwise errorMsg says why.
 bool CheckFile(const QString& fileName, QString& errorMsg);

@@ -45,6 +45,7 @@ void LogOutput::Write(const char* text, size_t length)
     // The rest of a line that failed part-way is dropped, so that no line goes out with a hole in it.
     if (!lineFailed) {
         Check(WriteStream(text, length));
+        bytesWritten += lineFailed ? 0 : length;
     }
 }
 

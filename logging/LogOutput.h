@@ -23,6 +23,8 @@ public:
     int MinimumLevel() const { return minimumLevel; }
 
     void Write(const char* text, size_t length);
+    // Bytes this output has taken since it was made, for a file that is cut over by size.
+    unsigned long long BytesWritten() const { return bytesWritten; }
     // Flushes only when something was written since the last flush.
     void Flush();
 
@@ -43,5 +45,6 @@ private:
     bool unflushed = false;
     bool lineFailed = false;
     unsigned long long lostLines = 0;
+    unsigned long long bytesWritten = 0;
     int lastError = 0;
 };

@@ -55,6 +55,17 @@ bool LogSink::HasNamedOutput() const
     return false;
 }
 
+unsigned long long LogSink::NamedBytesWritten() const
+{
+    unsigned long long bytes = 0;
+    for (const auto& output : outputs) {
+        if (!output->IsConsole()) {
+            bytes += output->BytesWritten();
+        }
+    }
+    return bytes;
+}
+
 void LogSink::Write(const char* text, size_t length)
 {
     const bool toFiles = currentLevel >= fileThreshold;

@@ -36,6 +36,8 @@ public:
     void RemoveNamedOutputs();
     void RemoveAllOutputs();
     bool HasNamedOutput() const;
+    // What the named outputs (the log file) have taken since they were added.
+    unsigned long long NamedBytesWritten() const;
 
     // Routes one piece at the current level. Pieces stay buffered until Flush, which the logger calls at
     // the end of each line so that a line reaches each output in one write.

@@ -11,6 +11,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QString>
 
 #include <cerrno>
@@ -133,6 +134,7 @@ void Logger::WriteLog(const LogRecord& record, const char* format, ...)
         earlyLines.append(location, static_cast<int>(locationLength));
         earlyLines.append('\n');
     }
+    CutOverIfDue();
 }
 
 int Logger::InitLogRoot()
@@ -197,28 +199,79 @@ LogStartResult Logger::OpenLogFile()
     if (dumpFolder.isEmpty()) {
         result.reason = QCoreApplication::translate("Logger", "the folder cannot be created");
     } else {
-        const QByteArray path = dumpFolder + Platform::PathSeparator() + "Praxilo_TOOL.log";
-        errno = 0;
-        FILE* file = Platform::OpenSharedForAppend(path);
-        const int openError = errno;
-        if (file) {
-            auto output = std::make_unique<LogOutput>(path, LogLevel::V, file, true);
-            if (!fileOpened && !earlyLines.isEmpty()) {
-                output->Write(earlyLines.constData(), static_cast<size_t>(earlyLines.size()));
-                output->Flush();
-            }
-            fileOpened = true;
-            earlyLines.clear();
-            sink.AddOutput(std::move(output));
-        } else {
-            result.reason = QCoreApplication::translate("Logger", "the log file %1 cannot be opened: %2")
-                                .arg(QString::fromLocal8Bit(path), qt_error_string(openError));
-        }
+        cutOver.Begin(dumpFolder);
+        OpenToolLog(result.reason);
     }
     sink.SetCurrentLevel(LogLevel::D);
     sink.Write("\n", 1);
     sink.Flush();
     return result;
+}
+
+bool Logger::OpenToolLog(QString& reason)
+{
+    const QByteArray path = cutOver.ToolLogPath();
+    errno = 0;
+    FILE* file = Platform::OpenSharedForAppend(path);
+    const int openError = errno;
+    if (!file) {
+        reason = QCoreApplication::translate("Logger", "the log file %1 cannot be opened: %2")
+                     .arg(QString::fromLocal8Bit(path), qt_error_string(openError));
+        return false;
+    }
+    toolLogBaseSize = QFileInfo(QString::fromLocal8Bit(path)).size();
+    auto output = std::make_unique<LogOutput>(path, LogLevel::V, file, true);
+    if (!fileOpened && !earlyLines.isEmpty()) {
+        output->Write(earlyLines.constData(), static_cast<size_t>(earlyLines.size()));
+        output->Flush();
+    }
+    fileOpened = true;
+    earlyLines.clear();
+    sink.AddOutput(std::move(output));
+    return true;
+}
+
+void Logger::SetFileLimits(const LogFileLimits& limits)
+{
+    CriticalSectionSentry sentry(lock);
+    cutOver.SetLimits(limits);
+}
+
+// Called at the end of a line, the lock held and the message buffer free again, so the lines it writes
+// itself are ordinary lines of the new file.
+void Logger::CutOverIfDue()
+{
+    if (!sink.HasNamedOutput()) {
+        return;
+    }
+    const int64_t size = toolLogBaseSize + static_cast<int64_t>(sink.NamedBytesWritten());
+    if (cutOver.EngineCheckDue(size)) {
+        QString engineError;
+        const auto pointEngine = [this](const QByteArray& folder) { return PointEngineLogAt(folder) == QUILLON_OK; };
+        if (cutOver.CutEngineLogIfFull(pointEngine, engineError)) {
+            LOGI("Logger::CutOver", "the engine's log goes on in %s", cutOver.CurrentEngineFolder().constData());
+        } else if (!engineError.isEmpty()) {
+            LOGE("Logger::CutOver", "the engine's log cannot be cut over: %s", engineError.toLocal8Bit().constData());
+        }
+    }
+    // Measured again: the line above may have cut the file over already.
+    const int64_t current = toolLogBaseSize + static_cast<int64_t>(sink.NamedBytesWritten());
+    if (!sink.HasNamedOutput() || !cutOver.ToolLogFull(current)) {
+        return;
+    }
+    // The file is closed while it moves: a file held open cannot be renamed on every system.
+    sink.RemoveNamedOutputs();
+    QString cutError;
+    const bool cut = cutOver.CutToolLog(current, cutError);
+    QString openError;
+    if (!OpenToolLog(openError)) {
+        LOGE("Logger::CutOver", "logging goes on without a file: %s", openError.toLocal8Bit().constData());
+    } else if (!cut) {
+        LOGE("Logger::CutOver", "the log file could not be cut over and grows on: %s",
+             cutError.toLocal8Bit().constData());
+    } else {
+        LOGI("Logger::CutOver", "this log goes on from %s", cutOver.CutToolLogPath(cutOver.ToolCuts()).constData());
+    }
 }
 
 void Logger::CloseTrace()
@@ -272,7 +325,16 @@ void Logger::StopLogging()
 
 int Logger::SetEngineLog(int mode)
 {
+    if (mode == QUILLON_LOG_ON) {
+        return PointEngineLogAt(GetDumpFolder());
+    }
     const QByteArray folder = GetDumpFolder();
     const QByteArray utf8 = QString::fromLocal8Bit(folder).toUtf8();
     return quillon_env_set_log(mode, utf8.isEmpty() ? nullptr : utf8.constData());
+}
+
+int Logger::PointEngineLogAt(const QByteArray& folder)
+{
+    const QByteArray utf8 = QString::fromLocal8Bit(folder).toUtf8();
+    return quillon_env_set_log(QUILLON_LOG_ON, utf8.isEmpty() ? nullptr : utf8.constData());
 }

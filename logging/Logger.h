@@ -1,6 +1,7 @@
 #pragma once
 
 #include "CriticalSection.h"
+#include "LogCutOver.h"
 #include "LogRecord.h"
 #include "LogSink.h"
 #include "LogStartResult.h"
@@ -39,6 +40,9 @@ public:
     // Where the console copy of each line goes: standard output unless told otherwise.
     void SetConsoleStream(FILE* stream);
     void StopLogging();
+    // Bounds the current run's logs from the next line on: each log is cut over once its file holds the
+    // limit, and the cut files beyond the count are removed (LogCutOver).
+    void SetFileLimits(const LogFileLimits& limits);
 
     Logger(const Logger&) = delete;
     Logger& operator=(const Logger&) = delete;
@@ -50,6 +54,10 @@ private:
     static void ShutDownAtExit();
     void ShutDown();
     int SetEngineLog(int mode);
+    int PointEngineLogAt(const QByteArray& folder);
+    // Opens the tool's log in the dump folder and adds it to the sink; false with the reason otherwise.
+    bool OpenToolLog(QString& reason);
+    void CutOverIfDue();
     // As InitLogFolders; folder receives the name tried, also when it could not be made.
     int MakeDumpFolder(QByteArray& folder);
 
@@ -64,6 +72,9 @@ private:
     QByteArray dumpFolder;
     bool shutDown = false;
     bool fileOpened = false;
+    LogCutOver cutOver;
+    // What the open log file held before this process wrote to it.
+    int64_t toolLogBaseSize = 0;
     QByteArray earlyLines;
     int earlyLineCount = 0;
     char message[kMessageBufferSize];
