@@ -73,6 +73,16 @@ const std::vector<Key>& Keys()
          [](const QString& text, StationSettings& s) { return ParseCount(text, s.target); }},
         {"ReadUnitId", "true or false",
          [](const QString& text, StationSettings& s) { return ParseBool(text, s.readUnitId); }},
+        {"LogBudgetMB", "a whole number, 0 or more",
+         [](const QString& text, StationSettings& s) { return ParseCount(text, s.logBudgetMB); }},
+        {"LogKeepDays", "a whole number, 0 or more",
+         [](const QString& text, StationSettings& s) { return ParseCount(text, s.logKeepDays); }},
+        {"LogFileMB", "a whole number, 0 or more",
+         [](const QString& text, StationSettings& s) { return ParseCount(text, s.logFileMB); }},
+        {"LogFilesKept", "a whole number, 0 or more",
+         [](const QString& text, StationSettings& s) { return ParseCount(text, s.logFilesKept); }},
+        {"MinFreeMB", "a whole number, 0 or more",
+         [](const QString& text, StationSettings& s) { return ParseCount(text, s.minFreeMB); }},
     };
     return keys;
 }

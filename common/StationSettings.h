@@ -9,6 +9,13 @@
 struct StationSettings
 {
     static constexpr int kDefaultQuarantineAfter = 3;
+    // A week of a busy line (a device every 40 s on 16 ports logs about 450 MB a day) within 4 GB, the
+    // current run's logs in at most 16 files of 64 MB each, tool and engine alike.
+    static constexpr int kDefaultLogBudgetMB = 4096;
+    static constexpr int kDefaultLogKeepDays = 14;
+    static constexpr int kDefaultLogFileMB = 64;
+    static constexpr int kDefaultLogFilesKept = 15;
+    static constexpr int kDefaultMinFreeMB = 512;
 
     bool requireVerification = false;
     int quarantineAfter = kDefaultQuarantineAfter; // 0: never
@@ -16,6 +23,12 @@ struct StationSettings
     QString loadDigest; // 16 lowercase hex digits, empty when none is pinned
     int target = 0;     // 0: no target
     bool readUnitId = false;
+    // 0 in any of these: no limit.
+    int logBudgetMB = kDefaultLogBudgetMB;   // all dump folders together
+    int logKeepDays = kDefaultLogKeepDays;   // a dump folder older than this goes
+    int logFileMB = kDefaultLogFileMB;       // a log file is cut over at this size
+    int logFilesKept = kDefaultLogFilesKept; // cut files of each log kept per run
+    int minFreeMB = kDefaultMinFreeMB;       // below this on the record's or the logs' disk, no device starts
 
     // What reading found worth telling: unknown keys (level I) and bad values, which keep their default
     // (level E). Each key is named once.
