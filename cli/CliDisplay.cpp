@@ -166,6 +166,18 @@ void CliDisplay::OnRecord(const AttemptRecord& record)
                  .toUtf8());
 }
 
+void CliDisplay::OnDiskSpace(bool low, const QString& folder, qint64 freeMB, qint64 floorMB)
+{
+    if (mode != Mode::Json)
+        return;
+    const QJsonObject event{{QStringLiteral("event"), QStringLiteral("disk")},
+                            {QStringLiteral("state"), low ? QStringLiteral("low") : QStringLiteral("room")},
+                            {QStringLiteral("folder"), folder},
+                            {QStringLiteral("freeMB"), double(freeMB)},
+                            {QStringLiteral("floorMB"), double(floorMB)}};
+    Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
+}
+
 QString CliDisplay::LiveRow(int row) const
 {
     const PortRowState& state = states[static_cast<size_t>(row)].shown;

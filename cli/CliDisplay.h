@@ -36,6 +36,9 @@ public:
     // stage message is progress.
     void OnRowState(int row, const PortRowState& state);
     void OnRecord(const AttemptRecord& record);
+    // A disk below the station's floor, or back above it: an event of its own in JSON; the other modes leave
+    // it to the line on standard error.
+    void OnDiskSpace(bool low, const QString& folder, qint64 freeMB, qint64 floorMB);
     void End(qint64 wallMs, bool interrupted);
     // Rows of the run whose failures took them out of auto polling.
     int QuarantinedRows() const;

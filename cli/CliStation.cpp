@@ -97,6 +97,11 @@ bool CliStation::Prepare()
     connect(manager.get(), &PortManager::SigNotifyPortRowState, display.get(), &CliDisplay::OnRowState);
     connect(&summary, &RunSummary::Recorded, display.get(), &CliDisplay::OnRecord);
     connect(manager.get(), &PortManager::SigNotifyUnverifiedRun, this, [](const QString& text) { Problem(text); });
+    connect(&manager->DiskGuard(), &DiskSpaceGuard::SigNotifyDiskSpace, this,
+            [this](bool low, const QString& folder, qint64 freeMB, qint64 floorMB) {
+                Problem(low ? DiskSpaceGuard::LowText(folder, freeMB, floorMB) : DiskSpaceGuard::BackText(folder, freeMB));
+                display->OnDiskSpace(low, folder, freeMB, floorMB);
+            });
     // The end of the scan pass and of each port's worker are looked at when they happen: the poll alone
     // started the ports and ended the run up to its interval late.
     connect(manager.get(), &PortManager::SigNotifyScanPassEnded, this, &CliStation::Poll);
@@ -177,6 +182,11 @@ void CliStation::Run()
         StartPorts();
     }
     poller.start(kPollMs);
+}
+
+void CliStation::WatchDisks(const QStringList& folders)
+{
+    manager->DiskGuard().SetFolders(folders);
 }
 
 void CliStation::StartPorts()

@@ -37,6 +37,10 @@ public:
     void Run();
     int ExitCode() const { return exitCode; }
     void RequestStop();
+    // The disks on which no device starts while they are below the station's floor.
+    void WatchDisks(const QStringList& folders);
+    // The settings file's [Station] group in force for the run; valid after Prepare.
+    const StationSettings& StationPolicy() const { return manager->GetStationSettings(); }
 
 private:
     RunSettings SettingsForRun() const;

@@ -1,6 +1,7 @@
 #include "Utility/FileUtils.h"
 #include "Utility/InstanceLock.h"
 #include "common/IniSetting.h"
+#include "common/LogHousekeeping.h"
 #include "record/StationRecordWriter.h"
 #include "factory/StationRecorders.h"
 #include "cli/CliOptions.h"
@@ -82,6 +83,9 @@ int main(int argc, char* argv[])
     }
     if (!prepared)
         return CliStation::Unusable;
+    LogHousekeeping housekeeping;
+    housekeeping.Start(station.StationPolicy());
+    station.WatchDisks({recordFolder, QString::fromLocal8Bit(Logger::Instance().GetLogRoot())});
     Platform::DeliverStopRequests(&app, [&station] { station.RequestStop(); });
     station.Run();
     return app.exec();

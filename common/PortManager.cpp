@@ -62,6 +62,7 @@ PortManager::PortManager() : controls(AsksOf(this)), settingsFile(IniSetting::De
     policies.Add(verification);
     policies.Add(target);
     policies.Add(outcomes);
+    policies.Add(diskGuard);
     qRegisterMetaType<PortRowState>("PortRowState");
     qRegisterMetaType<PortRowChange>("PortRowChange");
     quillon_startup(nullptr);

@@ -4,6 +4,7 @@
 #include "record/AttemptRecord.h"
 #include "common/ControlReader.h"
 #include "common/DeviceInstance.h"
+#include "common/DiskSpaceGuard.h"
 #include "common/FailurePacer.h"
 #include "common/LoadCheckPolicy.h"
 #include "common/LockedProfilePolicy.h"
@@ -87,6 +88,8 @@ public:
     bool WillSaveSettingsAtExit() const;
     bool IsFlashXmlRestored() const;
     bool IsEfuseEnabled() const;
+    // No port starts its next device while a watched disk is below the floor; the front end names the folders.
+    DiskSpaceGuard& DiskGuard() { return diskGuard; }
     // The file's "[Station]" group as LoadCommonSetting read it.
     const StationSettings& GetStationSettings() const { return stationSettings; }
 
@@ -322,6 +325,7 @@ private:
     VerificationPolicy verification{*this};
     TargetPolicy target;
     RowOutcomePolicy outcomes{*this};
+    DiskSpaceGuard diskGuard;
     StationPolicies policies;
 
     QString settingsFile;

@@ -207,6 +207,11 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
 
     int32_t outcome = PortStatus::UND;
     for (int poll = 1;; ++poll) {
+        // A policy may hold the row here, between devices, never in the middle of one.
+        if (!manager->policies.NextDeviceMayStart(port, manager->stopRequested[index], manager->pacers[index])) {
+            outcome = poll == 1 ? PortStatus::CANL : outcome;
+            break;
+        }
         device.ClearFailed();
         QElapsedTimer sessionClock;
         sessionClock.start();

@@ -61,6 +61,7 @@ void PortManager::LoadCommonSetting()
     target.SetTarget(stationSettings.target);
     outcomes.SetQuarantineAfter(stationSettings.quarantineAfter);
     profile.SetProfile(stationSettings.locked, stationSettings.loadDigest);
+    diskGuard.SetFloorMB(stationSettings.minFreeMB);
     flashXmlRestored = false;
     restoredSettings = RunSettings();
     IniSetting setting(settingsFile, QStringLiteral("DownloadScene"), QStringLiteral("Scene"));

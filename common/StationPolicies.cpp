@@ -38,6 +38,13 @@ void StationPolicies::RowLaunched(const RowRun& run)
         policy->RowLaunched(run);
 }
 
+bool StationPolicies::NextDeviceMayStart(int row, const std::atomic<bool>& stop, FailurePacer& pacer)
+{
+    return std::all_of(policies.begin(), policies.end(), [row, &stop, &pacer](StationPolicy* policy) {
+        return policy->NextDeviceMayStart(row, stop, pacer);
+    });
+}
+
 void StationPolicies::AttemptBegins(int row, int64_t startMs)
 {
     for (StationPolicy* policy : policies)

@@ -17,6 +17,7 @@ public:
     void RowStarts(int row);
     void RowPrepared(const RowRun& run);
     void RowLaunched(const RowRun& run);
+    bool NextDeviceMayStart(int row, const std::atomic<bool>& stop, FailurePacer& pacer);
     void AttemptBegins(int row, int64_t startMs);
     bool DeviceFound(int row, QString& withdrawn);
     void AttemptEnded(const AttemptEnd& end, AttemptRecord& record);

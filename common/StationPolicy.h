@@ -4,9 +4,11 @@
 
 #include <QString>
 
+#include <atomic>
 #include <cstdint>
 
 class ControlReader;
+class FailurePacer;
 
 // A row's start as the policies see it once the row's settings have been read.
 struct RowRun
@@ -47,6 +49,12 @@ public:
     // UI: "a row was launched": its worker was started, or failed to start.
     virtual void RowLaunched(const RowRun& /*run*/) {}
 
+    // Worker: "the row would start its next device", its first included: a policy may hold the worker here,
+    // waiting on the row's pacer, which a stop wakes; false ends the row (it was stopped while held).
+    virtual bool NextDeviceMayStart(int /*row*/, const std::atomic<bool>& /*stop*/, FailurePacer& /*pacer*/)
+    {
+        return true;
+    }
     // Worker: "an attempt begins", before its device is looked for (milliseconds since the epoch).
     virtual void AttemptBegins(int /*row*/, int64_t /*startMs*/) {}
     // Worker: "a device was found", its attempt opened in the record; false withdraws the attempt before the

@@ -5,7 +5,9 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
+#include <QFileInfo>
 #include <QStandardPaths>
+#include <QStorageInfo>
 #include <QString>
 
 #include <atomic>
@@ -16,6 +18,18 @@ QByteArray ExecutableFolder()
 {
     // argv[0] names the wrong folder when the tool is started through PATH or a link, on Windows as well.
     return QCoreApplication::applicationDirPath().toUtf8();
+}
+
+int64_t FreeDiskBytes(const QString& path)
+{
+    // A folder not made yet lives on the disk of its nearest parent that is there.
+    QFileInfo folder(path);
+    while (!folder.exists() && !folder.isRoot() && folder.absolutePath() != folder.absoluteFilePath())
+        folder.setFile(folder.absolutePath());
+    const QStorageInfo storage(folder.absoluteFilePath());
+    if (!storage.isValid() || !storage.isReady())
+        return -1;
+    return storage.bytesAvailable();
 }
 
 } // namespace Platform

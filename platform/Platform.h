@@ -49,6 +49,10 @@ void HoldAllocatorThreshold();
 // The folder of the running executable, as UTF-8; needs the application object.
 QByteArray ExecutableFolder();
 
+// The bytes this user may still write on the disk that holds path (or, when path is not there yet, its
+// nearest parent that is); -1 when the system cannot tell. Safe in any thread.
+int64_t FreeDiskBytes(const QString& path);
+
 // Shows the folder in the desktop's file browser. When no browser can be started for it, onFailure runs
 // later in owner's thread (never after owner is gone).
 void OpenFolderInFileBrowser(const QString& path, QObject* owner, std::function<void()> onFailure);

@@ -55,6 +55,7 @@ MainWindow::MainWindow(QWidget* parent)
     form->actionEnableLogging->setChecked(true);
     form->actionDisableLogging->setChecked(false);
     StartLoggingAndWarn();
+    KeepLogsAndDisksBounded();
     WatchRecord();
     CheckRecordFolder();
     SetElementEnabled(QStringLiteral("btnCertFilePath"), false);
@@ -205,6 +206,21 @@ void MainWindow::StartLoggingAndWarn()
     prompt->Tell(OperatorPrompt::Kind::Warning, tr("Logging"),
                  tr("This run is not logged.\nFolder: %1\nReason: %2")
                      .arg(QString::fromLocal8Bit(result.folder), result.reason));
+}
+
+// The logs stay within the settings file's bounds, and no device starts on a disk about to be full.
+void MainWindow::KeepLogsAndDisksBounded()
+{
+    logHousekeeping.Start(portManager.GetStationSettings());
+    DiskSpaceGuard& guard = portManager.DiskGuard();
+    guard.SetFolders({records.Folder(), QString::fromLocal8Bit(Logger::Instance().GetLogRoot())});
+    connect(&guard, &DiskSpaceGuard::SigNotifyDiskSpace, this,
+            [this](bool low, const QString& folder, qint64 freeMB, qint64 floorMB) {
+                const QString text =
+                    low ? DiskSpaceGuard::LowText(folder, freeMB, floorMB) : DiskSpaceGuard::BackText(folder, freeMB);
+                statusBar()->showMessage(text);
+                stationPanel->ShowDiskSpace(low, text);
+            });
 }
 
 // No device is flashed without its record: the operator hears of a folder that takes none before Start.

@@ -2,6 +2,7 @@
 
 #include "Utility/LogCleaner.h"
 #include "XML/RuntimeParameters.h"
+#include "common/LogHousekeeping.h"
 #include "common/PortManager.h"
 #include "record/StationRecordWriter.h"
 #include "factory/StationRecorders.h"
@@ -96,6 +97,7 @@ private:
     void WatchRecord();
     void ShowLockedProfile();
     void BuildStationPanel();
+    void KeepLogsAndDisksBounded();
 
     Ui::MainWindow* form;
     AboutDialog* aboutDialog = nullptr;
@@ -117,4 +119,5 @@ private:
     // Declared last, so destroyed first of the members: running cleaners are stopped and joined before the
     // port manager and the engine go.
     LogCleaner logCleaner;
+    LogHousekeeping logHousekeeping;
 };

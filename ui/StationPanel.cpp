@@ -76,6 +76,12 @@ StationPanel::StationPanel(QMainWindow* window)
     totals = new QLabel(body);
     totals->setObjectName(QStringLiteral("lblStationTotals"));
     totals->setTextFormat(Qt::PlainText);
+    diskSpace = new QLabel(body);
+    diskSpace->setObjectName(QStringLiteral("lblDiskSpace"));
+    diskSpace->setTextFormat(Qt::PlainText);
+    diskSpace->setWordWrap(true);
+    diskSpace->setStyleSheet(QStringLiteral("color: #c00000; font-weight: bold;"));
+    diskSpace->hide();
     strip = new FailureStrip(body);
     strip->setObjectName(QStringLiteral("wdgFailureStrip"));
     strip->setToolTip(tr("Failure rate of each row's last %1 attempts").arg(StationPanelModel::kRecentAttempts));
@@ -104,6 +110,7 @@ StationPanel::StationPanel(QMainWindow* window)
     header->addWidget(totals, 1);
     header->addWidget(targetControl, 0, Qt::AlignTop);
     layout->addLayout(header);
+    layout->addWidget(diskSpace);
     layout->addWidget(strip);
     layout->addWidget(rows, 1);
     layout->addWidget(chart);
@@ -120,6 +127,13 @@ StationPanel::StationPanel(QMainWindow* window)
     });
     refreshTimer.start(kRefreshMs);
     Refresh();
+}
+
+void StationPanel::ShowDiskSpace(bool low, const QString& text)
+{
+    diskSpace->setText(low ? text : QString());
+    diskSpace->setToolTip(low ? text : QString());
+    diskSpace->setVisible(low);
 }
 
 void StationPanel::AttemptStarted(const AttemptRecord& attempt) { model.AttemptStarted(attempt); }

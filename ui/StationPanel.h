@@ -70,6 +70,8 @@ public:
     void ApplyRowState(int index, const PortRowState& state);
     // Start All: connected before the port manager's own, so the target the operator set is in force for it.
     void MarkStart();
+    // A disk below the station's floor is shown above the rows until it has room again.
+    void ShowDiskSpace(bool low, const QString& text);
     // Brings every figure up to now; also done once a second while the panel shows.
     void Refresh();
 
@@ -91,6 +93,7 @@ private:
     StationPanelModel model;
     StationTargetControl* targetControl;
     QLabel* totals;
+    QLabel* diskSpace;
     FailureStrip* strip;
     QTableWidget* rows;
     RateChart* chart;
