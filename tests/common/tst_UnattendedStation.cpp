@@ -60,7 +60,7 @@ void TestUnattendedStation::floorPausesTheNextDevicesUntilThereIsRoom()
     FailurePacer pacers[4];
     std::vector<std::thread> workers;
     for (FailurePacer& pacer : pacers)
-        workers.emplace_back([&] { started += guard.WaitForRoom(stop, pacer); ++ended; });
+        workers.emplace_back([&] { started += guard.NextDeviceMayStart(0, stop, pacer); ++ended; });
     if (!shortFolder.isEmpty()) {
         QTRY_COMPARE_WITH_TIMEOUT(told.size(), 1, 10000);
         QCOMPARE(told[0], (QVariantList{true, shortFolder, shortFolder == "/record" ? recordMB : logsMB}));
