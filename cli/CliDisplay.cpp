@@ -2,6 +2,7 @@
 
 #include "cli/RunSummary.h"
 #include "record/StationRecordFormat.h"
+#include "record/StationRecordWriter.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -37,7 +38,7 @@ void AddOutcomes(QJsonObject& event, const RowOutcomeFigures& outcomes)
 } // namespace
 
 CliDisplay::CliDisplay(Mode mode, const RunSummary& summary, const std::array<bool, 16>& rows, FILE* out)
-    : mode(mode), summary(summary), rows(rows), out(out)
+    : mode(mode), summary(summary), rows(rows), out(out), station(StationRecordWriter::ThisStation())
 {
     connect(&redraw, &QTimer::timeout, this, &CliDisplay::Redraw);
 }
@@ -158,7 +159,7 @@ void CliDisplay::OnRecord(const AttemptRecord& record)
 {
     dirty = true;
     if (mode == Mode::Json)
-        Emit(StationRecordFormat::AttemptJson("\"event\":\"record\"", record) + '\n');
+        Emit(StationRecordFormat::AttemptJson("\"event\":\"record\"", station, record) + '\n');
     else if (mode == Mode::Lines)
         Emit(QStringLiteral("row %1 %2 %3%4\n")
                  .arg(QString::number(record.row).rightJustified(2), record.port, record.result,

@@ -2,6 +2,7 @@
 
 #include "common/PortRowState.h"
 #include "record/AttemptRecord.h"
+#include "record/RecordFields.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -62,6 +63,8 @@ private:
     const RunSummary& summary;
     std::array<bool, 16> rows;
     FILE* out;
+    // The record event's fields are taken by scope from the record's table, whatever they read.
+    const StationIdentity station;
     bool outputBroken = false;
     std::array<RowState, 16> states;
     QElapsedTimer clock;

@@ -183,7 +183,7 @@ QByteArray UnitText(const QString& unit, const QVector<UnitHistory::Attempt>& at
 {
     QMap<QString, int> results;
     for (const UnitHistory::Attempt& attempt : attempts)
-        ++results[attempt.result];
+        ++results[attempt.record.result];
     QStringList counts;
     for (auto result = results.cbegin(); result != results.cend(); ++result)
         counts << QStringLiteral("%1 %2").arg(result.value()).arg(TextOrNone(result.key()));
@@ -192,11 +192,12 @@ QByteArray UnitText(const QString& unit, const QVector<UnitHistory::Attempt>& at
                        .arg(attempts.size())
                        .arg(counts.isEmpty() ? QString() : QStringLiteral(": ") + counts.join(QStringLiteral(", ")));
     for (const UnitHistory::Attempt& attempt : attempts) {
+        const AttemptRecord& record = attempt.record;
         text += QStringLiteral("%1  %2  row %3  %4  load %5  %6  %7  %8\n")
-                    .arg(LocalTime(attempt.startMs), TextOrNone(attempt.station))
-                    .arg(attempt.row)
-                    .arg(TextOrNone(attempt.port), TextOrNone(attempt.load), TextOrNone(attempt.result),
-                         TextOrNone(attempt.failedStage), TextOrNone(attempt.error));
+                    .arg(LocalTime(record.start.toMSecsSinceEpoch()), TextOrNone(attempt.identity.station))
+                    .arg(record.row)
+                    .arg(TextOrNone(record.port), TextOrNone(record.loadDigest), TextOrNone(record.result),
+                         TextOrNone(record.failedStage), TextOrNone(record.error));
     }
     return text.toUtf8();
 }
@@ -204,16 +205,18 @@ QByteArray UnitText(const QString& unit, const QVector<UnitHistory::Attempt>& at
 QByteArray UnitJson(const QString& unit, const QVector<UnitHistory::Attempt>& attempts, const Filter& filter)
 {
     QJsonArray array;
-    for (const UnitHistory::Attempt& attempt : attempts)
-        array.append(QJsonObject{{QStringLiteral("start"), LocalTime(attempt.startMs)},
-                                 {QStringLiteral("station"), attempt.station},
-                                 {QStringLiteral("row"), double(attempt.row)},
-                                 {QStringLiteral("port"), attempt.port},
-                                 {QStringLiteral("load"), attempt.load},
-                                 {QStringLiteral("result"), attempt.result},
-                                 {QStringLiteral("failedStage"), attempt.failedStage},
-                                 {QStringLiteral("error"), attempt.error},
-                                 {QStringLiteral("attempt"), attempt.attempt}});
+    for (const UnitHistory::Attempt& attempt : attempts) {
+        const AttemptRecord& record = attempt.record;
+        array.append(QJsonObject{{QStringLiteral("start"), LocalTime(record.start.toMSecsSinceEpoch())},
+                                 {QStringLiteral("station"), attempt.identity.station},
+                                 {QStringLiteral("row"), double(record.row)},
+                                 {QStringLiteral("port"), record.port},
+                                 {QStringLiteral("load"), record.loadDigest},
+                                 {QStringLiteral("result"), record.result},
+                                 {QStringLiteral("failedStage"), record.failedStage},
+                                 {QStringLiteral("error"), record.error},
+                                 {QStringLiteral("attempt"), record.attempt}});
+    }
     QJsonObject object = SelectionObject(filter);
     object.insert(QStringLiteral("unit"), unit);
     object.insert(QStringLiteral("attempts"), array);

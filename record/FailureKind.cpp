@@ -28,3 +28,17 @@ QString FailureKindWord(FailureKind kind)
     }
     return QString();
 }
+
+FailureKind FailureKindOf(const QString& word)
+{
+    // The kinds are numbered from None without a gap, and a number past the last has no word: the words are
+    // those FailureKindWord gives, without a list of its own to keep in step.
+    for (int number = 1;; ++number) {
+        const FailureKind kind = static_cast<FailureKind>(number);
+        const QString known = FailureKindWord(kind);
+        if (known.isEmpty())
+            return FailureKind::None;
+        if (known == word)
+            return kind;
+    }
+}

@@ -22,3 +22,5 @@ enum class FailureKind
 // "scan", "connect", "enter-mode", "authentication", "command", "checksum-mismatch", "feedback-unreadable",
 // "cancelled", "load-changed" or "interrupted"; empty for None.
 QString FailureKindWord(FailureKind kind);
+// The kind a word names; None for an empty word and for one this version does not know.
+FailureKind FailureKindOf(const QString& word);

@@ -11,9 +11,6 @@ namespace RecordFields {
 
 namespace {
 
-using Get = QString (*)(const Source&);
-using GetNumber = qint64 (*)(const Source&);
-
 const char* const kText = "TEXT NOT NULL";
 const char* const kInteger = "INTEGER NOT NULL";
 // Rows an older version wrote read as empty in a column added since.
@@ -21,57 +18,119 @@ const char* const kAddedText = "TEXT NOT NULL DEFAULT ''";
 // A number added since reads as NULL in older rows: not known, which a count must keep apart from 0.
 const char* const kAddedInteger = "INTEGER";
 
-enum Scope : bool
-{
-    Run = false,
-    Attempt = true,
-};
+// Short names for the table's lines.
+constexpr Scope Station = Scope::Station;
+constexpr Scope Run = Scope::Run;
+constexpr Scope Attempt = Scope::Attempt;
 
-Field Text(const char* name, const char* column, const char* type, Scope scope, Get get)
+// A null QString binds as NULL, which the NOT NULL columns refuse; empty text is what they mean.
+QVariant NotNull(const QString& text)
+{
+    return QVariant(text.isNull() ? QStringLiteral("") : text);
+}
+
+// A field is named by the member that holds it, so that one pointer gives its value and takes it back.
+QString& Member(const Target& target, QString StationIdentity::*member)
+{
+    return target.identity.*member;
+}
+
+QString& Member(const Target& target, QString AttemptRecord::*member)
+{
+    return target.record.*member;
+}
+
+const QString& Member(const Source& source, QString StationIdentity::*member)
+{
+    return source.identity.*member;
+}
+
+const QString& Member(const Source& source, QString AttemptRecord::*member)
+{
+    return source.record.*member;
+}
+
+template <typename Owner>
+Field Text(const char* name, const char* column, const char* type, Scope scope, QString Owner::*member)
 {
     return {QLatin1String(name), QLatin1String(column), QLatin1String(type), scope,
-            [get](const Source& source) { return JsonString(get(source)); }, get,
-            // A null QString binds as NULL, which the NOT NULL columns refuse; empty text is what they mean.
-            [get](const Source& source) {
-                const QString text = get(source);
-                return QVariant(text.isNull() ? QStringLiteral("") : text);
+            [member](const Source& source) { return JsonString(Member(source, member)); },
+            [member](const Source& source) { return Member(source, member); },
+            [member](const Source& source) { return NotNull(Member(source, member)); },
+            [member](const Target& target, const QVariant& value) {
+                if (!value.isNull())
+                    Member(target, member) = value.toString();
             }};
 }
 
-Field Number(const char* name, const char* column, Scope scope, GetNumber get, const char* type = kInteger)
+Field Number(const char* name, const char* column, Scope scope, int AttemptRecord::*member,
+             const char* type = kInteger)
 {
     return {QLatin1String(name),
             QLatin1String(column),
             QLatin1String(type),
             scope,
-            [get](const Source& source) { return QByteArray::number(get(source)); },
-            [get](const Source& source) { return QString::number(get(source)); },
-            [get](const Source& source) { return QVariant(get(source)); }};
+            [member](const Source& source) { return QByteArray::number(source.record.*member); },
+            [member](const Source& source) { return QString::number(source.record.*member); },
+            [member](const Source& source) { return QVariant(qint64(source.record.*member)); },
+            [member](const Target& target, const QVariant& value) {
+                if (!value.isNull())
+                    target.record.*member = int(value.toLongLong());
+            }};
 }
 
 // The files write true or false, the database 1 or 0; rows an older version wrote read as false.
-Field Flag(const char* name, const char* column, bool (*get)(const Source&))
+Field Flag(const char* name, const char* column, Scope scope, bool AttemptRecord::*member)
 {
     return {QLatin1String(name),
             QLatin1String(column),
             QLatin1String("INTEGER NOT NULL DEFAULT 0"),
-            true,
-            [get](const Source& source) { return QByteArray(get(source) ? "true" : "false"); },
-            [get](const Source& source) { return get(source) ? QStringLiteral("true") : QStringLiteral("false"); },
-            [get](const Source& source) { return QVariant(get(source) ? 1 : 0); }};
+            scope,
+            [member](const Source& source) { return QByteArray(source.record.*member ? "true" : "false"); },
+            [member](const Source& source) {
+                return source.record.*member ? QStringLiteral("true") : QStringLiteral("false");
+            },
+            [member](const Source& source) { return QVariant(source.record.*member ? 1 : 0); },
+            [member](const Target& target, const QVariant& value) {
+                if (!value.isNull())
+                    target.record.*member = value.toLongLong() != 0;
+            }};
 }
 
 // The files write a time as text, the database as UTC milliseconds.
-Field Time(const char* name, const char* column, const char* type, QVariant (*sql)(const Source&),
-           QDateTime (*get)(const Source&))
+Field Time(const char* name, const char* column, const char* type, Scope scope,
+           QDateTime AttemptRecord::*member, QVariant (*sql)(const Source&))
 {
     return {QLatin1String(name),
             QLatin1String(column),
             QLatin1String(type),
-            true,
-            [get](const Source& source) { return JsonString(StationRecordFormat::Timestamp(get(source))); },
-            [get](const Source& source) { return StationRecordFormat::Timestamp(get(source)); },
-            sql};
+            scope,
+            [member](const Source& source) {
+                return JsonString(StationRecordFormat::Timestamp(source.record.*member));
+            },
+            [member](const Source& source) { return StationRecordFormat::Timestamp(source.record.*member); },
+            sql,
+            [member](const Target& target, const QVariant& value) {
+                if (!value.isNull())
+                    target.record.*member = QDateTime::fromMSecsSinceEpoch(value.toLongLong(), Qt::UTC);
+            }};
+}
+
+// The record keeps the kind, the stores its word.
+Field Kind(const char* name, const char* column, const char* type, Scope scope,
+           FailureKind AttemptRecord::*member)
+{
+    return {QLatin1String(name),
+            QLatin1String(column),
+            QLatin1String(type),
+            scope,
+            [member](const Source& source) { return JsonString(FailureKindWord(source.record.*member)); },
+            [member](const Source& source) { return FailureKindWord(source.record.*member); },
+            [member](const Source& source) { return NotNull(FailureKindWord(source.record.*member)); },
+            [member](const Target& target, const QVariant& value) {
+                if (!value.isNull())
+                    target.record.*member = FailureKindOf(value.toString());
+            }};
 }
 
 // A record without a start is filed by its end, as its day's files are.
@@ -119,38 +178,33 @@ QVariant StagesSql(const Source& source)
 
 std::vector<Field> MakeAll()
 {
+    // A new field is one line at the end of this list, with its scope and the member that holds it.
     std::vector<Field> fields{
-        Text("station", "station", kText, Run, [](const Source& s) { return s.identity.station; }),
-        Text("toolVersion", "tool_version", kText, Run,
-             [](const Source& s) { return s.identity.toolVersion; }),
-        Time("start", "start_ms", kInteger, StartMs, [](const Source& s) { return s.record.start; }),
-        Time("end", "end_ms", "INTEGER", EndMs, [](const Source& s) { return s.record.end; }),
-        Number("row", "row", Attempt, [](const Source& s) { return qint64(s.record.row); }),
-        Text("port", "port", kText, Attempt, [](const Source& s) { return s.record.port; }),
-        Text("device", "device", kText, Attempt, [](const Source& s) { return s.record.device; }),
-        Text("scene", "scene", kText, Run, [](const Source& s) { return s.record.scene; }),
-        Number("checksumLevel", "checksum_level", Run,
-               [](const Source& s) { return qint64(s.record.checksumLevel); }),
-        Text("flashXml", "flash_xml", kText, Run, [](const Source& s) { return s.record.flashXml; }),
-        Text("loadDigest", "load_digest", kText, Run, [](const Source& s) { return s.record.loadDigest; }),
-        Text("result", "result", kText, Attempt, [](const Source& s) { return s.record.result; }),
-        Text("failedStage", "failed_stage", kText, Attempt,
-             [](const Source& s) { return s.record.failedStage; }),
-        Text("error", "error", kText, Attempt, [](const Source& s) { return s.record.error; }),
-        {QStringLiteral("stages"), QStringLiteral("stage_ms"), QStringLiteral("BLOB"), true, StagesJson,
-         StagesCsv, StagesSql},
-        Number("poll", "poll", Attempt, [](const Source& s) { return qint64(s.record.poll); }),
-        Text("operator", "operator", kText, Run, [](const Source& s) { return s.record.operatorName; }),
-        Text("workOrder", "work_order", kText, Run, [](const Source& s) { return s.record.workOrder; }),
-        Text("attempt", "attempt_uid", kAddedText, Attempt, [](const Source& s) { return s.record.attempt; }),
-        Text("failureKind", "failure_kind", kAddedText, Attempt,
-             [](const Source& s) { return FailureKindWord(s.record.failureKind); }),
-        Number("imagesWritten", "images_written", Attempt, [](const Source& s) { return qint64(s.record.imagesWritten); },
-               kAddedInteger),
-        Number("verifiedImages", "verified_images", Attempt,
-               [](const Source& s) { return qint64(s.record.verifiedImages); }, kAddedInteger),
-        Flag("quarantined", "quarantined", [](const Source& s) { return s.record.quarantined; }),
-        Text("unit", "unit", kAddedText, Attempt, [](const Source& s) { return s.record.socid; }),
+        Text("station", "station", kText, Station, &StationIdentity::station),
+        Text("toolVersion", "tool_version", kText, Station, &StationIdentity::toolVersion),
+        Time("start", "start_ms", kInteger, Attempt, &AttemptRecord::start, StartMs),
+        Time("end", "end_ms", "INTEGER", Attempt, &AttemptRecord::end, EndMs),
+        Number("row", "row", Attempt, &AttemptRecord::row),
+        Text("port", "port", kText, Attempt, &AttemptRecord::port),
+        Text("device", "device", kText, Attempt, &AttemptRecord::device),
+        Text("scene", "scene", kText, Run, &AttemptRecord::scene),
+        Number("checksumLevel", "checksum_level", Run, &AttemptRecord::checksumLevel),
+        Text("flashXml", "flash_xml", kText, Run, &AttemptRecord::flashXml),
+        Text("loadDigest", "load_digest", kText, Run, &AttemptRecord::loadDigest),
+        Text("result", "result", kText, Attempt, &AttemptRecord::result),
+        Text("failedStage", "failed_stage", kText, Attempt, &AttemptRecord::failedStage),
+        Text("error", "error", kText, Attempt, &AttemptRecord::error),
+        {QStringLiteral("stages"), QStringLiteral("stage_ms"), QStringLiteral("BLOB"), Attempt, StagesJson,
+         StagesCsv, StagesSql, nullptr},
+        Number("poll", "poll", Attempt, &AttemptRecord::poll),
+        Text("operator", "operator", kText, Run, &AttemptRecord::operatorName),
+        Text("workOrder", "work_order", kText, Run, &AttemptRecord::workOrder),
+        Text("attempt", "attempt_uid", kAddedText, Attempt, &AttemptRecord::attempt),
+        Kind("failureKind", "failure_kind", kAddedText, Attempt, &AttemptRecord::failureKind),
+        Number("imagesWritten", "images_written", Attempt, &AttemptRecord::imagesWritten, kAddedInteger),
+        Number("verifiedImages", "verified_images", Attempt, &AttemptRecord::verifiedImages, kAddedInteger),
+        Flag("quarantined", "quarantined", Attempt, &AttemptRecord::quarantined),
+        Text("unit", "unit", kAddedText, Attempt, &AttemptRecord::socid),
     };
     return fields;
 }
@@ -168,13 +222,19 @@ QByteArray SqlColumn(const char* name)
     return Column(QLatin1String(name)).toUtf8();
 }
 
-QString Column(const QString& name)
+const Field* Find(const QString& name)
 {
     for (const Field& field : All()) {
         if (field.name == name)
-            return field.column;
+            return &field;
     }
-    return QString();
+    return nullptr;
+}
+
+QString Column(const QString& name)
+{
+    const Field* field = Find(name);
+    return field != nullptr ? field->column : QString();
 }
 
 // Qt's JSON writer escapes a lone value only inside a document, so the text goes through a one-element

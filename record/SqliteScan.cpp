@@ -76,6 +76,26 @@ bool SqliteScan::IsInteger(int column) const
     return sqlite3_column_type(statement, column) == SQLITE_INTEGER;
 }
 
+QVariant SqliteScan::Value(int column) const
+{
+    switch (sqlite3_column_type(statement, column)) {
+    case SQLITE_INTEGER:
+        return QVariant(qint64(sqlite3_column_int64(statement, column)));
+    case SQLITE_FLOAT:
+        return QVariant(sqlite3_column_double(statement, column));
+    case SQLITE_TEXT: {
+        const std::string_view text = Text(column);
+        return QVariant(QString::fromUtf8(text.data(), int(text.size())));
+    }
+    case SQLITE_BLOB: {
+        const auto bytes = Blob(column);
+        return QVariant(QByteArray(reinterpret_cast<const char*>(bytes.data()), int(bytes.size())));
+    }
+    default:
+        return QVariant();
+    }
+}
+
 std::basic_string_view<unsigned char> SqliteScan::Blob(int column) const
 {
     const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QVariant>
 
 #include <string_view>
 
@@ -31,6 +32,8 @@ public:
     // Valid until the next step.
     std::string_view Text(int column) const;
     bool IsInteger(int column) const;
+    // The value as Qt's SQLite driver would give it: a 64-bit integer, a double, text, bytes, or null.
+    QVariant Value(int column) const;
     // The bytes of a BLOB; valid until the next step.
     std::basic_string_view<unsigned char> Blob(int column) const;
 

@@ -2,6 +2,8 @@
 // messages, the day files' lines until they are filed, and what a station that stopped left open.
 #include "StationDatabase.h"
 
+#include "record/RecordFields.h"
+
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSqlDatabase>
@@ -11,45 +13,32 @@
 
 namespace {
 
-// What an open attempt knows of itself, enough to close it as interrupted when its station is gone.
-QByteArray StartedJson(const AttemptRecord& started)
+// What an open attempt knows of itself, enough to close it as interrupted when its station is gone: every
+// field of the run and of the attempt as its column holds it (keyed by the field's name), which reads back
+// through the same table. The station's own fields are those of the station that closes it.
+QByteArray StartedJson(const StationIdentity& identity, const AttemptRecord& started)
 {
-    const QJsonObject fields{
-        {QStringLiteral("start"), started.start.toMSecsSinceEpoch()},
-        {QStringLiteral("row"), started.row},
-        {QStringLiteral("port"), started.port},
-        {QStringLiteral("device"), started.device},
-        {QStringLiteral("scene"), started.scene},
-        {QStringLiteral("checksumLevel"), started.checksumLevel},
-        {QStringLiteral("flashXml"), started.flashXml},
-        {QStringLiteral("loadDigest"), started.loadDigest},
-        {QStringLiteral("poll"), started.poll},
-        {QStringLiteral("operator"), started.operatorName},
-        {QStringLiteral("workOrder"), started.workOrder},
-        {QStringLiteral("imagesWritten"), started.imagesWritten},
-        {QStringLiteral("unit"), started.socid},
-    };
+    const RecordFields::Source source{identity, started};
+    QJsonObject fields;
+    for (const RecordFields::Field& field : RecordFields::All()) {
+        if (field.scope != RecordFields::Scope::Station && field.take)
+            fields.insert(field.name, QJsonValue::fromVariant(field.sql(source)));
+    }
     return QJsonDocument(fields).toJson(QJsonDocument::Compact);
 }
 
+// A field a row of an older version lacks keeps the record's default.
 AttemptRecord FromStartedJson(const QString& attempt, const QByteArray& json)
 {
     const QJsonObject fields = QJsonDocument::fromJson(json).object();
+    StationIdentity none;
     AttemptRecord started;
+    const RecordFields::Target target{none, started};
+    for (const RecordFields::Field& field : RecordFields::All()) {
+        if (field.scope != RecordFields::Scope::Station && field.take && fields.contains(field.name))
+            field.take(target, fields.value(field.name).toVariant());
+    }
     started.attempt = attempt;
-    started.start = QDateTime::fromMSecsSinceEpoch(static_cast<qint64>(fields.value("start").toDouble()), Qt::UTC);
-    started.row = fields.value("row").toInt();
-    started.port = fields.value("port").toString();
-    started.device = fields.value("device").toString();
-    started.scene = fields.value("scene").toString();
-    started.checksumLevel = fields.value("checksumLevel").toInt();
-    started.flashXml = fields.value("flashXml").toString();
-    started.loadDigest = fields.value("loadDigest").toString();
-    started.poll = fields.value("poll").toInt();
-    started.operatorName = fields.value("operator").toString();
-    started.workOrder = fields.value("workOrder").toString();
-    started.imagesWritten = fields.value("imagesWritten").toInt();
-    started.socid = fields.value("unit").toString();
     return started;
 }
 
@@ -160,7 +149,7 @@ QSqlError StationDatabase::OpenIn(const AttemptRecord& started, const QString& i
     insert->bindValue(0, started.attempt);
     insert->bindValue(1, identity.station);
     insert->bindValue(2, instance);
-    insert->bindValue(3, StartedJson(started));
+    insert->bindValue(3, StartedJson(identity, started));
     if (!insert->exec())
         return insert->lastError();
     return InsertMessages(messages);

@@ -59,14 +59,13 @@ QByteArray CsvLine(const StationIdentity& identity, const AttemptRecord& record)
     return fields.join(',') + "\r\n";
 }
 
-QByteArray AttemptJson(const QByteArray& leadingMembers, const AttemptRecord& record)
+QByteArray AttemptJson(const QByteArray& leadingMembers, const StationIdentity& identity,
+                       const AttemptRecord& record)
 {
-    // The station's identity is the same for every attempt, so none of the fields taken here reads it.
-    const StationIdentity none;
-    const RecordFields::Source source{none, record};
+    const RecordFields::Source source{identity, record};
     QByteArray object = '{' + leadingMembers;
     for (const RecordFields::Field& field : RecordFields::All()) {
-        if (!field.perAttempt)
+        if (field.scope != RecordFields::Scope::Attempt)
             continue;
         if (object.size() > 1)
             object += ',';

@@ -22,9 +22,11 @@ QByteArray JsonLine(const StationIdentity& identity, const AttemptRecord& record
 QByteArray CsvHeader();
 QByteArray CsvLine(const StationIdentity& identity, const AttemptRecord& record);
 
-// The fields that differ between the attempts of one run, as one compact JSON object without a line end,
-// after the given members (such as "\"event\":\"record\""): what a front end tells of an attempt as it ends.
-QByteArray AttemptJson(const QByteArray& leadingMembers, const AttemptRecord& record);
+// The fields of the attempt's own scope, those that differ between the attempts of one run, as one compact
+// JSON object without a line end, after the given members (such as "\"event\":\"record\""): what a front end
+// tells of an attempt as it ends.
+QByteArray AttemptJson(const QByteArray& leadingMembers, const StationIdentity& identity,
+                       const AttemptRecord& record);
 
 // A stage's milliseconds; a stage that never ended ran until its attempt did.
 qint64 StageMs(const SessionStage& stage, const AttemptRecord& record);

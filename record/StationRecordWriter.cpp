@@ -32,8 +32,8 @@ QString Native(const QString& path)
 } // namespace
 
 StationRecordWriter::StationRecordWriter(const QString& folder, int lockTimeoutMs)
-    : folder(QDir::cleanPath(folder)), identity{QSysInfo::machineHostName(), ToolVersion()},
-      instance(AttemptRecord::NewId()), dayFiles(this->folder, lockTimeoutMs)
+    : folder(QDir::cleanPath(folder)), identity(ThisStation()), instance(AttemptRecord::NewId()),
+      dayFiles(this->folder, lockTimeoutMs)
 {
     thread = std::thread(&StationRecordWriter::Run, this);
 }
@@ -91,6 +91,11 @@ QString StationRecordWriter::ToolVersion()
 {
     return QStringLiteral("%1 (%2)").arg(QLatin1String(BuildInfo::Version()),
                                          QLatin1String(BuildInfo::CommitId()));
+}
+
+StationIdentity StationRecordWriter::ThisStation()
+{
+    return {QSysInfo::machineHostName(), ToolVersion()};
 }
 
 void StationRecordWriter::SetMessages(AttemptMessages* messages)

@@ -51,6 +51,8 @@ public:
     static QString CheckFolder(const QString& folder);
     // The build's version text and commit id, "W2316.00.000 (3f2a9c1)".
     static QString ToolVersion();
+    // This host and build, as every record of a writer in this process names them.
+    static StationIdentity ThisStation();
 
     // Before the first attempt. The factory's messages, committed with the attempts they tell of.
     void SetMessages(AttemptMessages* messages);

@@ -1,7 +1,8 @@
 #include "record/StationReport.h"
 
-#include "record/RecordFields.h"
+#include "record/DatabaseColumns.h"
 #include "record/FailureOutliers.h"
+#include "record/RecordFields.h"
 #include "record/SqliteScan.h"
 #include "record/StageFigures.h"
 #include "record/StageTimes.h"
@@ -345,12 +346,9 @@ struct ColumnsHash
 
 // Whether the attempts carry their stages in their own rows, as the writer's second version stores them,
 // with the table that names their numbers.
-bool HasStageColumn(const QSqlDatabase& database)
+bool HasStageColumn(const DatabaseColumns& columns)
 {
-    SqliteScan column(database, "SELECT " + RecordFields::Column(QStringLiteral("stages")).toUtf8() +
-                                    " FROM attempt LIMIT 0");
-    SqliteScan names(database, "SELECT id, name FROM stage_name LIMIT 0");
-    return column.Error().isEmpty() && names.Error().isEmpty();
+    return columns.Has({"stages"}) && columns.HasTable(QStringLiteral("stage_name"));
 }
 
 // Names the stage numbers the attempts' rows use.
@@ -515,12 +513,13 @@ bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QStri
     std::vector<Combination> combinations;
     std::vector<std::pair<qint64, int>> unread;
     StageIndex stages;
-    const bool stageColumn = HasStageColumn(database);
+    const DatabaseColumns columns(database);
+    const bool stageColumn = HasStageColumn(columns);
     if ((stageColumn && !ReadStageNumbers(database, stages, error)) ||
         !ScanAttempts(database, filter, stageColumn, combinations, stages, unread, error) ||
         !ScanStages(database, unread, combinations, stages, error) ||
-        !UnitHistory::CountRepeats(database, filter, report.units, error) ||
-        !VerifiedCount::Count(database, filter, report.verification, error))
+        !UnitHistory::CountRepeats(database, columns, filter, report.units, error) ||
+        !VerifiedCount::Count(database, columns, filter, report.verification, error))
         return false;
     report.stagesFromTable = qint64(unread.size());
     const std::vector<int> stageOrder = stages.Order();

@@ -1,6 +1,6 @@
 #include "record/UnitHistory.h"
 
-#include "record/RecordFields.h"
+#include "record/DatabaseColumns.h"
 #include "record/SqliteScan.h"
 
 #include <QByteArrayList>
@@ -10,6 +10,9 @@ namespace UnitHistory {
 
 namespace {
 
+const char* const kShown[] = {"start",  "station",     "row",   "port",   "loadDigest",
+                              "result", "failedStage", "error", "attempt"};
+
 using RecordFields::SqlColumn;
 
 // The selection's attempts that name their unit: the database indexes only those.
@@ -18,47 +21,42 @@ QByteArray NamedUnitClause(const StationReport::Filter& filter)
     return StationReport::WhereClause(filter, SqlColumn("unit") + " <> ''");
 }
 
-// A database the station wrote before attempts named their unit has no such column, and no unit in it.
-bool HasUnitColumn(const QSqlDatabase& database)
-{
-    const SqliteScan probe(database, "SELECT " + SqlColumn("unit") + " FROM attempt LIMIT 0");
-    return probe.Error().isEmpty();
-}
-
-QString Text(std::string_view text)
-{
-    return QString::fromUtf8(text.data(), int(text.size()));
-}
-
 } // namespace
 
 bool Read(const QSqlDatabase& database, const StationReport::Filter& filter, const QString& unit,
           QVector<Attempt>& attempts, QString& error)
 {
     attempts.clear();
-    if (!HasUnitColumn(database))
+    // A database the station wrote before attempts named their unit has no such column, and no unit in it.
+    if (!DatabaseColumns(database).Has({"unit"}))
         return true;
-    const QByteArrayList columns{SqlColumn("start"),       SqlColumn("station"),    SqlColumn("row"),
-                                 SqlColumn("port"),        SqlColumn("loadDigest"), SqlColumn("result"),
-                                 SqlColumn("failedStage"), SqlColumn("error"),      SqlColumn("attempt")};
+    std::vector<const RecordFields::Field*> fields;
+    QByteArrayList columns;
+    for (const char* name : kShown) {
+        fields.push_back(RecordFields::Find(QLatin1String(name)));
+        columns << fields.back()->column.toUtf8();
+    }
     SqliteScan scan(database, "SELECT " + columns.join(", ") + " FROM attempt" + NamedUnitClause(filter) +
                                   " AND " + SqlColumn("unit") + " = :unit ORDER BY " + SqlColumn("start") +
                                   ", id");
     StationReport::Bind(scan, filter);
     scan.Bind(":unit", unit.toUtf8());
     while (scan.Next()) {
-        attempts.append({scan.Int(0), Text(scan.Text(1)), scan.Int(2), Text(scan.Text(3)), Text(scan.Text(4)),
-                         Text(scan.Text(5)), Text(scan.Text(6)), Text(scan.Text(7)), Text(scan.Text(8))});
+        Attempt attempt;
+        const RecordFields::Target target{attempt.identity, attempt.record};
+        for (size_t column = 0; column < fields.size(); ++column)
+            fields[column]->take(target, scan.Value(int(column)));
+        attempts.append(attempt);
     }
     error = scan.Error();
     return error.isEmpty();
 }
 
-bool CountRepeats(const QSqlDatabase& database, const StationReport::Filter& filter,
-                  StationReport::UnitRepeats& repeats, QString& error)
+bool CountRepeats(const QSqlDatabase& database, const DatabaseColumns& columns,
+                  const StationReport::Filter& filter, StationReport::UnitRepeats& repeats, QString& error)
 {
     repeats = StationReport::UnitRepeats();
-    if (!HasUnitColumn(database))
+    if (!columns.Has({"unit"}))
         return true;
     SqliteScan scan(database, "SELECT count(*), total(attempts > 1), total(ok > 1) FROM (SELECT count(*) AS"
                               " attempts, total(" +

@@ -1,10 +1,13 @@
 #pragma once
 
+#include "record/AttemptRecord.h"
+#include "record/RecordFields.h"
 #include "record/StationReport.h"
 
 #include <QString>
 #include <QVector>
 
+class DatabaseColumns;
 class QSqlDatabase;
 
 // One unit's attempts, and the units the station attempted more than once, over the station database.
@@ -12,17 +15,12 @@ class QSqlDatabase;
 // this station or another whose database is read.
 namespace UnitHistory {
 
+// One attempt as the history shows it: its start, station, row, port, load, result, failed stage, error and
+// id, each read back through the record's table by its field's name; the other fields keep their defaults.
 struct Attempt
 {
-    qint64 startMs = 0; // UTC
-    QString station;
-    qint64 row = 0;
-    QString port;
-    QString load; // the load's digest
-    QString result;
-    QString failedStage;
-    QString error;
-    QString attempt; // the attempt's own id
+    StationIdentity identity; // the station that recorded it
+    AttemptRecord record;
 };
 
 // The attempts of the unit that the filter selects, oldest first; a database older than the unit's column
@@ -32,7 +30,7 @@ bool Read(const QSqlDatabase& database, const StationReport::Filter& filter, con
 
 // Counts the units the selected attempts name, those attempted more than once and those that ended OK more
 // than once. False with the reason in error.
-bool CountRepeats(const QSqlDatabase& database, const StationReport::Filter& filter,
-                  StationReport::UnitRepeats& repeats, QString& error);
+bool CountRepeats(const QSqlDatabase& database, const DatabaseColumns& columns,
+                  const StationReport::Filter& filter, StationReport::UnitRepeats& repeats, QString& error);
 
 } // namespace UnitHistory

@@ -1,5 +1,6 @@
 #include "record/VerifiedCount.h"
 
+#include "record/DatabaseColumns.h"
 #include "record/RecordFields.h"
 #include "record/SqliteScan.h"
 
@@ -18,15 +19,14 @@ QByteArray OkClause(const StationReport::Filter& filter)
 
 } // namespace
 
-bool Count(const QSqlDatabase& database, const StationReport::Filter& filter,
+bool Count(const QSqlDatabase& database, const DatabaseColumns& columns, const StationReport::Filter& filter,
            StationReport::Verification& counts, QString& error)
 {
     counts = StationReport::Verification();
     const QByteArray written = SqlColumn("imagesWritten");
     const QByteArray verified = SqlColumn("verifiedImages");
-    const SqliteScan probe(database, "SELECT " + written + ", " + verified + " FROM attempt LIMIT 0");
     // A database from before the fields: every OK attempt in it is not known.
-    const QByteArray statement = probe.Error().isEmpty()
+    const QByteArray statement = columns.Has({"imagesWritten", "verifiedImages"})
                                      ? "SELECT total(" + written + " IS NOT NULL AND " + verified +
                                            " IS NOT NULL AND " + verified + " < " + written + "), total(" +
                                            written + " IS NULL OR " + verified + " IS NULL) FROM attempt" +

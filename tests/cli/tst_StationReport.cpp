@@ -467,7 +467,7 @@ void StationReportTest::filtersSelectByStartAndLoad()
              qPrintable(error));
     QStringList read;
     for (const UnitHistory::Attempt& attempt : attempts)
-        read << QStringLiteral("%1 %2").arg(attempt.row).arg(attempt.result);
+        read << QStringLiteral("%1 %2").arg(attempt.record.row).arg(attempt.record.result);
     QCOMPARE(read.join(QStringLiteral(", ")), unitHistory);
     qint64 perRow = 0;
     for (const Group& row : report.rows)

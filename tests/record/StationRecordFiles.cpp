@@ -162,6 +162,21 @@ QStringList SecondVersionSchema()
                   << "PRAGMA user_version = 2";
 }
 
+QStringList LaterVersionSchema(int version)
+{
+    const QStringList added[] = {
+        {"attempt_uid TEXT NOT NULL DEFAULT ''", "failure_kind TEXT NOT NULL DEFAULT ''"},
+        {"images_written INTEGER", "verified_images INTEGER"},
+        {"quarantined INTEGER NOT NULL DEFAULT 0", "unit TEXT NOT NULL DEFAULT ''"}};
+    QStringList schema = SecondVersionSchema();
+    schema.removeLast();
+    for (int later = 3; later <= version; ++later) {
+        for (const QString& column : added[later - 3])
+            schema << QStringLiteral("ALTER TABLE attempt ADD COLUMN ") + column;
+    }
+    return schema << QStringLiteral("PRAGMA user_version = %1").arg(version);
+}
+
 Reader::Reader(const QString& folder) : name(QStringLiteral("test-reader-") + QString::number(quintptr(this)))
 {
     QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);

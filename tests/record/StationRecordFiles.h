@@ -45,6 +45,8 @@ QString Field(const QStringList& header, const QStringList& row, const QString& 
 QStringList FirstVersionSchema();
 // The second version's: the stages in the attempt rows too, numbered by table stage_name.
 QStringList SecondVersionSchema();
+// A later version's (3 to 5): the second's, with the columns each version since added.
+QStringList LaterVersionSchema(int version);
 
 // A read-only connection of the test's own to a folder's station database, closed and removed when it goes.
 class Reader

@@ -8,6 +8,8 @@
 #include "record/StageTimes.h"
 #include "record/StationDatabase.h"
 #include "record/StationRecordWriter.h"
+#include "record/StationReport.h"
+#include "record/UnitHistory.h"
 
 #include <QDir>
 #include <QSqlDatabase>
@@ -101,6 +103,39 @@ void CreateOlderVersion(const QString& folder, const QStringList& schema)
         database.close();
     }
     QSqlDatabase::removeDatabase(name);
+}
+
+// What the report and a unit's history read of the database, as the command line's report opens it.
+QString ReportAndHistory(const QString& folder, const QString& unit)
+{
+    QString read = QStringLiteral("cannot open");
+    {
+        QSqlDatabase database =
+            QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("report"));
+        database.setDatabaseName(StationDatabase::Path(folder));
+        database.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
+        StationReport::Report report;
+        QVector<UnitHistory::Attempt> history;
+        QString error;
+        if (database.open() && StationReport::Compute(database, StationReport::Filter(), report, error) &&
+            UnitHistory::Read(database, StationReport::Filter(), unit, history, error)) {
+            read = QStringLiteral(
+                       "%1 attempts, %2 stages from table stage, slowest scan %3 ms, %4 not verified, "
+                       "%5 units:")
+                       .arg(report.station.attempts)
+                       .arg(report.stagesFromTable)
+                       .arg(report.station.stages.value(0).slowestMs)
+                       .arg(report.verification.unverified + report.verification.notKnown)
+                       .arg(report.units.named);
+            for (const UnitHistory::Attempt& attempt : history)
+                read += QStringLiteral(" %1 %2 %3")
+                            .arg(attempt.identity.station, attempt.record.port, attempt.record.result);
+        } else if (!error.isEmpty()) {
+            read = error;
+        }
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("report"));
+    return read;
 }
 
 QStringList JsonDevices(const QString& folder)
@@ -288,6 +323,9 @@ void StationDatabaseTest::anOlderDatabaseGainsTheColumnsAndKeepsItsRows_data()
 
     QTest::newRow("first version") << FirstVersionSchema();
     QTest::newRow("second version") << SecondVersionSchema();
+    QTest::newRow("third version") << LaterVersionSchema(3);
+    QTest::newRow("fourth version") << LaterVersionSchema(4);
+    QTest::newRow("fifth version") << LaterVersionSchema(5);
 }
 
 void StationDatabaseTest::anOlderDatabaseGainsTheColumnsAndKeepsItsRows()
@@ -296,6 +334,10 @@ void StationDatabaseTest::anOlderDatabaseGainsTheColumnsAndKeepsItsRows()
     CreateOlderVersion(folder, schema);
     AttemptRecord record = MakeRecord(QStringLiteral("new-1"), Noon(0));
     record.socid = QStringLiteral("5eed01");
+    // Read before the station upgrades it, as a report beside an older station would, and after.
+    QCOMPARE(ReportAndHistory(folder, record.socid),
+             QStringLiteral(
+                 "1 attempts, 1 stages from table stage, slowest scan 700 ms, 0 not verified, 0 units:"));
     {
         StationRecordWriter writer(folder);
         writer.Record(record);
@@ -310,6 +352,9 @@ void StationDatabaseTest::anOlderDatabaseGainsTheColumnsAndKeepsItsRows()
     // An older row's failure was never told apart: it stays unknown, not guessed from its stage.
     QCOMPARE(reader.Rows("SELECT device, result, attempt_uid, failure_kind, unit FROM attempt ORDER BY id"),
              (QStringList{"old-1|FAIL|||", "new-1|FAIL|" + record.attempt + "|connect|" + record.socid}));
+    QCOMPARE(ReportAndHistory(folder, record.socid),
+             "2 attempts, 1 stages from table stage, slowest scan 1200 ms, 0 not verified, 1 units: " +
+                 StationRecordWriter::ThisStation().station + " COM3 FAIL");
 }
 
 void StationDatabaseTest::stageTimesReadBackAsWritten_data()

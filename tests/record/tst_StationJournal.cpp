@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QtTest>
@@ -77,6 +78,8 @@ private Q_SLOTS:
     void init() { folder = ParserTestSupport::MakeCleanFolder(QStringLiteral("case-%1").arg(++caseNumber)); }
     void anAttemptAndItsMessagesAreCommittedTogether();
     void onlyAStoppedStationsAttemptsAreClosedAsInterrupted();
+    void anInterruptedAttemptKeepsWhatItsOpenRowKnew_data();
+    void anInterruptedAttemptKeepsWhatItsOpenRowKnew();
     void theDayFilesCatchUpFromTheJournalOnce();
     void anInterruptedAttemptIsFiledOnceAfterAFileRefusedIt();
     void aDatabaseTakenAwayMidRunIsSaidAndReplaced_data();
@@ -152,6 +155,56 @@ void StationJournalTest::onlyAStoppedStationsAttemptsAreClosedAsInterrupted()
     StationRecordWriter again(folder);
     again.CatchUp();
     QCOMPARE(again.Interrupted(), int64_t(0));
+}
+
+void StationJournalTest::anInterruptedAttemptKeepsWhatItsOpenRowKnew_data()
+{
+    QTest::addColumn<bool>("olderRow");
+    QTest::newRow("opened by this version") << false;
+    // A station killed mid-attempt and started again after an upgrade finds the row as the version before
+    // wrote it: thirteen fields by name, its start in milliseconds.
+    QTest::newRow("opened by the version before") << true;
+}
+
+void StationJournalTest::anInterruptedAttemptKeepsWhatItsOpenRowKnew()
+{
+    QFETCH(bool, olderRow);
+    AttemptRecord started = Attempt("cut", 0);
+    started.end = QDateTime();
+    started.row = 5;
+    started.poll = 3;
+    started.imagesWritten = 7;
+    const QStringList known{"start",         "row",           "port",       "device", "scene",
+                            "checksumLevel", "flashXml",      "loadDigest", "poll",   "operator",
+                            "workOrder",     "imagesWritten", "attempt"};
+    const QJsonObject expected = ReadJsonLines(StationRecordFormat::JsonLine({}, started)).objects.value(0);
+    {
+        StationRecordWriter killed(folder);
+        QVERIFY(killed.Started(started));
+    }
+    if (olderRow) {
+        QJsonObject fields{{"start", started.start.toMSecsSinceEpoch()}, {"unit", ""}};
+        for (const QString& name : known.mid(1, known.size() - 2))
+            fields.insert(name, expected.value(name));
+        {
+            QSqlDatabase database = QSqlDatabase::addDatabase("QSQLITE", "edit");
+            database.setDatabaseName(StationDatabase::Path(folder));
+            QVERIFY(database.open());
+            QSqlQuery update(database);
+            update.prepare("UPDATE open_attempt SET started = ?");
+            update.addBindValue(QJsonDocument(fields).toJson(QJsonDocument::Compact));
+            QVERIFY(update.exec());
+        }
+        QSqlDatabase::removeDatabase("edit");
+    }
+    StationRecordWriter next(folder);
+    next.CatchUp();
+    QCOMPARE(next.Interrupted(), int64_t(1));
+    const QJsonObject line =
+        ReadJsonLines(TestFiles::ReadFile(JsonPath(folder, QDateTime::currentDateTimeUtc().date())))
+            .objects.value(0);
+    for (const QString& name : known)
+        QVERIFY2(line.value(name) == expected.value(name), qPrintable(name));
 }
 
 void StationJournalTest::theDayFilesCatchUpFromTheJournalOnce()

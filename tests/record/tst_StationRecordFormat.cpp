@@ -282,7 +282,7 @@ void StationRecordFormatTest::theRecordEventCarriesTheAttemptsOwnFields()
     // A stage still running at the end counts until the end, as in the files.
     record.stages.append({QStringLiteral("CMD:FLASH-ALL"), record.start.toMSecsSinceEpoch() + 4000, 0, 0});
     record.socid = QStringLiteral("00aa17");
-    const QByteArray event = AttemptJson("\"event\":\"record\"", record);
+    const QByteArray event = AttemptJson("\"event\":\"record\"", kIdentity, record);
     QVERIFY(event.startsWith("{\"event\":\"record\","));
     const QJsonObject object = ReadJsonLines(event + '\n').objects.value(0);
     const QJsonObject line = ReadJsonLines(JsonLine(kIdentity, record)).objects.value(0);
