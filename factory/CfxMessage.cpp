@@ -19,6 +19,15 @@ QString CfxMessageBuilder::NewId()
     return QUuid::createUuid().toString(QUuid::WithoutBraces);
 }
 
+QString CfxMessageBuilder::MessageId(const QString& transactionId, const QString& name)
+{
+    // The station's own namespace, so that no other producer's names can give the same ids.
+    static const QUuid kNamespace(QStringLiteral("{f3c8c755-1994-4849-909c-2c5ce5f87d1d}"));
+    if (transactionId.isEmpty())
+        return NewId();
+    return QUuid::createUuidV5(kNamespace, transactionId + QLatin1Char('/') + name).toString(QUuid::WithoutBraces);
+}
+
 QString CfxMessageBuilder::Time(const QDateTime& at)
 {
     return at.toUTC().toString(Qt::ISODateWithMs);
@@ -39,13 +48,14 @@ QString CfxMessageBuilder::TimeSpan(qint64 ms)
     return days > 0 ? QString::number(days) + QLatin1Char('.') + text : text;
 }
 
-CfxMessage CfxMessageBuilder::Envelope(const QString& name, QJsonObject body, const QDateTime& at) const
+CfxMessage CfxMessageBuilder::Envelope(const QString& name, QJsonObject body, const QDateTime& at,
+                                       const QString& uniqueId) const
 {
     // The reference reader picks the body's class from "$type" only when it is the first key; a JSON object
     // writes its keys sorted, and "$" sorts before every letter.
     body.insert(QStringLiteral("$type"), name + QStringLiteral(", CFX"));
     CfxMessage message;
-    message.uniqueId = NewId();
+    message.uniqueId = uniqueId;
     message.name = name;
     message.source = endpointHandle;
     message.timeStamp = at.toUTC();
@@ -87,7 +97,8 @@ CfxMessage CfxMessageBuilder::WorkStarted(const QString& transactionId, int row,
     QJsonObject body;
     body.insert(QStringLiteral("TransactionID"), transactionId);
     body.insert(QStringLiteral("Lane"), row);
-    return Envelope(QStringLiteral("CFX.Production.WorkStarted"), Units(body, row, unitId), at);
+    const QString name = QStringLiteral("CFX.Production.WorkStarted");
+    return Envelope(name, Units(body, row, unitId), at, MessageId(transactionId, name));
 }
 
 CfxMessage CfxMessageBuilder::WorkCompleted(const QString& transactionId, int row, const QString& unitId,
@@ -98,7 +109,8 @@ CfxMessage CfxMessageBuilder::WorkCompleted(const QString& transactionId, int ro
     body.insert(QStringLiteral("TransactionID"), transactionId);
     body.insert(QStringLiteral("Result"), QString::fromLatin1(kResults[static_cast<int>(result)]));
     body.insert(QStringLiteral("PerformanceImpacts"), QJsonArray());
-    return Envelope(QStringLiteral("CFX.Production.WorkCompleted"), Units(body, row, unitId), at);
+    const QString name = QStringLiteral("CFX.Production.WorkCompleted");
+    return Envelope(name, Units(body, row, unitId), at, MessageId(transactionId, name));
 }
 
 CfxMessage CfxMessageBuilder::FaultOccurred(const QString& transactionId, int row, const QString& faultCode,
@@ -109,14 +121,15 @@ CfxMessage CfxMessageBuilder::FaultOccurred(const QString& transactionId, int ro
     fault.insert(QStringLiteral("Cause"), QStringLiteral("QualityCheck"));
     fault.insert(QStringLiteral("Severity"), QStringLiteral("Error"));
     fault.insert(QStringLiteral("FaultCode"), faultCode);
-    fault.insert(QStringLiteral("FaultOccurrenceId"), NewId());
+    fault.insert(QStringLiteral("FaultOccurrenceId"), MessageId(transactionId, QStringLiteral("FaultOccurrence")));
     fault.insert(QStringLiteral("Lane"), row);
     fault.insert(QStringLiteral("Stage"), QJsonValue::Null);
     fault.insert(QStringLiteral("Description"), description);
     fault.insert(QStringLiteral("OccurredAt"), Time(at));
     QJsonObject body;
     body.insert(QStringLiteral("Fault"), fault);
-    return Envelope(QStringLiteral("CFX.ResourcePerformance.FaultOccurred"), body, at);
+    const QString name = QStringLiteral("CFX.ResourcePerformance.FaultOccurred");
+    return Envelope(name, body, at, MessageId(transactionId, name));
 }
 
 CfxMessage CfxMessageBuilder::StationStateChanged(const QString& oldState, qint64 oldStateMs, const QString& newState,
@@ -127,7 +140,7 @@ CfxMessage CfxMessageBuilder::StationStateChanged(const QString& oldState, qint6
     body.insert(QStringLiteral("OldStateDuration"), TimeSpan(oldStateMs));
     body.insert(QStringLiteral("NewState"), newState);
     body.insert(QStringLiteral("RelatedFault"), QJsonValue::Null);
-    return Envelope(QStringLiteral("CFX.ResourcePerformance.StationStateChanged"), body, at);
+    return Envelope(QStringLiteral("CFX.ResourcePerformance.StationStateChanged"), body, at, NewId());
 }
 
 CfxMessage CfxMessageBuilder::Heartbeat(int frequencySeconds, const QDateTime& at) const
@@ -137,5 +150,5 @@ CfxMessage CfxMessageBuilder::Heartbeat(int frequencySeconds, const QDateTime& a
     body.insert(QStringLiteral("HeartbeatFrequency"), TimeSpan(qint64(frequencySeconds) * 1000));
     body.insert(QStringLiteral("ActiveFaults"), QJsonArray());
     body.insert(QStringLiteral("ActiveRecipes"), QJsonArray());
-    return Envelope(QStringLiteral("CFX.Heartbeat"), body, at);
+    return Envelope(QStringLiteral("CFX.Heartbeat"), body, at, NewId());
 }

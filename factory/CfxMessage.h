@@ -39,6 +39,9 @@ public:
     explicit CfxMessageBuilder(const QString& endpointHandle);
 
     static QString NewId(); // a GUID without braces, lower case
+    // An attempt's message is named by its transaction and its name (a name-based UUID): a message built
+    // again, after its database was rebuilt, carries the id it had, so a receiver drops the repeat.
+    static QString MessageId(const QString& transactionId, const QString& name);
 
     CfxMessage WorkStarted(const QString& transactionId, int row, const QString& unitId, const QDateTime& at) const;
     CfxMessage WorkCompleted(const QString& transactionId, int row, const QString& unitId, CfxWorkResult result,
@@ -56,7 +59,7 @@ public:
     static QString Time(const QDateTime& at);
 
 private:
-    CfxMessage Envelope(const QString& name, QJsonObject body, const QDateTime& at) const;
+    CfxMessage Envelope(const QString& name, QJsonObject body, const QDateTime& at, const QString& uniqueId) const;
     QJsonObject Units(QJsonObject body, int row, const QString& unitId) const;
 
     QString endpointHandle;

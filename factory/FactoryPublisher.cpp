@@ -2,8 +2,6 @@
 
 #include "logging/Log.h"
 
-#include <QSysInfo>
-
 static constexpr char kLogSource[] = "factory\\FactoryPublisher";
 
 namespace {
@@ -13,24 +11,10 @@ const QString kProductive = QStringLiteral("1100");
 const QString kShutdownAndStartup = QStringLiteral("6500");
 constexpr int kDrainAtExitMs = 10000;
 
-CfxWorkResult WorkResult(const QString& result)
-{
-    if (result == QLatin1String("OK"))
-        return CfxWorkResult::Completed;
-    if (result == QLatin1String("CANL"))
-        return CfxWorkResult::Aborted;
-    return CfxWorkResult::Failed;
-}
-
-bool ValidRow(int row)
-{
-    return row >= 1 && row <= 16;
-}
-
 } // namespace
 
 FactoryPublisher::FactoryPublisher(const FactoryEndpoint& endpoint, const QString& databasePath)
-    : station(QSysInfo::machineHostName()), builder(endpoint.handle), since(QDateTime::currentDateTimeUtc()),
+    : builder(endpoint.handle), messages(endpoint.handle), since(QDateTime::currentDateTimeUtc()),
       outbox(databasePath)
 {
     Publish(builder.StationStateChanged(kShutdownAndStartup, 0, kProductive, since));
@@ -51,42 +35,17 @@ FactoryPublisher::~FactoryPublisher()
 
 QString FactoryPublisher::UnitId(const QString& station, const AttemptRecord& attempt)
 {
-    if (!attempt.socid.isEmpty())
-        return attempt.socid;
-    return QStringLiteral("%1.R%2.%3").arg(station).arg(attempt.row).arg(CfxMessageBuilder::Time(attempt.start));
+    return FactoryMessages::UnitId(station, attempt);
 }
-
-namespace {
-
-JournalMessage ForJournal(const CfxMessage& message)
-{
-    return JournalMessage{message.uniqueId, message.name, message.source, message.timeStamp, message.json};
-}
-
-} // namespace
 
 JournalMessages FactoryPublisher::Started(const AttemptRecord& attempt)
 {
-    if (!ValidRow(attempt.row))
-        return {};
-    return {ForJournal(builder.WorkStarted(attempt.attempt, attempt.row, UnitId(station, attempt), attempt.start))};
+    return messages.Started(attempt);
 }
 
-// The attempt's id names the transaction, so the factory's messages and the station's record match, and the
-// unit is named as its start named it unless the session has learnt the device's own id since.
 JournalMessages FactoryPublisher::Ended(const AttemptRecord& record)
 {
-    if (!ValidRow(record.row))
-        return {};
-    JournalMessages last;
-    const QDateTime end = record.end.isValid() ? record.end : QDateTime::currentDateTimeUtc();
-    if (record.result == QLatin1String("FAIL")) {
-        const QString code = record.failedStage.isEmpty() ? QStringLiteral("FAIL") : record.failedStage;
-        last.push_back(ForJournal(builder.FaultOccurred(record.attempt, record.row, code, record.error, end)));
-    }
-    last.push_back(ForJournal(
-        builder.WorkCompleted(record.attempt, record.row, UnitId(station, record), WorkResult(record.result), end)));
-    return last;
+    return messages.Ended(record);
 }
 
 void FactoryPublisher::Stored()

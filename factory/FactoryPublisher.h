@@ -4,6 +4,7 @@
 #include "record/JournalMessage.h"
 #include "factory/CfxMessage.h"
 #include "factory/FactoryLink.h"
+#include "factory/FactoryMessages.h"
 #include "factory/FactoryOutbox.h"
 
 #include <QDateTime>
@@ -40,8 +41,8 @@ public:
 private:
     void Publish(const CfxMessage& message);
 
-    const QString station;
     const CfxMessageBuilder builder;
+    FactoryMessages messages;
     const QDateTime since;
     FactoryOutbox outbox;
     std::unique_ptr<FactoryLink> link;

@@ -55,6 +55,8 @@ class FactoryMessagesTest : public QObject
 private Q_SLOTS:
     void envelopeCarriesWhatTheReaderNeeds();
     void workMessagesLinkByTransaction();
+    void aMessageIdNamesItsAttemptAndEvent_data();
+    void aMessageIdNamesItsAttemptAndEvent();
     void timeSpansAsTheExchangeWritesThem();
     void settingsWithoutBrokerPublishNothing();
     void settingsRefuseGarbage_data();
@@ -88,8 +90,37 @@ void FactoryMessagesTest::envelopeCarriesWhatTheReaderNeeds()
     const int body = message.json.indexOf("\"MessageBody\":{");
     QVERIFY(body >= 0);
     QVERIFY(message.json.mid(body).startsWith("\"MessageBody\":{\"$type\":\"CFX.Production.WorkStarted, CFX\""));
-    // Two messages never share an id, or the factory would drop one as a duplicate.
-    QVERIFY(builder.WorkStarted(QStringLiteral("tx"), 7, QStringLiteral("unit-1"), at).uniqueId != message.uniqueId);
+}
+
+void FactoryMessagesTest::aMessageIdNamesItsAttemptAndEvent_data()
+{
+    QTest::addColumn<QString>("otherTransaction");
+    QTest::addColumn<int>("otherEvent"); // 0 WorkStarted, 1 WorkCompleted, 2 FaultOccurred, 3 StationStateChanged
+    QTest::addColumn<bool>("same");
+    QTest::newRow("the same event of the same attempt, built again") << "tx" << 0 << true;
+    QTest::newRow("the same event of another attempt") << "tx2" << 0 << false;
+    QTest::newRow("the attempt's end") << "tx" << 1 << false;
+    QTest::newRow("the attempt's fault") << "tx" << 2 << false;
+    QTest::newRow("the station's state, which is no attempt's") << "tx" << 3 << false;
+}
+
+// A message built again (after a rebuilt database queued it anew) carries the id it had, so that the factory
+// drops the repeat; any two different messages differ, or the factory would drop one of them.
+void FactoryMessagesTest::aMessageIdNamesItsAttemptAndEvent()
+{
+    QFETCH(QString, otherTransaction);
+    QFETCH(int, otherEvent);
+    QFETCH(bool, same);
+    CfxMessageBuilder builder(QStringLiteral("H"));
+    const QDateTime at = QDateTime::currentDateTimeUtc();
+    const CfxMessage message = builder.WorkStarted(QStringLiteral("tx"), 7, QStringLiteral("unit-1"), at);
+    const CfxMessage other[] = {
+        CfxMessageBuilder(QStringLiteral("other")).WorkStarted(otherTransaction, 3, QStringLiteral("u"), at.addSecs(9)),
+        builder.WorkCompleted(otherTransaction, 7, QStringLiteral("unit-1"), CfxWorkResult::Failed, at),
+        builder.FaultOccurred(otherTransaction, 7, QStringLiteral("connect"), QStringLiteral("e"), at),
+        builder.StationStateChanged(QStringLiteral("1100"), 5, QStringLiteral("6500"), at)};
+    QCOMPARE(other[otherEvent].uniqueId == message.uniqueId, same);
+    QCOMPARE(QUuid(message.uniqueId).version(), QUuid::Sha1);
 }
 
 void FactoryMessagesTest::workMessagesLinkByTransaction()
