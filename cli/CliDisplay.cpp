@@ -179,6 +179,19 @@ void CliDisplay::OnDiskSpace(bool low, const QString& folder, qint64 freeMB, qin
     Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
 }
 
+void CliDisplay::OnUnrecorded(const AttemptRecord& record)
+{
+    std::fprintf(stderr, "praxilo-cli: not in the station record: row %d, port %s, attempt %s\n", record.row,
+                 record.port.toLocal8Bit().constData(), record.attempt.toLocal8Bit().constData());
+    if (mode != Mode::Json)
+        return;
+    const QJsonObject event{{QStringLiteral("event"), QStringLiteral("unrecorded")},
+                            {QStringLiteral("row"), record.row},
+                            {QStringLiteral("port"), record.port},
+                            {QStringLiteral("attempt"), record.attempt}};
+    Emit(QJsonDocument(event).toJson(QJsonDocument::Compact) + '\n');
+}
+
 QString CliDisplay::LiveRow(int row) const
 {
     const PortRowState& state = states[static_cast<size_t>(row)].shown;

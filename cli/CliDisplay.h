@@ -40,6 +40,8 @@ public:
     // A disk below the station's floor, or back above it: an event of its own in JSON; the other modes leave
     // it to the line on standard error.
     void OnDiskSpace(bool low, const QString& folder, qint64 freeMB, qint64 floorMB);
+    // An attempt the record could not keep: named on standard error, and as an event in the JSON stream.
+    void OnUnrecorded(const AttemptRecord& record);
     void End(qint64 wallMs, bool interrupted);
     // Rows of the run whose failures took them out of auto polling.
     int QuarantinedRows() const;

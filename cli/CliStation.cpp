@@ -96,6 +96,7 @@ bool CliStation::Prepare()
         display->OnRowState(row, manager->GetRowState(row));
     connect(manager.get(), &PortManager::SigNotifyPortRowState, display.get(), &CliDisplay::OnRowState);
     connect(&summary, &RunSummary::Recorded, display.get(), &CliDisplay::OnRecord);
+    connect(&summary, &RunSummary::NotRecorded, display.get(), &CliDisplay::OnUnrecorded);
     connect(manager.get(), &PortManager::SigNotifyUnverifiedRun, this, [](const QString& text) { Problem(text); });
     connect(&manager->DiskGuard(), &DiskSpaceGuard::SigNotifyDiskSpace, this,
             [this](bool low, const QString& folder, qint64 freeMB, qint64 floorMB) {

@@ -2,10 +2,12 @@
 
 RunSummary::RunSummary(AttemptRecorder* next) : next(next) { qRegisterMetaType<AttemptRecord>("AttemptRecord"); }
 
-void RunSummary::Record(const AttemptRecord& record)
+bool RunSummary::Record(const AttemptRecord& record)
 {
-    if (next != nullptr)
-        next->Record(record);
+    if (next != nullptr && !next->Record(record)) {
+        Q_EMIT NotRecorded(record);
+        return false;
+    }
     {
         std::lock_guard<std::mutex> guard(lock);
         Row& row = rows.at(static_cast<size_t>(record.row - 1));
@@ -21,6 +23,7 @@ void RunSummary::Record(const AttemptRecord& record)
             ++row.failed;
     }
     Q_EMIT Recorded(record);
+    return true;
 }
 
 std::array<RunSummary::Row, 16> RunSummary::Rows() const

@@ -7,8 +7,9 @@
 #include <array>
 #include <mutex>
 
-// Counts every attempt of the run per row and passes it on to the station record. Record runs on the
-// ports' workers; the counts are read in the user-interface thread.
+// Passes every attempt of the run on to the station record and counts, per row, those the record kept: what
+// the command line reports is what the record will say. Record runs on the ports' workers; the counts are
+// read in the user-interface thread.
 class RunSummary : public QObject, public AttemptRecorder
 {
     Q_OBJECT
@@ -37,7 +38,7 @@ public:
             next->Resume();
     }
     int64_t Unrecorded() const override { return next != nullptr ? next->Unrecorded() : 0; }
-    void Record(const AttemptRecord& record) override;
+    bool Record(const AttemptRecord& record) override;
     std::array<Row, 16> Rows() const;
     int Total(const QString& result) const;
     int Unverified() const;
@@ -45,6 +46,8 @@ public:
 Q_SIGNALS:
     // Queued to the user-interface thread, after the record was passed on.
     void Recorded(AttemptRecord record);
+    // Queued likewise, for an attempt the record could not keep.
+    void NotRecorded(AttemptRecord record);
 
 private:
     AttemptRecorder* next;

@@ -6,6 +6,7 @@
 #include "factory/StationRecorders.h"
 #include "cli/CliOptions.h"
 #include "cli/CliStation.h"
+#include "cli/JournalCommand.h"
 #include "cli/ProfileCommand.h"
 #include "cli/ReportCommand.h"
 #include "logging/Logger.h"
@@ -29,6 +30,8 @@ int main(int argc, char* argv[])
         return ReportCommand::Run(arguments, stdout, stderr);
     if (arguments.size() >= 2 && arguments.at(1) == QStringLiteral("profile"))
         return ProfileCommand::Run(arguments, stdout, stderr);
+    if (arguments.size() >= 2 && arguments.at(1) == QStringLiteral("journal"))
+        return JournalCommand::Run(arguments, stdout, stderr);
 
     CliOptions options;
     QString message;
@@ -67,6 +70,8 @@ int main(int argc, char* argv[])
                          static_cast<long long>(StationRecordWriter::kDefaultRetry.count() / 1000));
         },
         [] { std::fprintf(stderr, "praxilo-cli: the station record is written again; the ports go on.\n"); });
+    records.SetRebuildHandler(
+        [](const QString& report) { std::fprintf(stderr, "praxilo-cli: %s\n", report.toLocal8Bit().constData()); });
     StationRecorders recorders(records, options.settingsFile.isEmpty() ? IniSetting::DefaultPath() : options.settingsFile,
                                options.broker);
     if (!recorders.FactoryProblem().isEmpty())

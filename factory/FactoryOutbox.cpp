@@ -63,8 +63,21 @@ void FactoryOutbox::CloseLocked()
     database = nullptr;
 }
 
+void FactoryOutbox::FollowLocked(int result)
+{
+    if (database == nullptr)
+        return;
+    const int code = result & 0xff;
+    const Platform::FileStamp now = Platform::StampOf(path);
+    // The record's writer moves a damaged or replaced database aside; what is at the path is the journal now.
+    if (code == SQLITE_CORRUPT || code == SQLITE_NOTADB || !now.exists || now.volume != stamp.volume ||
+        now.file != stamp.file)
+        CloseLocked();
+}
+
 bool FactoryOutbox::OpenLocked(QString& error)
 {
+    FollowLocked();
     if (database != nullptr)
         return true;
     const QString folder = QFileInfo(path).absolutePath();
@@ -77,9 +90,9 @@ bool FactoryOutbox::OpenLocked(QString& error)
     if (!error.isEmpty())
         return false;
     // The check above names a link for the operator; NOFOLLOW also refuses one planted since.
+    const int create = openedBefore ? 0 : SQLITE_OPEN_CREATE;
     if (sqlite3_open_v2(QFile::encodeName(path).constData(), &database,
-                        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX |
-                            SQLITE_OPEN_NOFOLLOW,
+                        SQLITE_OPEN_READWRITE | create | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
                         nullptr) != SQLITE_OK) {
         error = database != nullptr ? LastError(database) : QStringLiteral("out of memory");
         CloseLocked();
@@ -94,6 +107,9 @@ bool FactoryOutbox::OpenLocked(QString& error)
             return false;
         }
     }
+    openedBefore = true;
+    ++generation;
+    stamp = Platform::StampOf(path);
     return true;
 }
 
@@ -109,7 +125,8 @@ bool FactoryOutbox::StoreLocked(const CfxMessage& message, QString& error)
     BindText(insert.get(), 3, message.source);
     sqlite3_bind_int64(insert.get(), 4, message.timeStamp.toMSecsSinceEpoch());
     sqlite3_bind_blob(insert.get(), 5, message.json.constData(), message.json.size(), SQLITE_TRANSIENT);
-    if (sqlite3_step(insert.get()) != SQLITE_DONE) {
+    const int result = sqlite3_step(insert.get());
+    if (result != SQLITE_DONE) {
         error = LastError(database);
         return false;
     }
@@ -160,8 +177,11 @@ std::vector<FactoryOutbox::Entry> FactoryOutbox::Head(int64_t after, int limit, 
                                 sqlite3_column_bytes(select.get(), 5));
         entries.push_back(entry);
     }
-    if (step != SQLITE_DONE)
+    if (step != SQLITE_DONE) {
         error = LastError(database);
+        FollowLocked(step);
+    }
+    headGeneration = generation;
     return entries;
 }
 
@@ -170,14 +190,18 @@ bool FactoryOutbox::RemoveThrough(int64_t sequence, QString& error)
     std::lock_guard<std::mutex> guard(lock);
     if (!OpenLocked(error))
         return false;
+    if (generation != headGeneration)
+        return true;
     Statement remove(database, "DELETE FROM outbox WHERE sequence <= ?");
     if (!remove) {
         error = LastError(database);
         return false;
     }
     sqlite3_bind_int64(remove.get(), 1, sequence);
-    if (sqlite3_step(remove.get()) != SQLITE_DONE) {
+    const int result = sqlite3_step(remove.get());
+    if (result != SQLITE_DONE) {
         error = LastError(database);
+        FollowLocked(result);
         return false;
     }
     return true;

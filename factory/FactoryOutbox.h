@@ -1,6 +1,7 @@
 #pragma once
 
 #include "factory/CfxMessage.h"
+#include "platform/Platform.h"
 
 #include <QString>
 
@@ -37,7 +38,9 @@ public:
     bool Append(const CfxMessage& message, QString& error);
     // Up to limit messages after the given sequence number, oldest first.
     std::vector<Entry> Head(int64_t after, int limit, QString& error);
-    // Removes every message up to and including the given one.
+    // Removes every message up to and including the given one. When the database was replaced or rebuilt
+    // since the last Head, nothing is removed: its numbers name other messages now, and the messages go
+    // again, with their ids, for the receiver to drop.
     bool RemoveThrough(int64_t sequence, QString& error);
     // Messages stored and not yet accepted, -1 when the database cannot be read.
     int64_t Count();
@@ -46,11 +49,17 @@ public:
 
 private:
     bool OpenLocked(QString& error);
+    // Closes the connection when the file at the path is no longer the one it has open, or on damage.
+    void FollowLocked(int result = 0);
     bool StoreLocked(const CfxMessage& message, QString& error);
     void CloseLocked();
 
     const QString path;
     std::mutex lock;
     sqlite3* database = nullptr;
+    Platform::FileStamp stamp;  // the file the connection has open
+    bool openedBefore = false;  // a later opening must not make a file while a rebuild moves one in
+    int64_t generation = 0;     // connections opened so far
+    int64_t headGeneration = -1; // the connection the last Head read from
     std::deque<CfxMessage> waiting;
 };

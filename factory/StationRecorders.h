@@ -20,7 +20,7 @@ public:
     ~StationRecorders() override;
 
     bool Started(const AttemptRecord& attempt) override { return records.Started(attempt); }
-    void Record(const AttemptRecord& record) override { records.Record(record); }
+    bool Record(const AttemptRecord& record) override { return records.Record(record); }
     void Halt() override { records.Halt(); }
     void Resume() override { records.Resume(); }
     int64_t Unrecorded() const override { return records.Unrecorded(); }

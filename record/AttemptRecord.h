@@ -59,7 +59,8 @@ public:
         (void)attempt;
         return true;
     }
-    virtual void Record(const AttemptRecord& record) = 0;
+    // True once the record is stored; false when it could not be (counted in Unrecorded).
+    virtual bool Record(const AttemptRecord& record) = 0;
     // The operator stopped the station: a recorder that waits for its storage to come back gives up on the
     // attempts in hand instead, and tries each later one once, until Resume.
     virtual void Halt() {}

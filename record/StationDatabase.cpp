@@ -2,6 +2,8 @@
 
 #include "logging/Log.h"
 #include "platform/Platform.h"
+#include "record/JournalCheck.h"
+#include "record/JournalRebuild.h"
 #include "record/RecordFields.h"
 #include "record/RecordFiles.h"
 #include "record/StageTimes.h"
@@ -21,10 +23,6 @@
 static constexpr char kLogSource[] = "record\\StationDatabase";
 
 namespace {
-
-// SQLite's result codes for a file that is not a database and for a damaged one.
-const QString kNotADatabase = QStringLiteral("26");
-const QString kCorrupt = QStringLiteral("11");
 
 // Table attempt comes from the record's fields; these follow it.
 const char* const kSchema[] = {
@@ -99,7 +97,7 @@ QString ErrorText(const QSqlError& error)
 
 bool IsBroken(const QSqlError& error)
 {
-    return error.nativeErrorCode() == kNotADatabase || error.nativeErrorCode() == kCorrupt;
+    return JournalCheck::IsDamage(error.nativeErrorCode());
 }
 
 QString NewConnectionName()
@@ -149,6 +147,14 @@ bool StationDatabase::Insert(const AttemptRecord& record, QString& error)
 
 bool StationDatabase::Transact(const std::function<QSqlError(QSqlDatabase&)>& body, QString& error)
 {
+    if (TransactOnce(body, error))
+        return true;
+    // Damage found by this transaction is mended at once, so that the attempt waits for no retry.
+    return !damage.isEmpty() && TransactOnce(body, error);
+}
+
+bool StationDatabase::TransactOnce(const std::function<QSqlError(QSqlDatabase&)>& body, QString& error)
+{
     if (insertAttempt && !StillInPlace()) {
         Close();
         // The open connection would go on writing to a file nobody finds any more.
@@ -179,9 +185,11 @@ bool StationDatabase::Transact(const std::function<QSqlError(QSqlDatabase&)>& bo
     for (const QString& name : uncommittedNames)
         stageNumbers.remove(name);
     error = ErrorText(failure);
-    // A file damaged while open is moved aside by the next transaction's opening.
-    if (IsBroken(failure))
+    // A file damaged while open is never reopened as it is: the next opening rebuilds it.
+    if (IsBroken(failure)) {
+        damage = error;
         Close();
+    }
     return false;
 }
 
@@ -230,7 +238,7 @@ QSqlError StationDatabase::NumberStage(const QString& name, qint64& number)
     if (!selectStageName->exec())
         return selectStageName->lastError();
     if (!selectStageName->next())
-        return QSqlError(QString(), QStringLiteral("stage %1 has no number").arg(name));
+        return QSqlError(QString(), QStringLiteral("stage %1 has no number").arg(name), QSqlError::UnknownError);
     number = selectStageName->value(0).toLongLong();
     selectStageName->finish();
     return QSqlError();
@@ -239,22 +247,52 @@ QSqlError StationDatabase::NumberStage(const QString& name, qint64& number)
 bool StationDatabase::Open(QString& error)
 {
     bool broken = false;
-    if (OpenOnce(error, broken))
-        return true;
-    if (!broken)
+    if (damage.isEmpty()) {
+        if (OpenOnce(error, broken))
+            return true;
+        if (!broken)
+            return false;
+        damage = error;
+    }
+    return Rebuild(damage, error);
+}
+
+bool StationDatabase::Rebuild(const QString& found, QString& error)
+{
+    // A copy: what was found is forgotten below, once it is mended.
+    const QString reason = found;
+    Close();
+    const QString target = path + QStringLiteral(".rebuild");
+    for (const QString& stale : {target, target + QStringLiteral("-journal")})
+        QFile::remove(stale);
+    JournalRebuild rebuild(QFileInfo(path).absolutePath(), identity, messages);
+    JournalRebuild::Outcome outcome;
+    // The damaged file stays in place until its successor is complete: a rebuild cut short starts again.
+    if (!rebuild.Build(path, target, outcome, error)) {
+        error = QStringLiteral("the damaged station database cannot be rebuilt: %1").arg(error);
         return false;
-    const QString reason = error;
-    if (!MoveAside(error))
+    }
+    if (QFileInfo::exists(path) && !MoveAside(error))
         return false;
-    LOGE("StationDatabase::Open", "Station database %s unusable (%s); moved aside to %s, a new one started.",
-         QDir::toNativeSeparators(path).toUtf8().constData(), reason.toUtf8().constData(),
-         QDir::toNativeSeparators(movedAside).toUtf8().constData());
+    if (!QDir().rename(target, path)) {
+        error = QStringLiteral("cannot move the rebuilt database %1 into place").arg(QDir::toNativeSeparators(target));
+        return false;
+    }
+    damage.clear();
+    const QString report = QStringLiteral("Station database %1 was damaged (%2); moved aside to %3 and rebuilt: %4.")
+                               .arg(QDir::toNativeSeparators(path), reason, QDir::toNativeSeparators(movedAside),
+                                    outcome.Summary());
+    LOGE("StationDatabase::Rebuild", "%s", report.toUtf8().constData());
+    if (rebuildReport)
+        rebuildReport(report);
+    bool broken = false;
     return OpenOnce(error, broken);
 }
 
 bool StationDatabase::OpenOnce(QString& error, bool& broken)
 {
     Close();
+    broken = false;
     // The journal is the first of the record's stores to be written, so it makes the folder.
     QString reason;
     if (!RecordFiles::MakeFolder(QFileInfo(path).absolutePath(), reason)) {
@@ -275,7 +313,27 @@ bool StationDatabase::OpenOnce(QString& error, bool& broken)
         QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), connectionName);
         database.setDatabaseName(path);
         database.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=5000"));
-        failure = database.open() ? Prepare(database) : database.lastError();
+        if (!database.open()) {
+            failure = database.lastError();
+        } else {
+            // Damage a write would not meet for months (a page amid the attempts) is found before any write.
+            QString findings;
+            const JournalCheck::Verdict verdict =
+                existed ? JournalCheck::Run(database, JournalCheck::Depth::Quick, findings) : JournalCheck::Verdict::Sound;
+            if (verdict == JournalCheck::Verdict::Damaged) {
+                error = findings;
+                broken = true;
+            } else if (verdict == JournalCheck::Verdict::Unknown) {
+                failure = QSqlError(QString(), QStringLiteral("the database cannot be checked: %1").arg(findings),
+                                    QSqlError::UnknownError);
+            } else {
+                failure = Prepare(database);
+            }
+        }
+    }
+    if (broken) {
+        Close();
+        return false;
     }
     if (!failure.isValid()) {
         stamp = Platform::StampOf(path);
@@ -302,7 +360,7 @@ QSqlError StationDatabase::Prepare(QSqlDatabase& database)
     if (!query.exec(QStringLiteral("PRAGMA journal_mode = WAL")) || !query.next())
         return query.lastError();
     if (query.value(0).toString() != QStringLiteral("wal"))
-        return QSqlError(QString(), QStringLiteral("the journal cannot be switched to WAL"));
+        return QSqlError(QString(), QStringLiteral("the journal cannot be switched to WAL"), QSqlError::UnknownError);
     if (!query.exec(QStringLiteral("PRAGMA synchronous = FULL")))
         return query.lastError();
     const QSqlError schema = CreateSchema(database);

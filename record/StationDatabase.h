@@ -101,11 +101,20 @@ public:
 
     // Where the last broken database went, empty when none was moved aside.
     QString MovedAside() const { return movedAside; }
+    // The factory's messages, for those a rebuild queues again; null without a factory.
+    void SetMessages(AttemptMessages* messages) { this->messages = messages; }
+    // Told once per rebuild, with what it salvaged, what came from the day files and what was lost.
+    void SetRebuildReport(std::function<void(const QString& report)> report) { rebuildReport = std::move(report); }
+    // Moves the database aside and builds a new one from what still reads of it and from the day files, as
+    // a damaged one is at its opening; reason is what was found wrong with it.
+    bool Rebuild(const QString& reason, QString& error);
 
 private:
     bool Open(QString& error);
-    // Runs body in one transaction, opening the database first when needed.
+    // Runs body in one transaction, opening the database first when needed; a database found damaged on
+    // the way is rebuilt and the body run once more.
     bool Transact(const std::function<QSqlError(QSqlDatabase&)>& body, QString& error);
+    bool TransactOnce(const std::function<QSqlError(QSqlDatabase&)>& body, QString& error);
     QSqlError InsertAttempt(const AttemptRecord& record);
     QSqlError OpenIn(const AttemptRecord& started, const QString& instance, const JournalMessages& messages);
     QSqlError CloseIn(QSqlDatabase& database, const AttemptRecord& record, UnfiledLines& lines,
@@ -126,6 +135,9 @@ private:
     const StationIdentity identity;
     const QString connectionName;
     QString movedAside;
+    QString damage; // why the open database is known to be damaged; rebuilt at the next opening
+    AttemptMessages* messages = nullptr;
+    std::function<void(const QString&)> rebuildReport;
     std::unique_ptr<QSqlQuery> insertAttempt;
     std::unique_ptr<QSqlQuery> insertStage;
     std::unique_ptr<QSqlQuery> insertStageName;

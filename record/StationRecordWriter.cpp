@@ -112,6 +112,18 @@ void StationRecordWriter::SetTroubleHandler(std::function<void(const QString&)> 
     onRecovered = std::move(recovered);
 }
 
+void StationRecordWriter::SetRebuildHandler(std::function<void(const QString&)> rebuilt)
+{
+    std::lock_guard<std::mutex> guard(lock);
+    onRebuilt = std::move(rebuilt);
+}
+
+QString StationRecordWriter::LastRebuild() const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return lastRebuild;
+}
+
 void StationRecordWriter::SetRetryInterval(std::chrono::milliseconds interval)
 {
     std::lock_guard<std::mutex> guard(lock);
@@ -143,10 +155,10 @@ bool StationRecordWriter::Started(const AttemptRecord& attempt)
     return Submit(job);
 }
 
-void StationRecordWriter::Record(const AttemptRecord& record)
+bool StationRecordWriter::Record(const AttemptRecord& record)
 {
     Job job{Kind::Close, &record, {}};
-    Submit(job);
+    return Submit(job);
 }
 
 void StationRecordWriter::Halt()
@@ -178,12 +190,25 @@ void StationRecordWriter::Run()
 {
     // Opened, used and closed on this thread alone, as a database connection requires.
     StationDatabase database(folder, identity);
+    database.SetRebuildReport([this](const QString& report) {
+        std::function<void(const QString&)> tell;
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            tell = onRebuilt;
+            lastRebuild = report;
+        }
+        ++rebuilds;
+        if (tell)
+            tell(report);
+    });
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
         queued.wait(guard, [this] { return stopping || !jobs.empty(); });
         if (jobs.empty())
             break;
         const std::vector<Job*> batch = TakeBatch();
+        // A rebuild queues again the messages whose delivery it no longer knows.
+        database.SetMessages(messages);
         guard.unlock();
         for (Job* job : batch)
             Prepare(*job);

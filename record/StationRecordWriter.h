@@ -59,6 +59,9 @@ public:
     // Before the first attempt. Told on the writer's thread, once, when the journal stops taking records
     // (the reason names the folder), and again when it takes them again.
     void SetTroubleHandler(std::function<void(const QString& reason)> trouble, std::function<void()> recovered);
+    // Before the first attempt. Told on the writer's thread when a damaged database was rebuilt, with what
+    // was salvaged, what came from the day files and what could not be recovered.
+    void SetRebuildHandler(std::function<void(const QString& report)> rebuilt);
     void SetRetryInterval(std::chrono::milliseconds interval);
     // A seam for tests of storage failures: a non-empty reason fails the commit about to be tried.
     void SetCommitFault(std::function<QString()> fault);
@@ -71,7 +74,7 @@ public:
     bool Started(const AttemptRecord& attempt) override;
     // Returns once the record is in the journal, or the writer gave up (counted, see Unrecorded); the day
     // files get it before the call returns unless they cannot be written. Thread-safe.
-    void Record(const AttemptRecord& record) override;
+    bool Record(const AttemptRecord& record) override;
     void Halt() override;
     void Resume() override;
     int64_t Unrecorded() const override { return failed.load(); }
@@ -86,6 +89,9 @@ public:
     int64_t FilesFailed() const { return filesFailed.load(); }
     // Attempts left open by a stopped station and closed by this one.
     int64_t Interrupted() const { return interrupted.load(); }
+    // Damaged databases rebuilt, and what the last rebuild said (for a front end that was not listening yet).
+    int64_t Rebuilds() const { return rebuilds.load(); }
+    QString LastRebuild() const;
     // Records handed over whose writing has not ended yet.
     int64_t Pending() const { return pending.load(); }
 
@@ -127,7 +133,7 @@ private:
     const StationIdentity identity;
     const QString instance;
 
-    std::mutex lock;
+    mutable std::mutex lock;
     std::condition_variable queued;
     std::condition_variable finished;
     std::condition_variable wake; // a retry's wait ends early on Halt and at exit
@@ -139,12 +145,15 @@ private:
     AttemptMessages* messages = nullptr;
     std::function<void(const QString&)> onTrouble;
     std::function<void()> onRecovered;
+    std::function<void(const QString&)> onRebuilt;
+    QString lastRebuild;
 
     std::atomic<int64_t> written{0};
     std::atomic<int64_t> failed{0};
     std::atomic<int64_t> filesFailed{0};
     std::atomic<int64_t> interrupted{0};
     std::atomic<int64_t> pending{0};
+    std::atomic<int64_t> rebuilds{0};
 
     // Writer thread only.
     std::unique_ptr<InstanceClaim> claim; // taken before the first attempt is opened

@@ -256,6 +256,15 @@ void MainWindow::WatchRecord()
                 this, [this] { statusBar()->showMessage(tr("Station record written again; the ports go on.")); },
                 Qt::QueuedConnection);
         });
+    const auto tellRebuild = [this](const QString& report) {
+        QMetaObject::invokeMethod(
+            this, [this, report] { prompt->Tell(OperatorPrompt::Kind::Warning, tr("Station record"), report); },
+            Qt::QueuedConnection);
+    };
+    records.SetRebuildHandler(tellRebuild);
+    // The start's catch-up ran before the window listened.
+    if (!records.LastRebuild().isEmpty())
+        tellRebuild(records.LastRebuild());
 }
 
 void MainWindow::ShowOptions() { optionDialog->show(); }

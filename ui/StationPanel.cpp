@@ -59,10 +59,11 @@ bool StationPanelFeed::Started(const AttemptRecord& attempt)
 }
 
 // The record is stored before the panel counts it, so the panel never shows what the record lacks.
-void StationPanelFeed::Record(const AttemptRecord& record)
+bool StationPanelFeed::Record(const AttemptRecord& record)
 {
-    next.Record(record);
+    const bool stored = next.Record(record);
     Q_EMIT SigAttemptEnded(record);
+    return stored;
 }
 
 StationPanel::StationPanel(QMainWindow* window)

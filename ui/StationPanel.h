@@ -25,7 +25,7 @@ public:
     explicit StationPanelFeed(AttemptRecorder& next);
 
     bool Started(const AttemptRecord& attempt) override;
-    void Record(const AttemptRecord& record) override;
+    bool Record(const AttemptRecord& record) override;
     void Halt() override { next.Halt(); }
     void Resume() override { next.Resume(); }
     int64_t Unrecorded() const override { return next.Unrecorded(); }

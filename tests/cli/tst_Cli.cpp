@@ -4,8 +4,11 @@
 #include "TestFrontEnd.h"
 
 #include "cli/HeadlessFrontEnd.h"
+#include "cli/RunSummary.h"
 #include "common/PortManager.h"
 #include "record/LoadDigest.h"
+#include "record/StationDatabase.h"
+#include "record/StationRecordWriter.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -139,6 +142,9 @@ private Q_SLOTS:
     void theReportRefusesBadUsage_data();
     void theReportRefusesBadUsage();
     void aFrontEndForLongRunsKeepsStateButNoHistory();
+    void theRunCountsOnlyWhatTheRecordKept_data();
+    void theRunCountsOnlyWhatTheRecordKept();
+    void theJournalIsCheckedUnchangedAndRebuiltOnDemand();
 };
 
 QStringList CliTest::Base(const QString& flashXml) const
@@ -527,6 +533,94 @@ void CliTest::theReportRefusesBadUsage()
     QVERIFY2(output.errors.startsWith(QStringLiteral("praxilo-cli report: ")) && output.errors.contains(message),
              qPrintable(output.errors));
     QVERIFY(output.out.isEmpty());
+}
+
+namespace {
+
+// Keeps or refuses every record, as a journal that commits or one that gave up does.
+class Keeping : public AttemptRecorder
+{
+public:
+    explicit Keeping(bool keeps) : keeps(keeps) {}
+    bool Record(const AttemptRecord&) override { return keeps; }
+
+private:
+    const bool keeps;
+};
+
+} // namespace
+
+void CliTest::theRunCountsOnlyWhatTheRecordKept_data()
+{
+    QTest::addColumn<bool>("kept");
+    QTest::newRow("committed") << true;
+    QTest::newRow("not recorded") << false;
+}
+
+// Its events and totals were once the ports' own: OK devices the record, after a restart, called interrupted.
+void CliTest::theRunCountsOnlyWhatTheRecordKept()
+{
+    QFETCH(bool, kept);
+    Keeping journal(kept);
+    RunSummary summary(&journal);
+    QSignalSpy recorded(&summary, &RunSummary::Recorded);
+    QSignalSpy notRecorded(&summary, &RunSummary::NotRecorded);
+    AttemptRecord record;
+    record.row = 3;
+    record.port = QStringLiteral("COM5");
+    record.result = QStringLiteral("OK");
+    record.attempt = AttemptRecord::NewId();
+    QCOMPARE(summary.Record(record), kept);
+    QCOMPARE(summary.Total(QStringLiteral("OK")), kept ? 1 : 0);
+    QCOMPARE(recorded.size(), kept ? 1 : 0);
+    QCOMPARE(notRecorded.size(), kept ? 0 : 1);
+    if (!kept)
+        QCOMPARE(notRecorded.at(0).at(0).value<AttemptRecord>().attempt, record.attempt);
+}
+
+void CliTest::theJournalIsCheckedUnchangedAndRebuiltOnDemand()
+{
+    const QString folder = QDir::current().absoluteFilePath(QStringLiteral("records-journal"));
+    QDir(folder).removeRecursively();
+    {
+        StationRecordWriter writer(folder);
+        for (int i = 0; i < 200; ++i) {
+            AttemptRecord record;
+            record.row = 1 + i % 16;
+            record.start = record.end = QDateTime::currentDateTimeUtc();
+            record.result = QStringLiteral("OK");
+            record.attempt = AttemptRecord::NewId();
+            QVERIFY(writer.Record(record));
+        }
+    }
+    const QStringList record{QStringLiteral("--record"), folder};
+    const Output sound = RunCliRaw(QStringList{QStringLiteral("journal"), QStringLiteral("check")} + record);
+    QCOMPARE(sound.exitCode, 0);
+    QVERIFY2(sound.out.endsWith(": sound\n"), sound.out.constData());
+
+    const QString path = StationDatabase::Path(folder);
+    {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        QVERIFY(file.seek(file.size() / 2 / 4096 * 4096));
+        QCOMPARE(file.write(QByteArray(16384, '\x5a')), qint64(16384));
+    }
+    const QStringList before = QDir(folder).entryList(QDir::Files);
+    const QByteArray bytes = TestFiles::ReadFile(path);
+    const Output damaged = RunCliRaw(QStringList{QStringLiteral("journal"), QStringLiteral("check")} + record);
+    QCOMPARE(damaged.exitCode, 1);
+    QVERIFY2(damaged.out.contains(": damaged: "), damaged.out.constData());
+    QCOMPARE(QDir(folder).entryList(QDir::Files), before);
+    QVERIFY(TestFiles::ReadFile(path) == bytes);
+
+    const Output rebuilt = RunCliRaw(QStringList{QStringLiteral("journal"), QStringLiteral("rebuild")} + record);
+    QCOMPARE(rebuilt.exitCode, 0);
+    QVERIFY2(rebuilt.out.contains("moved aside to") && rebuilt.out.contains("salvaged"), rebuilt.out.constData());
+    QCOMPARE(RunCliRaw(QStringList{QStringLiteral("journal"), QStringLiteral("check")} + record).exitCode, 0);
+    QCOMPARE(QDir(folder).entryList({QStringLiteral("station.db.broken-*")}, QDir::Files).size(), 1);
+    const Output unknown = RunCliRaw(QStringList{QStringLiteral("journal"), QStringLiteral("mend")} + record);
+    QCOMPARE(unknown.exitCode, 2);
+    QVERIFY2(unknown.errors.contains(QStringLiteral("unknown verb mend")), qPrintable(unknown.errors));
 }
 
 QTEST_GUILESS_MAIN(CliTest)

@@ -31,10 +31,11 @@ public:
         return true;
     }
 
-    void Record(const AttemptRecord& record) override
+    bool Record(const AttemptRecord& record) override
     {
         std::lock_guard<std::mutex> guard(lock);
         records.push_back(record);
+        return true;
     }
 
     std::vector<AttemptRecord> Records() const

@@ -178,6 +178,8 @@ private Q_SLOTS:
     void sixteenRowsFiveDevicesPublishEveryAttempt();
     void aBrokerRestartMidRunLosesNothing();
     void messagesOfAKilledToolArriveAfterTheNextStart();
+    void messagesQueuedWhileTheBrokerIsAwaySurviveADamagedDatabase_data();
+    void messagesQueuedWhileTheBrokerIsAwaySurviveADamagedDatabase();
     void aConnectedLinkBeatsAndDrainsInOrder();
     void aMalformedBrokerIsSaidOnceAndIgnored();
     void refusedCredentialsAreSaidOnceWhileThePortsGoOn();
@@ -358,6 +360,64 @@ void FactoryBrokerTest::messagesOfAKilledToolArriveAfterTheNextStart()
     QVERIFY(after.size() >= before.size() + 1);
     QVERIFY(interrupted <= 16);
     QCOMPARE(completed, recorded);
+}
+
+void FactoryBrokerTest::messagesQueuedWhileTheBrokerIsAwaySurviveADamagedDatabase_data()
+{
+    QTest::addColumn<bool>("wholeFile"); // the file replaced by bytes that are no database, else 16 KiB of it
+    QTest::newRow("16 KiB overwritten in place") << false;
+    QTest::newRow("replaced by what is no database") << true;
+}
+
+// The rebuilt database queues again what it can no longer tell was delivered, with the ids the messages had:
+// every recorded attempt reaches the factory, its repeats recognisable by id.
+void FactoryBrokerTest::messagesQueuedWhileTheBrokerIsAwaySurviveADamagedDatabase()
+{
+    QFETCH(bool, wholeFile);
+    const QString name = wholeFile ? QStringLiteral("replaced") : QStringLiteral("overwritten");
+    const QString records = name + QStringLiteral("-record");
+    const QString settings = Settings(name, name);
+    QVERIFY2(broker->Stop(), qPrintable(broker->Failure()));
+    QProcess first;
+    Start(first, name, QStringLiteral("fast.ini"),
+          {QStringLiteral("--settings"), settings, QStringLiteral("--auto-polling"), QStringLiteral("--devices"),
+           QStringLiteral("5"), QStringLiteral("--broker"), broker->Url()});
+    QVERIFY(first.waitForFinished(120000));
+    QCOMPARE(first.exitCode(), 0);
+    QVERIFY(OutboxCount(records) >= 160);
+    {
+        QFile file(records + QStringLiteral("/station.db"));
+        QVERIFY(file.open(QIODevice::ReadWrite));
+        const qint64 size = file.size();
+        QVERIFY(file.seek(wholeFile ? 0 : size / 2 / 4096 * 4096));
+        const qint64 length = wholeFile ? size : 16384;
+        QCOMPARE(file.write(QByteArray(length, '\x5a')), length);
+    }
+
+    QVERIFY2(broker->Start(), qPrintable(broker->Failure()));
+    QProcess second;
+    Start(second, name, QStringLiteral("fast.ini"),
+          {QStringLiteral("--settings"), settings, QStringLiteral("--ports"), QStringLiteral("1"), QStringLiteral("--broker"),
+           broker->Url()});
+    QVERIFY(second.waitForFinished(120000));
+    QCOMPARE(second.exitCode(), 0);
+    QVERIFY(QString::fromLocal8Bit(second.readAllStandardError()).contains(QStringLiteral("moved aside to")));
+    QCOMPARE(OutboxCount(records), int64_t(0));
+
+    QMap<QString, QStringList> told; // per transaction, the names of its messages, repeats dropped by id
+    for (const Envelope& envelope : Unique(Envelopes(ReadAll(name)))) {
+        if (envelope.Name().startsWith(QLatin1String("CFX.Production.")))
+            told[envelope.Transaction()] << envelope.Name();
+    }
+    const QList<QJsonObject> recorded = Records(records);
+    QCOMPARE(recorded.size(), 81);
+    for (const QJsonObject& record : recorded) {
+        QStringList names = told.value(record.value(QStringLiteral("attempt")).toString());
+        names.sort();
+        QCOMPARE(names,
+                 (QStringList{QStringLiteral("CFX.Production.WorkCompleted"), QStringLiteral("CFX.Production.WorkStarted")}));
+    }
+    QCOMPARE(told.size(), recorded.size());
 }
 
 // The link alone, without a station: a backlog leaves in order, and a connected link beats.

@@ -263,7 +263,7 @@ void StationDatabaseTest::aDatabaseThatIsNotOneIsMovedAsideOnce()
         QCOMPARE(writer.Written(), int64_t(3));
         QCOMPARE(writer.Failed(), int64_t(0));
     }
-    QCOMPARE(capture.CountContaining("StationDatabase::Open", "moved aside"), 1);
+    QCOMPARE(capture.CountContaining("StationDatabase::Rebuild", "moved aside to"), 1);
     QCOMPARE(JsonDevices(folder), (QStringList{"r-0", "r-1", "r-2"}));
     const QStringList aside =
         QDir(folder).entryList({"station.db.broken-*"}, QDir::AllEntries | QDir::NoDotAndDotDot);

@@ -14,6 +14,7 @@
 #include <QSqlQuery>
 #include <QtTest>
 
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -58,6 +59,43 @@ QStringList Outbox(const QString& folder)
     return Reader(folder).Rows("SELECT unique_id FROM outbox ORDER BY sequence");
 }
 
+QStringList JsonDevices(const QString& folder)
+{
+    QStringList devices;
+    for (const QJsonObject& object : ReadJsonLines(TestFiles::ReadFile(JsonPath(folder, kDay))).objects)
+        devices << object["device"].toString();
+    devices.sort();
+    return devices;
+}
+
+// Pages written back from the write-ahead log, so that damage to the file meets them.
+void Checkpoint(const QString& folder)
+{
+    QSqlDatabase database = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("checkpoint"));
+    database.setDatabaseName(StationDatabase::Path(folder));
+    QVERIFY(database.open());
+    QVERIFY(QSqlQuery(database).exec(QStringLiteral("PRAGMA wal_checkpoint(TRUNCATE)")));
+    database.close();
+    database = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("checkpoint"));
+}
+
+void Damage(const QString& path, const QString& how)
+{
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadWrite));
+    const qint64 size = file.size();
+    if (how == "cut") {
+        QVERIFY(file.resize(size - 1500));
+    } else if (how == "overwrite") {
+        QVERIFY(file.seek(size / 2 / 4096 * 4096));
+        QCOMPARE(file.write(QByteArray(16384, '\x5a')), qint64(16384));
+    } else {
+        QVERIFY(file.resize(0));
+        QCOMPARE(file.write(QByteArray(size, '\x5a')), size);
+    }
+}
+
 QStringList Attempts(const QString& folder)
 {
     return Reader(folder).Rows("SELECT device, result, failure_kind FROM attempt ORDER BY id");
@@ -85,6 +123,8 @@ private Q_SLOTS:
     void aDatabaseTakenAwayMidRunIsSaidAndReplaced_data();
     void aDatabaseTakenAwayMidRunIsSaidAndReplaced();
     void portsAtOnceShareCommitsAndKeepEveryMessageInOrder();
+    void aDamagedDatabaseIsRebuiltNotReopened_data();
+    void aDamagedDatabaseIsRebuiltNotReopened();
 };
 
 void StationJournalTest::anAttemptAndItsMessagesAreCommittedTogether()
@@ -335,5 +375,63 @@ void StationJournalTest::portsAtOnceShareCommitsAndKeepEveryMessageInOrder()
     QCOMPARE(csv.rows.size(), ports * perPort + 1);
 }
 
+void StationJournalTest::aDamagedDatabaseIsRebuiltNotReopened_data()
+{
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<bool>("running"); // the damage comes while the station runs, not between two starts
+    QTest::newRow("16 KiB overwritten in place") << "overwrite" << false;
+    QTest::newRow("cut inside a page mid-run") << "cut" << true;
+    QTest::newRow("replaced by what is no database") << "garbage" << false;
+}
+
+// Salvage, then the day files: every closed attempt is back, and every attempt's messages wait again (their
+// ids are those they had, so a receiver drops what it got before).
+void StationJournalTest::aDamagedDatabaseIsRebuiltNotReopened()
+{
+    QFETCH(QString, how);
+    QFETCH(bool, running);
+    const QString path = StationDatabase::Path(folder);
+    TaggingMessages messages;
+    const ParserTestSupport::LogCapture capture;
+    auto writer = std::make_unique<StationRecordWriter>(folder);
+    writer->SetMessages(&messages);
+    for (int i = 0; i < 300; ++i) {
+        const AttemptRecord attempt = Attempt(QStringLiteral("a%1").arg(i, 3, 10, QLatin1Char('0')), i);
+        QVERIFY(writer->Started(attempt));
+        writer->Record(attempt);
+    }
+    Checkpoint(folder);
+    if (!running) {
+        writer.reset();
+        Damage(path, how);
+        writer = std::make_unique<StationRecordWriter>(folder);
+        writer->SetMessages(&messages);
+        writer->CatchUp();
+    } else {
+        Damage(path, how);
+    }
+    const AttemptRecord after = Attempt("after", 1000);
+    QVERIFY(writer->Started(after));
+    QVERIFY(writer->Record(after));
+    QCOMPARE(writer->Rebuilds(), int64_t(1));
+    QCOMPARE(writer->Failed(), int64_t(0));
+    writer.reset();
+
+    QCOMPARE(capture.CountContaining("StationDatabase::Rebuild", "moved aside to"), 1);
+    QCOMPARE(QDir(folder).entryList({"station.db.broken-*"}, QDir::Files).size(), 1);
+    const Reader reader(folder);
+    QCOMPARE(reader.Rows("PRAGMA integrity_check"), QStringList{"ok"});
+    QStringList kept = reader.Rows("SELECT device FROM attempt");
+    kept.sort();
+    QCOMPARE(kept, JsonDevices(folder));
+    QCOMPARE(kept.size(), 301);
+    const QStringList outbox = Outbox(folder);
+    for (const QString& device : kept) {
+        QVERIFY2(outbox.contains("started:" + device), qPrintable(device));
+        QVERIFY2(outbox.contains("ended-FAIL-connect:" + device), qPrintable(device));
+    }
+}
+
 QTEST_GUILESS_MAIN(StationJournalTest)
 #include "tst_StationJournal.moc"
+

@@ -97,13 +97,14 @@ class Station:
         with open(self.errors, "w") as errors:
             self.process = subprocess.Popen(soak.cli_command(args, rows, devices), env=env, cwd=args.work,
                                             stdout=subprocess.PIPE, stderr=errors, text=True)
-        self.summary, self.begin = None, soak.now()
+        self.summary, self.begin, self.events = None, soak.now(), []
         self.reader = threading.Thread(target=self.read)
         self.reader.start()
 
     def read(self):
         for line in self.process.stdout:
             event = json.loads(line)
+            self.events.append(event)
             if event.get("event") == "summary":
                 self.summary = event
 
@@ -218,12 +219,27 @@ def phase_b(args, env):
     unrecorded = (station.summary or {}).get("unrecorded")
     if code != 3 or not unrecorded:
         raise Failure(f"phase B ended with {code} and {unrecorded} unrecorded, expected 3 and some")
+    said = {e["attempt"]: e["result"] for e in station.events if e.get("event") == "record"}
+    listed = [e for e in station.events if e.get("event") == "unrecorded"]
+    if len(listed) != unrecorded or any(not e.get("port") or not e.get("row") or e["attempt"] in said for e in listed):
+        raise Failure(f"{len(listed)} unrecorded events for {unrecorded} unrecorded attempts, or one also recorded")
+    if station.said("praxilo-cli: not in the station record: ") != unrecorded:
+        raise Failure(f"standard error names not each of the {unrecorded} unrecorded attempts")
     day_lines(record)
     os.remove(os.path.join(record, FILLER))
     last = Station(args, env, "c", [1], 1)
     code = last.end()
     if code not in (0, 1):
         raise Failure(f"the run after phase B ended with {code}, expected 0 or 1")
+    # What the run reported is what the record says, once the record is written again.
+    database = sqlite3.connect(f"file:{os.path.join(record, 'station.db')}?mode=ro", uri=True)
+    try:
+        kept = dict(database.execute("SELECT attempt_uid, result FROM attempt"))
+    finally:
+        database.close()
+    contradicted = [a for a, result in said.items() if kept.get(a) != result]
+    if contradicted:
+        raise Failure(f"{len(contradicted)} record events the record contradicts, first {contradicted[0]}")
     print(f"phase B: exit 3, {unrecorded} unrecorded; then {check_stores(record)} attempts in all three stores",
           flush=True)
 
