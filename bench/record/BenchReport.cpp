@@ -1,8 +1,11 @@
 // The report over a busy station's year: 2 million attempts on 16 rows, seven stages each, in the writer's
-// schema. Prints how long generating took and each report's wall time; asserts nothing.
+// schema. Prints how long generating took and each report's wall time, then what the start's integrity
+// check, the operator's full check and a rebuild of the whole year cost; asserts nothing.
 //   bench_report [attempts, default 2000000] [database folder, default a temporary one] [v1]
 // With v1 a new database's attempt rows lack their stages, as the first version of the writer left them, so
 // the report reads table stage instead.
+#include "record/JournalCheck.h"
+#include "record/JournalRebuild.h"
 #include "record/StationReport.h"
 #include "record/StageTimes.h"
 #include "record/StationDatabase.h"
@@ -10,6 +13,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
 #include <QSqlDatabase>
@@ -154,6 +158,42 @@ int main(int argc, char* argv[])
             std::printf("%-16s %8lld attempts: best %.3f s, median %.3f s\n", c.name,
                         static_cast<long long>(counted), times.front(), times[1]);
         }
+        const struct
+        {
+            const char* name;
+            JournalCheck::Depth depth;
+        } checks[] = {{"quick_check", JournalCheck::Depth::Quick}, {"integrity_check", JournalCheck::Depth::Full}};
+        for (const auto& check : checks) {
+            std::vector<double> times;
+            QString findings;
+            for (int round = 0; round < 3; ++round) {
+                timer.restart();
+                if (JournalCheck::Run(database, check.depth, findings) != JournalCheck::Verdict::Sound) {
+                    std::fprintf(stderr, "%s failed: %s\n", check.name, qPrintable(findings));
+                    return 1;
+                }
+                times.push_back(Seconds(timer));
+            }
+            std::sort(times.begin(), times.end());
+            std::printf("%-16s best %.3f s, median %.3f s\n", check.name, times.front(), times[1]);
+        }
+    }
+    {
+        // Every row copied from a file that reads: the most a rebuild has to do, the day files aside.
+        const QString target = folder + QStringLiteral("/rebuilt.db");
+        QFile::remove(target);
+        JournalRebuild rebuild(folder + QStringLiteral("/no-day-files"), {QStringLiteral("st"), QStringLiteral("v")},
+                               nullptr);
+        JournalRebuild::Outcome outcome;
+        QString error;
+        QElapsedTimer timer;
+        timer.start();
+        if (!rebuild.Build(path, target, outcome, error)) {
+            std::fprintf(stderr, "rebuild failed: %s\n", qPrintable(error));
+            return 1;
+        }
+        std::printf("rebuild          %.1f s: %s\n", Seconds(timer), qPrintable(outcome.Summary()));
+        QFile::remove(target);
     }
     QSqlDatabase::removeDatabase(QStringLiteral("bench"));
     return 0;
