@@ -1,6 +1,8 @@
 // Takes a picture of the real window in the middle of a 16-port run on the simulated farm, for the README
 // and for anyone who wants to see what the operator sees:
 //     pxl_window_shot --load sample-load/flash.xml --out window.png [--after-ms 2500]
+// With --screen-out it also takes the whole screen as the operator sees it, the station panel where it first
+// stands (run it on a screen of the wanted size, an X server in memory for one).
 #include "Utility/FileUtils.h"
 #include "common/PortManager.h"
 #include "ui/MainWindow.h"
@@ -14,6 +16,7 @@
 #include <QFileInfo>
 #include <QFont>
 #include <QPushButton>
+#include <QScreen>
 #include <QSpinBox>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -56,6 +59,8 @@ int main(int argc, char* argv[])
     options.addOption({QStringLiteral("panel-after-ms"),
                        QStringLiteral("When to take the panel's picture; later, so that devices have ended."),
                        QStringLiteral("ms"), QStringLiteral("8000")});
+    options.addOption({QStringLiteral("screen-out"),
+                       QStringLiteral("The PNG of the whole screen, taken with the panel's picture."), QStringLiteral("path")});
     options.process(app);
     const QString load = QFileInfo(options.value(QStringLiteral("load"))).absoluteFilePath();
     const QString out = options.value(QStringLiteral("out"));
@@ -76,6 +81,15 @@ int main(int argc, char* argv[])
     QDir::setCurrent(work.path());
     // The station's settings file goes to the scratch folder, never beside the real tool.
     FileUtils::SetAppDirectory(QFile::encodeName(work.path()));
+
+    // The rows bound to their ports as a scan leaves them, so the panel names them as on a station.
+    QFile settings(work.filePath(QStringLiteral("pxl_setting.ini")));
+    QByteArray channels = "[ChanneltNumber]\nScanType=0\n[ChannelInfo]\n";
+    for (int row = 0; row < PortManager::kPortCount; ++row)
+        channels += QStringLiteral("Channel-%1=Sim Boot ROM Serial (COM%2)\n").arg(row, 2, 10, QLatin1Char('0')).arg(3 + row).toUtf8();
+    if (!settings.open(QIODevice::WriteOnly) || settings.write(channels) < 0)
+        return 1;
+    settings.close();
 
     AlwaysYes yes;
     MainWindow window(nullptr);
@@ -99,19 +113,22 @@ int main(int argc, char* argv[])
     window.findChild<QPushButton*>(QStringLiteral("btnStartAll"))->click();
 
     const QString panelOut = options.value(QStringLiteral("panel-out"));
+    const QString screenOut = options.value(QStringLiteral("screen-out"));
     int result = 1;
     QTimer::singleShot(options.value(QStringLiteral("after-ms")).toInt(), &app, [&] {
         result = window.grab().save(out) ? 0 : 1;
-        if (panelOut.isEmpty()) {
+        if (panelOut.isEmpty() && screenOut.isEmpty()) {
             window.Ports().StopAll();
             app.quit();
         }
     });
-    if (!panelOut.isEmpty()) {
+    if (!panelOut.isEmpty() || !screenOut.isEmpty()) {
         QTimer::singleShot(options.value(QStringLiteral("panel-after-ms")).toInt(), &app, [&] {
             auto* panel = window.findChild<StationPanel*>(QStringLiteral("dockStationPanel"));
             panel->Refresh();
-            if (!panel->grab().save(panelOut))
+            if (!panelOut.isEmpty() && !panel->grab().save(panelOut))
+                result = 1;
+            if (!screenOut.isEmpty() && !window.screen()->grabWindow(0).save(screenOut))
                 result = 1;
             window.Ports().StopAll();
             app.quit();

@@ -49,6 +49,10 @@ MainWindow::MainWindow(QWidget* parent)
     portManager.LoadCommonSetting();
     portManager.LoadEfuseSetting();
     stationPanel->RestorePlace(portManager.GetSettingsFile());
+    // The log alone is not read on the floor: the operator's next changes would be lost without a word.
+    if (IniSetting::HasFormatError(portManager.GetSettingsFile()))
+        statusBar()->showMessage(
+            tr("Settings are not saved at exit: %1 has a format error.").arg(QDir::toNativeSeparators(portManager.GetSettingsFile())));
     stationPanel->TargetControl().Bind(portManager);
     ShowLockedProfile();
 
@@ -64,8 +68,9 @@ MainWindow::MainWindow(QWidget* parent)
 
 MainWindow::~MainWindow()
 {
-    // Kept under the same rule as the port manager's settings, which it writes after this.
-    if (portManager.WillSaveSettingsAtExit())
+    // Kept under the same rule as the port manager's settings, which it writes after this; EndRun has done it
+    // already for every end that went through the event loop.
+    if (!runEnded && portManager.WillSaveSettingsAtExit())
         stationPanel->SavePlace(portManager.GetSettingsFile());
     delete aboutDialog;
     delete optionDialog;
@@ -374,14 +379,18 @@ bool MainWindow::EndRun()
              static_cast<long long>(kRecordWaitAtExit.count()), static_cast<long long>(records.Pending()), running);
     }
     optionDialog->SaveOptions();
+    if (portManager.WillSaveSettingsAtExit())
+        stationPanel->SavePlace(portManager.GetSettingsFile());
     portManager.WriteSettingsAtExit();
     return running == 0;
 }
 
 void MainWindow::closeEvent(QCloseEvent* event)
 {
-    if (questionWaived || prompt->Ask(tr("Quit"), tr("Are you sure to exit?")))
+    if (questionWaived || prompt->Ask(tr("Quit"), tr("Are you sure to exit?"))) {
+        // Before the close hides the panel with the window.
+        stationPanel->KeepPlace();
         event->accept();
-    else
+    } else
         event->ignore();
 }

@@ -1,21 +1,16 @@
 #include "ui/StationPanel.h"
 
-#include "common/IniSetting.h"
 #include "ui/StationPanelCharts.h"
 
 #include <QAction>
-#include <QEvent>
-#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMainWindow>
-#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
 namespace {
 
-const QString kGroup = QStringLiteral("StationPanel");
 constexpr int kRefreshMs = 1000;
 constexpr int kChartBuckets = 24;
 
@@ -73,6 +68,7 @@ StationPanel::StationPanel(QMainWindow* window)
     toggleViewAction()->setObjectName(QStringLiteral("actionStationPanel"));
     auto* body = new QWidget(this);
     auto* layout = new QVBoxLayout(body);
+    layout->setContentsMargins(4, 4, 4, 4);
     targetControl = new StationTargetControl(body);
     totals = new QLabel(body);
     totals->setObjectName(QStringLiteral("lblStationTotals"));
@@ -86,6 +82,8 @@ StationPanel::StationPanel(QMainWindow* window)
     strip = new FailureStrip(body);
     strip->setObjectName(QStringLiteral("wdgFailureStrip"));
     strip->setToolTip(tr("Failure rate of each row's last %1 attempts").arg(StationPanelModel::kRecentAttempts));
+    // Squeezed for height, the rows and the strip stay; the chart gives way.
+    strip->setMinimumHeight(strip->sizeHint().height() * 3 / 4);
     rows = new QTableWidget(StationPanelModel::kRows, ColumnCount, body);
     rows->setObjectName(QStringLiteral("twStationRows"));
     rows->setHorizontalHeaderLabels({tr("Port"), tr("OK"), tr("FAIL"), tr("CANL"), tr("Yield"), tr("Last"), tr("Stage"),
@@ -96,32 +94,43 @@ StationPanel::StationPanel(QMainWindow* window)
     rows->setWordWrap(false);
     rows->verticalHeader()->setDefaultSectionSize(20);
     rows->horizontalHeader()->setStretchLastSection(true);
-    const int widths[ColumnCount] = {76, 36, 40, 42, 60, 116, 70, 96, 52, 46, 46, 60};
-    for (int column = 0; column < ColumnCount; ++column)
-        rows->setColumnWidth(column, widths[column]);
     for (int row = 0; row < StationPanelModel::kRows; ++row) {
         for (int column = 0; column < ColumnCount; ++column)
             rows->setItem(row, column, new QTableWidgetItem);
     }
+    // The port, last result and counts first: the rest gives way to the row's tooltip on a narrow panel.
+    // The port names the row; a column of row numbers would take the width the panel needs beside the window.
+    rows->verticalHeader()->hide();
+    columns = new StationPanelColumns(rows, {76, 30, 34, 42, 60, 90, 70, 96, 52, 46, 46, 60},
+                                      {Port, Last, Fail, Ok, Yield, Canl, Reason, Left, Rate, Device, Stage, Flags}, 4);
+    // All sixteen rows without scrolling: a row out of sight is a row nobody watches.
+    rows->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    rows->setMinimumHeight(rows->horizontalHeader()->sizeHint().height() +
+                           StationPanelModel::kRows * rows->verticalHeader()->defaultSectionSize() + 2 * rows->frameWidth());
     chart = new RateChart(body);
     chart->setObjectName(QStringLiteral("wdgRateChart"));
     chart->setToolTip(tr("OK devices per hour over the shift"));
-    // Beside the totals, so the sixteen rows keep their height.
-    auto* header = new QHBoxLayout;
-    header->addWidget(totals, 1);
-    header->addWidget(targetControl, 0, Qt::AlignTop);
-    layout->addLayout(header);
+    // Below the totals, so that the panel can be as narrow as the target's box.
+    totals->setWordWrap(true);
+    layout->addWidget(totals);
+    layout->addWidget(targetControl, 0, Qt::AlignLeft);
     layout->addWidget(diskSpace);
     layout->addWidget(strip);
     layout->addWidget(rows, 1);
     layout->addWidget(chart);
     setWidget(body);
-    resize(800, 560);
+    // A click anywhere in the panel takes the keyboard focus away from the target, where a key would change it.
+    body->setFocusPolicy(Qt::ClickFocus);
 
     window->addDockWidget(Qt::RightDockWidgetArea, this);
     // Docked, it would take its width from the port table; floating, nothing of the window moves.
     setFloating(true);
-    window->installEventFilter(this);
+    place = new StationPanelPlace(this, window);
+    SetPlaceWidths();
+    resize(columns->FullWidth() + widget()->layout()->contentsMargins().left() * 2, sizeHint().height());
+    toggleViewAction()->setShortcut(QKeySequence(Qt::Key_F9));
+    // The key works from the panel's own window too.
+    toggleViewAction()->setShortcutContext(Qt::ApplicationShortcut);
     connect(&refreshTimer, &QTimer::timeout, this, [this] {
         if (isVisible())
             Refresh();
@@ -150,6 +159,8 @@ void StationPanel::ApplyRowState(int index, const PortRowState& state)
     model.ApplyRowState(index, state);
     if (index >= 0 && index < portNames.size())
         portNames[index] = state.port;
+    if (columns->FitText(Port, state.port))
+        SetPlaceWidths();
     // A worker counts its device towards the target after handing over the record: the row's next state
     // follows the count.
     targetControl->Refresh();
@@ -238,54 +249,13 @@ void StationPanel::SetCell(int row, int column, const QString& text, const QStri
         item->setToolTip(toolTip);
 }
 
-void StationPanel::RestorePlace(const QString& settingsFile)
+void StationPanel::SetPlaceWidths()
 {
-    const QString geometry = IniSetting(settingsFile, kGroup, QStringLiteral("Geometry")).ReadString();
-    const QString floating = IniSetting(settingsFile, kGroup, QStringLiteral("Floating")).ReadString();
-    const QString visible = IniSetting(settingsFile, kGroup, QStringLiteral("Visible")).ReadString();
-    if (!floating.isEmpty() && !IniSetting(settingsFile, kGroup, QStringLiteral("Floating")).ReadBool()) {
-        const int area = IniSetting(settingsFile, kGroup, QStringLiteral("Area")).ReadInt();
-        const auto dockArea = static_cast<Qt::DockWidgetArea>(area);
-        if (dockArea == Qt::LeftDockWidgetArea || dockArea == Qt::RightDockWidgetArea ||
-            dockArea == Qt::TopDockWidgetArea || dockArea == Qt::BottomDockWidgetArea) {
-            setFloating(false);
-            window->addDockWidget(dockArea, this);
-        }
-    }
-    if (!geometry.isEmpty() && isFloating())
-        placeRestored = restoreGeometry(QByteArray::fromBase64(geometry.toLatin1()));
-    if (!visible.isEmpty())
-        setVisible(IniSetting(settingsFile, kGroup, QStringLiteral("Visible")).ReadBool());
+    const int margins = widget()->layout()->contentsMargins().left() + widget()->layout()->contentsMargins().right();
+    place->SetWidths(std::max(columns->NarrowestWidth(), targetControl->sizeHint().width()) + margins,
+                     columns->FullWidth() + margins);
 }
 
-void StationPanel::SavePlace(const QString& settingsFile) const
-{
-    IniSetting(settingsFile, kGroup, QStringLiteral("Visible")).WriteBool(!isHidden());
-    IniSetting(settingsFile, kGroup, QStringLiteral("Floating")).WriteBool(isFloating());
-    IniSetting(settingsFile, kGroup, QStringLiteral("Area")).WriteValue(static_cast<int>(window->dockWidgetArea(const_cast<StationPanel*>(this))));
-    IniSetting(settingsFile, kGroup, QStringLiteral("Geometry")).WriteString(QString::fromLatin1(saveGeometry().toBase64()));
-}
-
-// A panel never placed before goes beside the window the first time the window shows.
-bool StationPanel::eventFilter(QObject* watched, QEvent* event)
-{
-    if (watched == window && event->type() == QEvent::Show && !placedOnce) {
-        placedOnce = true;
-        if (!placeRestored && isFloating())
-            PlaceBesideWindow();
-    }
-    return QDockWidget::eventFilter(watched, event);
-}
-
-void StationPanel::PlaceBesideWindow()
-{
-    const QRect frame = window->frameGeometry();
-    QPoint at(frame.right() + 1, frame.top());
-    if (QScreen* screen = window->screen()) {
-        const QRect available = screen->availableGeometry();
-        // Beside when it fits, else over the window's right edge, where it can be moved or docked.
-        if (at.x() + width() > available.right())
-            at.setX(std::max(available.left(), available.right() - width()));
-    }
-    move(at);
-}
+void StationPanel::RestorePlace(const QString& settingsFile) { place->Restore(settingsFile); }
+void StationPanel::KeepPlace() { place->Keep(); }
+void StationPanel::SavePlace(const QString& settingsFile) const { place->Save(settingsFile); }

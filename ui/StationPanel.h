@@ -2,7 +2,9 @@
 
 #include "common/PortRowState.h"
 #include "record/AttemptRecord.h"
+#include "ui/StationPanelColumns.h"
 #include "ui/StationPanelModel.h"
+#include "ui/StationPanelPlace.h"
 #include "ui/StationTargetControl.h"
 
 #include <QDockWidget>
@@ -39,8 +41,9 @@ private:
 };
 
 // The shift at a glance beside the port table: per row and for the station. A dock that starts floating
-// beside the window, so the port table and its controls keep their places; where the operator puts it and
-// whether it shows are kept in the settings file's own group for it.
+// beside the window, so the port table and its controls keep their places; narrow, its lighter columns give
+// way to the row's tooltip. Where the operator puts it and whether it shows are kept in the settings file's
+// own group for it (StationPanelPlace).
 class StationPanel : public QDockWidget
 {
     Q_OBJECT
@@ -76,18 +79,20 @@ public:
     void Refresh();
 
     void RestorePlace(const QString& settingsFile);
+    // Called as the window closes, while the panel still shows as the operator left it.
+    void KeepPlace();
     void SavePlace(const QString& settingsFile) const;
+    StationPanelPlace& Place() { return *place; }
+    const StationPanelColumns& Columns() const { return *columns; }
 
     const StationPanelModel& Model() const { return model; }
     StationTargetControl& TargetControl() { return *targetControl; }
 
-protected:
-    bool eventFilter(QObject* watched, QEvent* event) override;
-
 private:
     void RefreshRow(int index, const PanelRowFigures& row);
+    // The widths its place is chosen by, the port column's as wide as its longest name.
+    void SetPlaceWidths();
     void SetCell(int row, int column, const QString& text, const QString& toolTip = QString());
-    void PlaceBesideWindow();
 
     QMainWindow* window;
     StationPanelModel model;
@@ -97,8 +102,8 @@ private:
     FailureStrip* strip;
     QTableWidget* rows;
     RateChart* chart;
+    StationPanelColumns* columns;
+    StationPanelPlace* place;
     QTimer refreshTimer;
-    bool placeRestored = false;
-    bool placedOnce = false;
     QVector<QString> portNames;
 };

@@ -2,6 +2,7 @@
 
 #include "common/PortManager.h"
 
+#include <QEvent>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QSpinBox>
@@ -26,6 +27,10 @@ StationTargetControl::StationTargetControl(QWidget* parent) : QWidget(parent)
     target->setObjectName(QStringLiteral("sbStationTarget"));
     target->setRange(0, kLargestTarget);
     target->setSpecialValueText(tr("None"));
+    // Only a click gives it the keyboard: a panel window that takes the focus, or a wheel turned over it on the
+    // way to the rows, must not change the shift's target.
+    target->setFocusPolicy(Qt::ClickFocus);
+    target->installEventFilter(this);
     target->setToolTip(tr("Good devices after which auto polling starts no more devices; None for no target.\n"
                           "Takes effect at the next Start All."));
     caption->setBuddy(target);
@@ -67,4 +72,13 @@ void StationTargetControl::Refresh()
         text = tr("Remaining: %1").arg(left);
     if (remaining->text() != text)
         remaining->setText(text);
+}
+
+bool StationTargetControl::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == target && event->type() == QEvent::Wheel && !target->hasFocus()) {
+        event->ignore();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }

@@ -22,6 +22,9 @@ public:
     void ApplyAtStart();
     void Refresh();
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     PortManager* ports = nullptr;
     QSpinBox* target;

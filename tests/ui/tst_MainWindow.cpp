@@ -26,7 +26,9 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
+#include <QStandardPaths>
 #include <QScopeGuard>
+#include <QScreen>
 #include <QTableWidget>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -147,6 +149,9 @@ private Q_SLOTS:
     void destroyingAVisibleWindowMidRunIsSafe();
     void stationPanelMovesNothingOfTheWindow();
     void stationPanelPlaceIsKeptAcrossRestarts();
+    void stationPanelStaysOffTheButtons_data();
+    void stationPanelStaysOffTheButtons();
+    void stationPanelNarrowFocusAndKey();
     void stationPanelCountsWhatTheRecordsHold();
     void stationPanelTargetEndsAutoPolling_data();
     void stationPanelTargetEndsAutoPolling();
@@ -805,6 +810,144 @@ void MainWindowTest::stationPanelPlaceIsKeptAcrossRestarts()
     window = std::make_unique<MainWindow>();
     QVERIFY(window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"))->isHidden());
     window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"))->show();
+    window.reset();
+
+    // Left shown far off the screen and quit: it comes back shown, on the screen.
+    window = NewWindow();
+    window->show();
+    auto* panel = window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"));
+    QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 10000);
+    panel->move(9000, 9000);
+    prompt.answer = true;
+    QVERIFY(window->close());
+    window.reset();
+    QCOMPARE(IniSetting(QStringLiteral("pxl_setting.ini"), QStringLiteral("StationPanel"), QStringLiteral("Visible")).ReadString(),
+             QStringLiteral("true"));
+    window = std::make_unique<MainWindow>();
+    window->show();
+    panel = window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"));
+    QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 10000);
+    QVERIFY(window->screen()->availableGeometry().intersects(panel->frameGeometry()));
+    window.reset();
+
+    // A file that will not be saved says so where the operator looks, and stays as it was.
+    const QByteArray broken("[Files\nFlashXMLFile=/loads/flash.xml\n");
+    QVERIFY(TestFiles::WriteFile(QStringLiteral("pxl_setting.ini"), broken));
+    window = std::make_unique<MainWindow>();
+    QVERIFY2(window->statusBar()->currentMessage().contains(QStringLiteral("format error")),
+             qPrintable(window->statusBar()->currentMessage()));
+    window.reset();
+    QCOMPARE(TestFiles::ReadFile(QStringLiteral("pxl_setting.ini")), broken);
+}
+
+void MainWindowTest::stationPanelStaysOffTheButtons_data()
+{
+    QTest::addColumn<QSize>("screen");
+    QTest::addColumn<bool>("beside");
+    QTest::addColumn<bool>("quit");
+    QTest::newRow("1600x1000, Quit") << QSize(1600, 1000) << true << true;
+    QTest::newRow("1600x1000, SIGTERM") << QSize(1600, 1000) << true << false;
+    QTest::newRow("1366x768, Quit") << QSize(1366, 768) << false << true;
+    QTest::newRow("1366x768, SIGTERM") << QSize(1366, 768) << false << false;
+}
+
+// The real window on a screen of a factory's size (an X server in memory), started twice from a fresh
+// station with no load chosen: the panel's first place hides none of the window's buttons, and the second
+// start finds the panel and the window where the first one ended, by a Quit or by SIGTERM.
+void MainWindowTest::stationPanelStaysOffTheButtons()
+{
+    QFETCH(QSize, screen);
+    QFETCH(bool, beside);
+    QFETCH(bool, quit);
+    const QString xvfb = QStandardPaths::findExecutable(QStringLiteral("xvfb-run"));
+    QVERIFY2(!xvfb.isEmpty(), "xvfb-run is missing: scripts/setup-deps installs it");
+    const QString work = QDir::current().absoluteFilePath(
+        QStringLiteral("screen-%1-%2").arg(screen.width()).arg(quit ? QStringLiteral("quit") : QStringLiteral("term")));
+    QDir(work).removeRecursively();
+    QVERIFY(QDir().mkpath(work));
+    QVERIFY(QFile::copy(QCoreApplication::applicationDirPath() + QStringLiteral("/Praxilo"), work + QStringLiteral("/Praxilo")));
+    const auto run = [&](bool quitting) {
+        QFile::remove(work + QStringLiteral("/report"));
+        ChildProcess window;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+        environment.insert(QStringLiteral("QUILLON_FARM"), QDir::current().absoluteFilePath(QStringLiteral("farm.ini")));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), work + QStringLiteral("/data"));
+        environment.insert(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(PXL_TEST_PLUGIN_DIR));
+        environment.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("pxloperator"));
+        environment.insert(QStringLiteral("PXL_OPERATOR_REPORT"), work + QStringLiteral("/report"));
+        environment.insert(QStringLiteral("PXL_OPERATOR_QUIT"), quitting ? QStringLiteral("1") : QStringLiteral("0"));
+        window.setProcessEnvironment(environment);
+        window.setStandardErrorFile(work + QStringLiteral("/window.err"), QIODevice::Append);
+        window.start(xvfb, {QStringLiteral("-a"), QStringLiteral("-s"),
+                            QStringLiteral("-screen 0 %1x%2x24").arg(screen.width()).arg(screen.height()),
+                            work + QStringLiteral("/Praxilo")});
+        QMap<QString, QRect> places;
+        if (!window.waitForStarted())
+            return places;
+        if (!QTest::qWaitFor([&work] { return QFile::exists(work + QStringLiteral("/report")); }, 60000))
+            return places;
+        for (const QString& line : QString::fromUtf8(TestFiles::ReadFile(work + QStringLiteral("/report"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
+            const QStringList f = line.split(QLatin1Char(' '));
+            places[f[0]] = f.size() == 5 ? QRect(f[1].toInt(), f[2].toInt(), f[3].toInt(), f[4].toInt()) : QRect(f[1].toInt(), 0, 1, 1);
+        }
+        if (!quitting)
+            ::kill(static_cast<pid_t>(places.value(QStringLiteral("pid")).x()), SIGTERM);
+        if (!window.waitForFinished(60000) || window.exitCode() != 0)
+            places.clear();
+        return places;
+    };
+    const QMap<QString, QRect> first = run(quit);
+    QVERIFY2(first.contains(QStringLiteral("panel")), qPrintable(QString::fromUtf8(TestFiles::ReadFile(work + QStringLiteral("/window.err")))));
+    const QRect panel = first.value(QStringLiteral("panel"));
+    QCOMPARE(first.value(QStringLiteral("window")).size(), QSize(1309, 711));
+    QVERIFY(first.value(QStringLiteral("screen")).contains(panel));
+    QCOMPARE(panel.intersects(first.value(QStringLiteral("window"))), !beside);
+    const QStringList buttons = first.keys().filter(QStringLiteral("button:"));
+    QVERIFY(buttons.size() >= 6);
+    for (const QString& button : buttons)
+        QVERIFY2(!first.value(button).intersects(panel), qPrintable(button));
+    const QMap<QString, QRect> second = run(true);
+    QCOMPARE(second.value(QStringLiteral("panel")), panel);
+    QCOMPARE(second.value(QStringLiteral("window")), first.value(QStringLiteral("window")));
+}
+
+// Narrow, the panel shows each row's essentials and the rest in its tooltip; neither a click in it nor the
+// window's activation gives the keyboard to the target; one key shows and hides it.
+void MainWindowTest::stationPanelNarrowFocusAndKey()
+{
+    auto window = NewWindow();
+    window->show();
+    auto* panel = window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"));
+    QTRY_VERIFY_WITH_TIMEOUT(panel->isVisible(), 10000);
+    auto* rows = panel->findChild<QTableWidget*>(QStringLiteral("twStationRows"));
+    rows->item(2, StationPanel::Reason)->setText(QStringLiteral("no device"));
+    panel->resize(300, panel->height());
+    QTRY_VERIFY_WITH_TIMEOUT(rows->isColumnHidden(StationPanel::Reason), 10000);
+    QVERIFY(!rows->isColumnHidden(StationPanel::Port) && !rows->isColumnHidden(StationPanel::Last));
+    QVERIFY(panel->Columns().RowToolTip(2, StationPanel::Port).contains(QStringLiteral("Reason: no device")));
+    QVERIFY(rows->viewport()->height() >= 16 * rows->rowHeight(0));
+    panel->resize(1200, panel->height());
+    QTRY_VERIFY_WITH_TIMEOUT(!rows->isColumnHidden(StationPanel::Flags), 10000);
+
+    auto* target = panel->findChild<QSpinBox*>(QStringLiteral("sbStationTarget"));
+    QApplication::setActiveWindow(panel);
+    QVERIFY(QApplication::focusWidget() != target);
+    QTest::mouseClick(target, Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), target);
+    QTest::mouseClick(rows->viewport(), Qt::LeftButton);
+    QCOMPARE(QApplication::focusWidget(), panel->widget());
+    QTest::keyClick(panel->widget(), Qt::Key_Up);
+    QCOMPARE(target->value(), 0);
+
+    QCOMPARE(panel->toggleViewAction()->shortcut(), QKeySequence(Qt::Key_F9));
+    QTest::keyClick(panel->widget(), Qt::Key_F9);
+    QVERIFY(panel->isHidden());
+    QApplication::setActiveWindow(window.get());
+    QTest::keyClick(window.get(), Qt::Key_F9);
+    QVERIFY(panel->isVisible());
+    prompt.answer = true;
+    QVERIFY(window->close());
 }
 
 // A shift on a farm whose second port never connects: the panel's figures are the records' own; that row shows
