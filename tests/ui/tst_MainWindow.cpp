@@ -946,6 +946,11 @@ void MainWindowTest::stationPanelNarrowFocusAndKey()
     QApplication::setActiveWindow(window.get());
     QTest::keyClick(window.get(), Qt::Key_F9);
     QVERIFY(panel->isVisible());
+    // Docked, it widens the window; undocked, the window gets its own width back.
+    panel->setFloating(false);
+    QTRY_VERIFY_WITH_TIMEOUT(window->width() > 1309, 10000);
+    panel->setFloating(true);
+    QTRY_COMPARE_WITH_TIMEOUT(window->width(), 1309, 10000);
     prompt.answer = true;
     QVERIFY(window->close());
 }
