@@ -1,9 +1,8 @@
 // An operator for the real window executable in tests: Qt loads it as an input plugin
 // (QT_QPA_GENERIC_PLUGINS=pxloperator, its folder in QT_PLUGIN_PATH). By default it clicks Start All once the
 // window is up, after the window's own check of the restored load (half a second after it is built).
-// With PXL_OPERATOR_REPORT=<file> it instead writes, once the window and the station panel have settled, where
-// the screen, the window, the panel and each of the window's buttons are, and its process id; with
-// PXL_OPERATOR_QUIT=1 it then quits as an operator does: the window's close, and Yes to the question.
+// With PXL_OPERATOR_REPORT=<file> it instead writes its process id and where the screen, the window, the panel
+// and the window's buttons are; with PXL_OPERATOR_QUIT=1 it then quits: the window's close, Yes to the question.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDockWidget>
@@ -29,16 +28,13 @@ void Report(QMainWindow* window, const QString& path)
     QString text = QStringLiteral("pid %1\n").arg(QCoreApplication::applicationPid());
     text += Line(QStringLiteral("screen"), window->screen()->availableGeometry());
     text += Line(QStringLiteral("window"), window->frameGeometry());
-    auto* panel = window->findChild<QDockWidget*>(QStringLiteral("dockStationPanel"));
-    if (panel != nullptr && panel->isVisible())
-        text += Line(panel->isFloating() ? QStringLiteral("panel") : QStringLiteral("docked"), panel->frameGeometry());
+    if (auto* panel = window->findChild<QDockWidget*>(QStringLiteral("dockStationPanel")); panel->isVisible())
+        text += Line(QStringLiteral("panel"), panel->frameGeometry());
+    // What of each shows (a check box may reach past its group box's edge); the table's corner button is no control.
     for (QAbstractButton* button : window->centralWidget()->findChildren<QAbstractButton*>()) {
-        // The table's own corner button is no control of the window's.
-        if (!button->isVisible() || qobject_cast<QTableWidget*>(button->parentWidget()) != nullptr)
-            continue;
-        // What of it shows: a check box may reach past its group box's edge, which cuts it.
         const QRect shown = button->visibleRegion().boundingRect();
-        text += Line(QStringLiteral("button:") + button->objectName(), QRect(button->mapToGlobal(shown.topLeft()), shown.size()));
+        if (button->isVisible() && qobject_cast<QTableWidget*>(button->parentWidget()) == nullptr)
+            text += Line(QStringLiteral("button:") + button->objectName(), QRect(button->mapToGlobal(shown.topLeft()), shown.size()));
     }
     // Whole or not at all: the test reads it as soon as it is there.
     QSaveFile file(path);
@@ -50,10 +46,8 @@ void Quit(QMainWindow* window)
 {
     auto* answer = new QTimer(window);
     QObject::connect(answer, &QTimer::timeout, window, [] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            std::fprintf(stderr, "operator: Yes to %s\n", qPrintable(box->windowTitle()));
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget()))
             box->button(QMessageBox::Yes)->click();
-        }
     });
     answer->start(100);
     window->close();
@@ -80,7 +74,6 @@ public:
                     continue;
                 look->stop();
                 if (!report.isEmpty()) {
-                    // After the window's own start-up check, and once the panel has been placed.
                     QTimer::singleShot(1000, window, [window, report, quit] {
                         Report(window, report);
                         if (quit)

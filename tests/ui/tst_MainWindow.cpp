@@ -113,6 +113,18 @@ QStringList RecordLines(const QString& folder)
     return lines;
 }
 
+// The window executable's environment with the operator plugin loaded, offscreen.
+QProcessEnvironment OperatedEnvironment(const QString& farm, const QString& dataHome)
+{
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("QUILLON_FARM"), farm);
+    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
+    environment.insert(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(PXL_TEST_PLUGIN_DIR));
+    environment.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("pxloperator"));
+    return environment;
+}
+
 } // namespace
 
 class MainWindowTest : public QObject
@@ -709,13 +721,7 @@ void MainWindowTest::aStopFromTheSystemEndsTheRunAsQuitDoes()
     }
 
     ChildProcess window;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("QUILLON_FARM"), work + QStringLiteral("/farm.ini"));
-    environment.insert(QStringLiteral("XDG_DATA_HOME"), dataHome);
-    environment.insert(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(PXL_TEST_PLUGIN_DIR));
-    environment.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("pxloperator"));
-    window.setProcessEnvironment(environment);
+    window.setProcessEnvironment(OperatedEnvironment(work + QStringLiteral("/farm.ini"), dataHome));
     window.setStandardOutputFile(work + QStringLiteral("/window.out"));
     window.setStandardErrorFile(work + QStringLiteral("/window.err"));
     window.start(work + QStringLiteral("/Praxilo"), QStringList());
@@ -869,12 +875,9 @@ void MainWindowTest::stationPanelStaysOffTheButtons()
     const auto run = [&](bool quitting) {
         QFile::remove(work + QStringLiteral("/report"));
         ChildProcess window;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        QProcessEnvironment environment =
+            OperatedEnvironment(QDir::current().absoluteFilePath(QStringLiteral("farm.ini")), work + QStringLiteral("/data"));
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
-        environment.insert(QStringLiteral("QUILLON_FARM"), QDir::current().absoluteFilePath(QStringLiteral("farm.ini")));
-        environment.insert(QStringLiteral("XDG_DATA_HOME"), work + QStringLiteral("/data"));
-        environment.insert(QStringLiteral("QT_PLUGIN_PATH"), QStringLiteral(PXL_TEST_PLUGIN_DIR));
-        environment.insert(QStringLiteral("QT_QPA_GENERIC_PLUGINS"), QStringLiteral("pxloperator"));
         environment.insert(QStringLiteral("PXL_OPERATOR_REPORT"), work + QStringLiteral("/report"));
         environment.insert(QStringLiteral("PXL_OPERATOR_QUIT"), quitting ? QStringLiteral("1") : QStringLiteral("0"));
         window.setProcessEnvironment(environment);
