@@ -827,8 +827,6 @@ void MainWindowTest::stationPanelPlaceIsKeptAcrossRestarts()
     prompt.answer = true;
     QVERIFY(window->close());
     window.reset();
-    QCOMPARE(IniSetting(QStringLiteral("pxl_setting.ini"), QStringLiteral("StationPanel"), QStringLiteral("Visible")).ReadString(),
-             QStringLiteral("true"));
     window = std::make_unique<MainWindow>();
     window->show();
     panel = window->findChild<StationPanel*>(QStringLiteral("dockStationPanel"));
@@ -882,13 +880,12 @@ void MainWindowTest::stationPanelStaysOffTheButtons()
         environment.insert(QStringLiteral("PXL_OPERATOR_QUIT"), quitting ? QStringLiteral("1") : QStringLiteral("0"));
         window.setProcessEnvironment(environment);
         window.setStandardErrorFile(work + QStringLiteral("/window.err"), QIODevice::Append);
-        window.start(xvfb, {QStringLiteral("-a"), QStringLiteral("-s"),
+        // A display of this process's own: other test runs start servers at the same time.
+        window.start(xvfb, {QStringLiteral("-a"), QStringLiteral("-n"), QString::number(1000 + QCoreApplication::applicationPid() % 20000), QStringLiteral("-s"),
                             QStringLiteral("-screen 0 %1x%2x24").arg(screen.width()).arg(screen.height()),
                             work + QStringLiteral("/Praxilo")});
         QMap<QString, QRect> places;
-        if (!window.waitForStarted())
-            return places;
-        if (!QTest::qWaitFor([&work] { return QFile::exists(work + QStringLiteral("/report")); }, 60000))
+        if (!window.waitForStarted() || !QTest::qWaitFor([&work] { return QFile::exists(work + QStringLiteral("/report")); }, 60000))
             return places;
         for (const QString& line : QString::fromUtf8(TestFiles::ReadFile(work + QStringLiteral("/report"))).split(QLatin1Char('\n'), Qt::SkipEmptyParts)) {
             const QStringList f = line.split(QLatin1Char(' '));
@@ -943,7 +940,6 @@ void MainWindowTest::stationPanelNarrowFocusAndKey()
     QTest::keyClick(panel->widget(), Qt::Key_Up);
     QCOMPARE(target->value(), 0);
 
-    QCOMPARE(panel->toggleViewAction()->shortcut(), QKeySequence(Qt::Key_F9));
     QTest::keyClick(panel->widget(), Qt::Key_F9);
     QVERIFY(panel->isHidden());
     QApplication::setActiveWindow(window.get());
