@@ -62,7 +62,7 @@ bool StationPanelFeed::Record(const AttemptRecord& record)
 }
 
 StationPanel::StationPanel(QMainWindow* window)
-    : QDockWidget(tr("Station Panel"), window), window(window), portNames(StationPanelModel::kRows)
+    : QDockWidget(tr("Station Panel"), window), portNames(StationPanelModel::kRows)
 {
     setObjectName(QStringLiteral("dockStationPanel"));
     toggleViewAction()->setObjectName(QStringLiteral("actionStationPanel"));

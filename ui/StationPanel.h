@@ -94,7 +94,6 @@ private:
     void SetPlaceWidths();
     void SetCell(int row, int column, const QString& text, const QString& toolTip = QString());
 
-    QMainWindow* window;
     StationPanelModel model;
     StationTargetControl* targetControl;
     QLabel* totals;
