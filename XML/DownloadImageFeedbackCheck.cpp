@@ -53,7 +53,7 @@ FeedbackCheck CheckDownloadImageFeedback(int recordPortIndex, const QString& sca
 }
 
 FeedbackOutcome CompareDownloadImageFeedback(int recordPortIndex, const QString& scatterPath,
-                                             int sessionPortIndex)
+                                             int sessionPortIndex, const QByteArray& checkedList)
 {
     LOGI("ICmdXMLGenerator::CbGetDownloadImageFeedback", "CbGetDownloadImageFeedback, index = %d",
          recordPortIndex);
@@ -71,13 +71,14 @@ FeedbackOutcome CompareDownloadImageFeedback(int recordPortIndex, const QString&
     const QString loadListPath = LoadChecksumListPath(scatterPath);
     LOGI("ICmdXMLGenerator::CbGetDownloadImageFeedback", "load_chksum_file = %s",
          loadListPath.toLocal8Bit().constData());
-    if (!QFileInfo::exists(loadListPath)) {
+    const bool pinned = !checkedList.isNull();
+    if (!pinned && !QFileInfo::exists(loadListPath)) {
         LOGE("ICmdXMLGenerator::CbGetDownloadImageFeedback", "load_chksum_file not exist");
         return Failed(FeedbackCheck::LoadListMissing,
                       QStringLiteral("The load's checksum list %1 is missing").arg(QDir::toNativeSeparators(loadListPath)));
     }
     LoadChksumParser loadParser;
-    if (!loadParser.ParseXMLFile(loadListPath)) {
+    if (!(pinned ? loadParser.ParseXMLBytes(checkedList, loadListPath) : loadParser.ParseXMLFile(loadListPath))) {
         LOGE("ICmdXMLGenerator::CbGetDownloadImageFeedback", "Parse load checksum failed");
         return Failed(FeedbackCheck::LoadListUnreadable,
                       QStringLiteral("The load's checksum list %1 cannot be read: %2")

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 // Compares the checksums the device reports for the images it received with the load's own checksum
@@ -33,5 +34,8 @@ struct FeedbackOutcome
     int verified = 0; // images whose device checksum equals the load's, counted until the first difference
 };
 
+// checkedList, when not null, is the load's checksum list as the load's check read it: it is compared
+// instead of the file beside the scatter file, which may have been rewritten since (the log still names that
+// file's path).
 FeedbackOutcome CompareDownloadImageFeedback(int recordPortIndex, const QString& scatterPath,
-                                             int sessionPortIndex);
+                                             int sessionPortIndex, const QByteArray& checkedList = QByteArray());

@@ -78,10 +78,11 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
     const QCommandLineOption requireVerified(QStringLiteral("require-verified"), QStringLiteral("Refuse to run at checksum level 1, which verifies no device."));
     const QCommandLineOption target(QStringLiteral("target"), QStringLiteral("With auto polling, start no more devices once N have ended OK (0: none)."), QStringLiteral("N"));
     const QCommandLineOption readUnitId(QStringLiteral("read-unit-id"), QStringLiteral("Ask each device for its own id when authentication did not, to name it in the record."));
+    const QCommandLineOption stageLoad(QStringLiteral("stage-load"), QStringLiteral("Copy the checked load into the station's own folder and flash the copy."));
     const QCommandLineOption broker(QStringLiteral("broker"), QStringLiteral("Factory broker, amqp://host:port (credentials from the settings' CredentialsFile)."), QStringLiteral("uri"));
     const QCommandLineOption quarantine(QStringLiteral("quarantine-after"), QStringLiteral("With auto polling, take a row out after K failures in a row (0: never)."), QStringLiteral("K"));
     parser.addOptions({flashXml, settings, scene, ports, autoPolling, devices, checksum, operatorName, workOrder,
-                       record, json, quiet, requireVerified, target, readUnitId, broker, quarantine});
+                       record, json, quiet, requireVerified, target, readUnitId, stageLoad, broker, quarantine});
 
     const Outcome parsed = ParseCommandLine(parser, help, arguments, message);
     if (parsed != Outcome::Run)
@@ -97,6 +98,7 @@ CliOptions::Outcome CliOptions::Parse(const QStringList& arguments, CliOptions& 
     options.quiet = parser.isSet(quiet);
     options.requireVerified = parser.isSet(requireVerified);
     options.readUnitId = parser.isSet(readUnitId);
+    options.stageLoad = parser.isSet(stageLoad);
     options.broker = parser.value(broker);
 
     if (parser.isSet(flashXml) && !(message = CheckPath(QStringLiteral("--flash-xml"), options.flashXml)).isEmpty())

@@ -24,6 +24,7 @@ struct CliOptions
     bool quiet = false;
     bool requireVerified = false; // refuse a run whose checksum level compares no device checksum
     bool readUnitId = false;      // ask each device for its id when authentication did not learn it
+    bool stageLoad = false;       // flash a checked copy of the load kept under the log root
     int target = -1;              // -1: as the settings' [Station] Target; 0: none
     // Options given that change what a locked profile's file sets; such a station refuses them.
     QStringList profileOptions;

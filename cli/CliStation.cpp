@@ -69,6 +69,8 @@ bool CliStation::Prepare()
     // Likewise the option only adds the unit's query to a station whose file does not ask for it.
     if (options.readUnitId)
         manager->SetReadUnitId(true);
+    if (options.stageLoad)
+        manager->SetStageLoad(true);
     const QString refusal = manager->VerificationRefusal(settings.runtimeParameters.checksumLevel);
     if (!refusal.isEmpty()) {
         Problem(refusal + QStringLiteral(" (--checksum-level 2, 4 or 6)"));

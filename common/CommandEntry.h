@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 #include <cstdint>
@@ -17,4 +18,7 @@ struct CommandEntry
     CommandCallback callback = nullptr;
     int32_t index = 0;
     QString argument;
+    // The load's checksum list as its check read it, for a comparison that must not read a rewritten file;
+    // null when the load was not checked.
+    QByteArray checksumList;
 };

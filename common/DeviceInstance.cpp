@@ -353,6 +353,17 @@ void DeviceInstance::SetCallbackFailure(FailureKind kind, const QString& reason)
     callbackError = reason;
 }
 
+void DeviceInstance::FailForChangedLoad(const QString& reason)
+{
+    BeginStage(QStringLiteral("load-check"));
+    EndStage(-1);
+    failureKind = FailureKind::LoadChanged;
+    failed = true;
+    SetLastError(reason);
+    status = PortStatus::FAIL;
+    Q_EMIT SigNotifyUpdateLastError(comportIndex, reason);
+}
+
 void DeviceInstance::SetDeviceFoundHandler(std::function<bool(QString&)> handler) { deviceFound = std::move(handler); }
 
 void DeviceInstance::BeginStage(const QString& name)

@@ -85,6 +85,10 @@ public:
     // since an engine may report a chunk as it hands it over, before the link has carried it. Any thread.
     uint64_t GetStreamedBytes() const { return streamed.load(); }
 
+    // After Start: the load changed while the session wrote it, so whatever the device holds is not the load
+    // that was checked. The session fails, its last stage a load check, with the reason as its last error.
+    void FailForChangedLoad(const QString& reason);
+
     void Reset();
     // Forgets an earlier stop, so the next scan of a pass is not cancelled by it.
     void ClearStopFlags();

@@ -26,7 +26,7 @@ FailureKind KindOf(FeedbackCheck check)
 
 int DownloadFeedbackCallback(const CommandEntry& entry, DeviceInstance& device)
 {
-    const FeedbackOutcome outcome = CompareDownloadImageFeedback(entry.index, entry.argument, device.GetIndex());
+    const FeedbackOutcome outcome = CompareDownloadImageFeedback(entry.index, entry.argument, device.GetIndex(), entry.checksumList);
     device.SetVerifiedImages(outcome.verified);
     if (outcome.check == FeedbackCheck::Match)
         return 0;

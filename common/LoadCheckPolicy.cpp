@@ -1,21 +1,63 @@
 #include "common/LoadCheckPolicy.h"
 
+#include "common/DeviceInstance.h"
 #include "common/LoadContents.h"
 #include "common/StationPolicyHost.h"
 #include "logging/Log.h"
 
+#include <QFileInfo>
+
 static constexpr char kLogSource[] = "Common\\LoadCheckPolicy";
 
-QString LoadCheckPolicy::LoadChecked(bool checkerPassed, const QString& flashXml, const QString& scatter)
+QString LoadCheckPolicy::LoadChecked(bool checkerPassed, const LoadSnapshot& checked)
 {
     // The checker only compares what the list names; a load that writes nothing, or an image the list
     // leaves out, would pass it and flash every device as OK without writing or checking it.
-    problem = checkerPassed ? LoadContents::Problem(scatter) : QString();
+    problem = checkerPassed ? LoadContents::Problem(checked.Scatter()) : QString();
+    // Confirmed unchanged, the snapshot's checksum list is the one the checker compared the images with.
+    const QString changed = checkerPassed && problem.isEmpty() ? checked.Changed() : QString();
+    if (!changed.isEmpty())
+        problem = QStringLiteral("the load changed during its check: %1").arg(changed);
     if (checkerPassed && problem.isEmpty())
-        watch.Arm(LoadSnapshot::Take(flashXml, scatter, LoadChecksumListPath(scatter)));
+        watch.Arm(checked);
     else
         watch.Disarm();
     return problem;
+}
+
+void LoadCheckPolicy::Refuse(const QString& reason)
+{
+    problem = reason;
+    watch.Disarm();
+}
+
+QByteArray LoadCheckPolicy::CheckedList(const QString& engineFlashXml) const
+{
+    const std::shared_ptr<const LoadSnapshot> checked = watch.Watched();
+    if (!checked || QFileInfo(checked->FlashXml()) != QFileInfo(engineFlashXml))
+        return QByteArray();
+    return checked->ChecksumList();
+}
+
+// The device may hold bytes of either load, or of both; it fails as a changed load, not as the device's
+// fault, whatever the session said. A session that never came to write the load keeps its own outcome.
+void LoadCheckPolicy::HoldToCheckedLoad(DeviceInstance& device)
+{
+    if (device.GetStatus() == PortStatus::CANL)
+        return;
+    bool wrote = false;
+    for (const SessionStage& stage : device.GetStages())
+        wrote = wrote || stage.name == QLatin1String("CMD:FLASH-ALL") || stage.name == QLatin1String("CMD:FLASH-UPDATE");
+    QString reason;
+    bool firstTime = false;
+    if (!wrote || watch.Check(reason, firstTime))
+        return;
+    if (firstTime) {
+        LOGE("PortManager::ExecuteDownloadThread", "The load changed during the run: %s; no more devices are started.",
+             reason.toUtf8().constData());
+        host.TellOperatorLater(OperatorPrompt::Kind::Warning, QStringLiteral("Load Changed"), ChangedText(reason));
+    }
+    device.FailForChangedLoad(QStringLiteral("The load changed while the device was written: %1").arg(reason));
 }
 
 QString LoadCheckPolicy::ChangedText(const QString& reason)

@@ -46,3 +46,9 @@ QString LoadWatch::Reason() const
     std::lock_guard<std::mutex> guard(lock);
     return reason;
 }
+
+std::shared_ptr<const LoadSnapshot> LoadWatch::Watched() const
+{
+    std::lock_guard<std::mutex> guard(lock);
+    return snapshot;
+}

@@ -24,6 +24,8 @@ public:
     bool Check(QString& reason, bool& firstTime);
     bool IsGone() const { return gone.load(); }
     QString Reason() const;
+    // The load as its check saw it, its checksum list included; null while nothing is watched.
+    std::shared_ptr<const LoadSnapshot> Watched() const;
 
 private:
     mutable std::mutex lock;

@@ -58,6 +58,7 @@ ControlReader::WindowAsks AsksOf(PortManager* manager)
 PortManager::PortManager() : controls(AsksOf(this)), settingsFile(IniSetting::DefaultPath())
 {
     policies.Add(loadCheck);
+    policies.Add(staging);
     policies.Add(profile);
     policies.Add(verification);
     policies.Add(target);
@@ -79,6 +80,8 @@ PortManager::PortManager() : controls(AsksOf(this)), settingsFile(IniSetting::De
 
 PortManager::~PortManager()
 {
+    // The source's watch tells the operator through this object.
+    staging.Forget();
     StopWorkersForExit();
     quillon_cleanup();
     WriteSettingsAtExit();
@@ -166,7 +169,8 @@ void PortManager::Start(int index) { StartPort(index, true); }
 bool PortManager::FlashXmlExists()
 {
     const QString path = controls.FlashXml();
-    if (QFileInfo(path).isFile())
+    // A staged load is flashed from its copy, whatever became of the source.
+    if (QFileInfo(path).isFile() || staging.IsStagedFor(path))
         return true;
     LOGE("PortManager::Start", "Flash XML \"%s\" not found; start refused.", path.toUtf8().constData());
     const QString text = path.isEmpty() ? tr("No flash XML is chosen.") : tr("The flash XML does not exist:\n%1").arg(path);
@@ -201,7 +205,8 @@ void PortManager::StartPort(int index, bool checkFlashXml)
     ReadRunSettings();
     policies.RowPrepared(RunOf(index));
     ResolveScatterFile();
-    device.SetParameter("FLASH-XML-PATH", flashXmlPath.toUtf8());
+    engineFlashXmlPath = staging.EngineFlashXml(index, flashXmlPath, scatterFilePath);
+    device.SetParameter("FLASH-XML-PATH", engineFlashXmlPath.toUtf8());
     device.SetParameter("AUTH-FILE-PATH", authFilePath.toUtf8());
     device.SetParameter("CERT-FILE-PATH", certFilePath.toUtf8());
     generator.SetRuntimeParameters(runtimeParams);

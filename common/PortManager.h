@@ -7,6 +7,7 @@
 #include "common/DiskSpaceGuard.h"
 #include "common/FailurePacer.h"
 #include "common/LoadCheckPolicy.h"
+#include "common/LoadStagingPolicy.h"
 #include "common/LockedProfilePolicy.h"
 #include "common/OperatorPrompt.h"
 #include "common/PortRowState.h"
@@ -150,6 +151,17 @@ public:
     // Why the run's load stopped the station (a file of it missing or changed); empty while it has not.
     QString GetLoadChangedReason() const { return loadCheck.ChangedReason(); }
 
+    // Load staging: a load that passes its check is copied into the station's own folder, the copy is checked
+    // too, and the ports flash the copy. The settings file's [Station] StageLoad sets it, a front end's own
+    // option may switch it on as well; it takes effect at the next load check.
+    void SetStageLoad(bool stage) { staging.SetStageLoad(stage); }
+    bool StagesLoad() const { return staging.StagesLoad(); }
+    // Where staged loads are kept; by default StagedLoads under the log root.
+    void SetStagingFolder(const QString& folder) { staging.SetFolder(folder); }
+    QString GetStagingFolder() const { return staging.Folder(); }
+    // The copy the ports flash, when the last check staged the load.
+    const std::optional<StagedLoad>& GetStagedLoad() const { return staging.Staged(); }
+
     // The front end that answers the port manager's boxes; without one they are logged and answered No.
     void SetOperatorPrompt(OperatorPrompt* prompt);
 
@@ -243,6 +255,7 @@ private:
     void AddStreamFigures(int index, unsigned int percent, PortRowChange& change) const;
     void AddDeviceElapsed(int index, PortRowChange& change) const;
     RowRun RunOf(int index) const;
+    int RunImageChecker(const QString& scatter);
     // What the policies may do to the station (StationPolicyHost).
     void ShowRowMessage(int row, const QString& text) override;
     void TellOperator(OperatorPrompt::Kind kind, const QString& title, const QString& text) override;
@@ -280,6 +293,7 @@ private:
     int32_t totalPollingTimes = 0;
     int32_t scanType = 0;
     QString flashXmlPath;
+    QString engineFlashXmlPath; // the flash XML the engine is handed: the staged copy's, or flashXmlPath
     QString scatterFilePath;
     QString authFilePath;
     QString certFilePath;
@@ -321,6 +335,7 @@ private:
     // The station's policies, called at their points in this order: a changed load refuses a start before
     // a locked profile's pin, and that before a run that verifies nothing.
     LoadCheckPolicy loadCheck{*this};
+    LoadStagingPolicy staging{*this};
     LockedProfilePolicy profile{*this};
     VerificationPolicy verification{*this};
     TargetPolicy target;

@@ -44,21 +44,35 @@ int PortManager::VerifyChecksum()
     if (parser.ParseXMLFile(flashXml))
         scatter = parser.GetScatterFilePath();
 
+    // Taken before the check and confirmed after it: the checksum list it holds is then the one the images
+    // were checked against, and each device is compared with that list.
+    const LoadSnapshot checked = LoadSnapshot::Take(flashXml, scatter);
+    staging.Forget();
     Q_EMIT SigSetMWProgressBarVisible(kProgressBar, true);
-    const QByteArray scatterUtf8 = scatter.toUtf8();
-    const CheckerCallbacks callbacks{
-        this, [](void* user) { return static_cast<PortManager*>(user)->checksumStop.load() ? 1 : 0; },
-        &PortManager::ChecksumProgress};
-    const int result = quillon_images_checker_verify(scatterUtf8.constData(), &callbacks);
+    const int result = RunImageChecker(scatter);
     if (result == QUILLON_E_CHECKSUM_LIST_MISSING)
         LOGI(kFunction, "Image Checksum XML Not Found!");
     else if (result != QUILLON_OK)
         LOGI(kFunction, "Unknown Error Occured When Verifying Checksum!");
     else
         LOGI(kFunction, "Verify Checksum Done!");
-    Q_EMIT SigSetMWProgressBarVisible(kProgressBar, false);
 
-    const QString loadProblem = loadCheck.LoadChecked(result == QUILLON_OK, flashXml, scatter);
+    QString loadProblem = loadCheck.LoadChecked(result == QUILLON_OK, checked);
+    if (result == QUILLON_OK && loadProblem.isEmpty() && staging.StagesLoad()) {
+        LoadSnapshot used;
+        // The copy's progress shows in the same bar; its text is used before the emission returns.
+        loadProblem = staging.Stage(
+            checked, used, [this](const QString& copy) { return RunImageChecker(copy); },
+            [this](unsigned percent, uint64_t copied, const QString& file) {
+                const QByteArray text = QStringLiteral("%1 Staging Progress").arg(file).left(59).toUtf8();
+                Q_EMIT SigSetMWProgressBarState(kProgressBar, percent, copied, text.constData());
+            });
+        if (loadProblem.isEmpty())
+            loadCheck.Watch(used);
+        else
+            loadCheck.Refuse(loadProblem);
+    }
+    Q_EMIT SigSetMWProgressBarVisible(kProgressBar, false);
     if (!loadProblem.isEmpty())
         LOGE(kFunction, "Load refused: %s", loadProblem.toUtf8().constData());
     if (result != QUILLON_OK || !loadProblem.isEmpty()) {
@@ -67,6 +81,15 @@ int PortManager::VerifyChecksum()
         return -1;
     }
     return 0;
+}
+
+int PortManager::RunImageChecker(const QString& scatter)
+{
+    const QByteArray scatterUtf8 = scatter.toUtf8();
+    const CheckerCallbacks callbacks{
+        this, [](void* user) { return static_cast<PortManager*>(user)->checksumStop.load() ? 1 : 0; },
+        &PortManager::ChecksumProgress};
+    return quillon_images_checker_verify(scatterUtf8.constData(), &callbacks);
 }
 
 void PortManager::ChecksumProgress(void* user, unsigned int percent, uint64_t transferred, const char* info)

@@ -64,6 +64,7 @@ void PortManager::AddFeedbackCommand(int index, ICmdXMLGenerator& generator)
     entry.callback = &DownloadFeedbackCallback;
     entry.index = index;
     entry.argument = scatterFilePath;
+    entry.checksumList = loadCheck.CheckedList(engineFlashXmlPath);
     devices[index].AddCommandWithCallback(entry);
 }
 
@@ -114,7 +115,9 @@ void PortManager::PrepareRecord(int index, const QString& scene)
     record.scene = scene;
     record.checksumLevel = runtimeParams.checksumLevel;
     record.flashXml = flashXmlPath;
-    record.loadDigest = LoadDigest(scatterFilePath);
+    record.stagedFlashXml = engineFlashXmlPath == flashXmlPath ? QString() : engineFlashXmlPath;
+    const QByteArray checkedList = loadCheck.CheckedList(engineFlashXmlPath);
+    record.loadDigest = checkedList.isNull() ? LoadDigest(scatterFilePath) : LoadDigestOf(checkedList);
     const bool downloads = scene == QLatin1String("format-download") || scene == QLatin1String("firmware-upgrade");
     record.imagesWritten = downloads ? LoadContents::Read(scatterFilePath).images.size() : 0;
     record.operatorName = operatorName;
@@ -223,6 +226,8 @@ void PortManager::ExecuteDownloadThread(PortManager* manager, unsigned index, bo
             return manager->DeviceFound(index, start, poll, withdrawn);
         });
         device.Start();
+        if (!manager->stopRequested[index])
+            manager->loadCheck.HoldToCheckedLoad(device);
         const AttemptEnd end{port, manager->AttemptOutcome(index), autoPolling};
         outcome = end.outcome;
         manager->RecordAttempt(index, start, poll, end);

@@ -58,6 +58,7 @@ void PortManager::LoadCommonSetting()
     stationSettings.Log();
     verification.SetRequired(stationSettings.requireVerification);
     readUnitId = stationSettings.readUnitId;
+    staging.SetStageLoad(stationSettings.stageLoad);
     target.SetTarget(stationSettings.target);
     outcomes.SetQuarantineAfter(stationSettings.quarantineAfter);
     profile.SetProfile(stationSettings.locked, stationSettings.loadDigest);

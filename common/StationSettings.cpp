@@ -83,6 +83,8 @@ const std::vector<Key>& Keys()
          [](const QString& text, StationSettings& s) { return ParseCount(text, s.logFilesKept); }},
         {"MinFreeMB", "a whole number, 0 or more",
          [](const QString& text, StationSettings& s) { return ParseCount(text, s.minFreeMB); }},
+        {"StageLoad", "true or false",
+         [](const QString& text, StationSettings& s) { return ParseBool(text, s.stageLoad); }},
     };
     return keys;
 }

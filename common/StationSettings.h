@@ -29,6 +29,7 @@ struct StationSettings
     int logFileMB = kDefaultLogFileMB;       // a log file is cut over at this size
     int logFilesKept = kDefaultLogFilesKept; // cut files of each log kept per run
     int minFreeMB = kDefaultMinFreeMB;       // below this on the record's or the logs' disk, no device starts
+    bool stageLoad = false; // flash a checked copy of the load kept under the log root
 
     // What reading found worth telling: unknown keys (level I) and bad values, which keep their default
     // (level E). Each key is named once.

@@ -90,6 +90,30 @@ struct FileStamp
 };
 FileStamp StampOf(const QString& path);
 
+// The version of the file a path leads to, following links: equal versions mean the same file with the same
+// content as far as the file system can tell. Besides size and modification time, which a writer can put
+// back, it holds what a writer cannot: the file's identity on its volume and its change time, which any
+// write, rename onto the path, or reset of the times moves on.
+struct FileVersion
+{
+    bool exists = false;
+    bool regular = false;
+    uint64_t volume = 0;
+    uint64_t file = 0;
+    int64_t size = 0;
+    int64_t modifiedNs = 0;
+    int64_t changedNs = 0;
+
+    bool operator==(const FileVersion& other) const
+    {
+        return exists == other.exists && regular == other.regular && volume == other.volume &&
+               file == other.file && size == other.size && modifiedNs == other.modifiedNs &&
+               changedNs == other.changedNs;
+    }
+    bool operator!=(const FileVersion& other) const { return !(*this == other); }
+};
+FileVersion VersionOf(const QString& path);
+
 // Creates the folder and every missing parent, each with exactly mode; folders that exist keep theirs. True
 // when a folder is at path on return, false with the reason in error otherwise.
 bool MakeFolder(const QString& path, int mode, QString& error);

@@ -20,6 +20,7 @@ struct AttemptRecord
     QString scene;   // "format-download", "firmware-upgrade", "efuse-write" or "none"
     int checksumLevel = 0;
     QString flashXml;
+    QString stagedFlashXml; // the station's own copy the device was flashed from, empty when not staged
     QString loadDigest; // XXH3-64 of the load's checksum list, empty when there is none
     QString result;     // "OK", "FAIL" or "CANL"
     QString failedStage; // empty when OK

@@ -20,7 +20,11 @@ QString LoadDigest(const QString& scatterPath)
     QFile list(QFileInfo(scatterPath).absoluteDir().filePath(QStringLiteral("scatter_checksum.xml")));
     if (list.size() > kMaximumListSize || !list.open(QIODevice::ReadOnly))
         return QString();
-    const QByteArray bytes = list.readAll();
-    const XXH64_hash_t digest = XXH3_64bits(bytes.constData(), static_cast<size_t>(bytes.size()));
+    return LoadDigestOf(list.readAll());
+}
+
+QString LoadDigestOf(const QByteArray& checksumList)
+{
+    const XXH64_hash_t digest = XXH3_64bits(checksumList.constData(), static_cast<size_t>(checksumList.size()));
     return QStringLiteral("%1").arg(static_cast<qulonglong>(digest), 16, 16, QLatin1Char('0'));
 }

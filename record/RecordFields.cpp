@@ -205,6 +205,7 @@ std::vector<Field> MakeAll()
         Number("verifiedImages", "verified_images", Attempt, &AttemptRecord::verifiedImages, kAddedInteger),
         Flag("quarantined", "quarantined", Attempt, &AttemptRecord::quarantined),
         Text("unit", "unit", kAddedText, Attempt, &AttemptRecord::socid),
+        Text("stagedFlashXml", "staged_flash_xml", kAddedText, Run, &AttemptRecord::stagedFlashXml),
     };
     return fields;
 }

@@ -4,6 +4,7 @@
 #include "Utility/FileUtils.h"
 #include "logging/Log.h"
 
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDomDocument>
 #include <QFile>
@@ -50,26 +51,45 @@ bool IXMLParser::ParseXMLFile(const QString& path)
             errorMsg = InvalidFileMessage(path);
             return false;
         }
-        QDomDocument document;
-        GuardedXmlReader reader(sizeCap);
-        if (!reader.Read(file, document)) {
-            LOGE("IXMLParser::ParseXMLFile", "%s, error line: %d, error column: %d",
-                 reader.ErrorMessage().toLocal8Bit().constData(), reader.ErrorLine(), reader.ErrorColumn());
-            errorMsg = InvalidFileMessage(path);
-            return false;
-        }
-        documentFolder = QFileInfo(path).absolutePath();
-        if (!ParseDocument(document.documentElement())) {
-            LOGE("IXMLParser::ParseXMLFile", "%s", errorMsg.toLocal8Bit().constData());
-            errorMsg = InvalidFileMessage(path);
-            return false;
-        }
-        return true;
+        return ParseDevice(file, path);
     } catch (const std::exception& e) {
         LOGE("IXMLParser::ParseXMLFile", "%s", e.what());
         errorMsg = InvalidFileMessage(path);
         return false;
     }
+}
+
+bool IXMLParser::ParseXMLBytes(const QByteArray& bytes, const QString& path)
+{
+    try {
+        QBuffer buffer;
+        buffer.setData(bytes);
+        buffer.open(QIODevice::ReadOnly);
+        return ParseDevice(buffer, path);
+    } catch (const std::exception& e) {
+        LOGE("IXMLParser::ParseXMLFile", "%s", e.what());
+        errorMsg = InvalidFileMessage(path);
+        return false;
+    }
+}
+
+bool IXMLParser::ParseDevice(QIODevice& device, const QString& path)
+{
+    QDomDocument document;
+    GuardedXmlReader reader(sizeCap);
+    if (!reader.Read(device, document)) {
+        LOGE("IXMLParser::ParseXMLFile", "%s, error line: %d, error column: %d",
+             reader.ErrorMessage().toLocal8Bit().constData(), reader.ErrorLine(), reader.ErrorColumn());
+        errorMsg = InvalidFileMessage(path);
+        return false;
+    }
+    documentFolder = QFileInfo(path).absolutePath();
+    if (!ParseDocument(document.documentElement())) {
+        LOGE("IXMLParser::ParseXMLFile", "%s", errorMsg.toLocal8Bit().constData());
+        errorMsg = InvalidFileMessage(path);
+        return false;
+    }
+    return true;
 }
 
 bool IXMLParser::ParseXMLString(const QString& xml)

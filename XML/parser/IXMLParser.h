@@ -1,7 +1,10 @@
 #pragma once
 
+#include <QByteArray>
 #include <QDomElement>
 #include <QString>
+
+class QIODevice;
 
 // Common reading of every XML the tool takes in: checks and opens a file, or takes a string, parses it
 // through the guarded reader and hands the root element to the derived class, which interprets it.
@@ -15,6 +18,9 @@ public:
 
     bool ParseXMLFile(const QString& path);
     bool ParseXMLString(const QString& xml);
+    // The bytes a file at path held when they were read, parsed as ParseXMLFile parses the file, with the
+    // same messages; the file itself is not looked at.
+    bool ParseXMLBytes(const QByteArray& bytes, const QString& path);
     QString GetErrorMsg() const;
 
 protected:
@@ -32,6 +38,7 @@ protected:
 
 private:
     static QString InvalidFileMessage(const QString& path);
+    bool ParseDevice(QIODevice& device, const QString& path);
 
     QString errorMsg;
     QString documentFolder;

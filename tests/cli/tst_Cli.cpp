@@ -242,9 +242,13 @@ void CliTest::aFailingPortEndsTheRunWithOne()
     const Run run = RunCli(QStringLiteral("connect.ini"), Base(load.flashXmlPath)
                                                               << QStringLiteral("--ports") << QStringLiteral("1-2")
                                                               << QStringLiteral("--require-verified")
-                                                              << QStringLiteral("--checksum-level") << QStringLiteral("2"));
+                                                              << QStringLiteral("--checksum-level") << QStringLiteral("2")
+                                                              << QStringLiteral("--stage-load"));
     QCOMPARE(run.exitCode, 1);
     QVERIFY2(!run.errors.contains(QStringLiteral("Checksum level 1")), qPrintable(run.errors));
+    // Staged under the log root, by the load's digest, and flashed from there.
+    const QDir staged(QStringLiteral("cli-logs/QN_PXL_V6_Logs/StagedLoads"));
+    QVERIFY(QFileInfo::exists(staged.filePath(staged.entryList(QDir::Dirs | QDir::NoDotAndDotDot).value(0) + "/flash.xml")));
     const QList<QJsonObject> records = run.Events(QStringLiteral("record"));
     QCOMPARE(records.size(), 2);
     for (const QJsonObject& record : records) {

@@ -2,6 +2,7 @@
 // about a success, a failure and a stop, why each failure the farm can make failed, and that a port with a
 // device limit ends by itself.
 #include "PortTestSupport.h"
+#include "RecordingStation.h"
 #include "TestFrontEnd.h"
 
 #include "common/PortManager.h"
@@ -11,79 +12,13 @@
 #include <QUuid>
 #include <QtTest>
 
-#include <memory>
-#include <mutex>
 #include <vector>
 
 using namespace PortTestSupport;
 
 Q_DECLARE_METATYPE(FailureKind)
 
-namespace {
-
-class CollectingRecorder : public AttemptRecorder
-{
-public:
-    bool Started(const AttemptRecord& attempt) override
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        startedIds << attempt.attempt;
-        return true;
-    }
-
-    bool Record(const AttemptRecord& record) override
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        records.push_back(record);
-        return true;
-    }
-
-    std::vector<AttemptRecord> Records() const
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        return records;
-    }
-
-    QStringList StartedIds() const
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        return startedIds;
-    }
-
-private:
-    mutable std::mutex lock;
-    std::vector<AttemptRecord> records;
-    QStringList startedIds;
-};
-
-struct Station
-{
-    Station() : manager(std::make_unique<PortManager>()), frontEnd(*manager)
-    {
-        BindPorts(*manager);
-        manager->SetScanType(0);
-        manager->SetAttemptRecorder(&recorder);
-        manager->SetStationInfo(QStringLiteral("Ana"), QStringLiteral("WO-7"));
-        frontEnd.checks[QStringLiteral("rbFormatDownload")] = true;
-        frontEnd.runtimeParameters.checksumLevel = 2;
-    }
-    ~Station() { manager.reset(); }
-
-    bool Idle() const
-    {
-        for (int i = 0; i < PortManager::kPortCount; ++i) {
-            if (manager->IsPortBusy(i))
-                return false;
-        }
-        return true;
-    }
-
-    CollectingRecorder recorder;
-    std::unique_ptr<PortManager> manager;
-    TestFrontEnd frontEnd;
-};
-
-} // namespace
+using Station = RecordingStation;
 
 class AttemptRecordsTest : public QObject
 {
@@ -323,17 +258,18 @@ void AttemptRecordsTest::aLoadThatGoesAwayStopsTheStationWithoutBlamingDevices()
     int withdrawn = 0;
     int failed = 0;
     for (const AttemptRecord& record : records) {
-        if (record.failedStage == QLatin1String("load-check")) {
+        if (record.failedStage == QLatin1String("load-check") && record.result == QLatin1String("CANL")) {
             ++withdrawn;
-            QCOMPARE(record.result, QStringLiteral("CANL"));
             QCOMPARE(record.failureKind, FailureKind::LoadChanged);
             QVERIFY2(record.error.contains(QStringLiteral("flash.xml is missing")), qPrintable(record.error));
         } else if (record.result == QLatin1String("FAIL")) {
-            ++failed; // only a device already being written when the folder went
+            ++failed; // only a device already being written when the folder went, and not for its own fault
+            QCOMPARE(record.failureKind, FailureKind::LoadChanged);
         }
     }
-    QVERIFY(withdrawn >= 1);
-    QVERIFY2(failed <= 4, qPrintable(QString::number(failed)));
+    // The row that saw the change first stopped the others: each ended with one such attempt at most.
+    QVERIFY(withdrawn + failed >= 1);
+    QVERIFY2(withdrawn + failed <= 4, qPrintable(QString::number(failed)));
     QCOMPARE(station.frontEnd.prompts.filter(QStringLiteral("Warning|Load Changed|")).size(), 1);
     QVERIFY(station.manager->GetLoadChangedReason().contains(QStringLiteral("is missing")));
 

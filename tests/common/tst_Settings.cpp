@@ -390,20 +390,23 @@ void SettingsTest::stationGroupIsReadByItsRules_data()
     QTest::addColumn<QString>("expected"); // the settings as read, in the order of Describe below
     QTest::addColumn<int>("unknown");      // keys logged once at I
     QTest::addColumn<int>("refused");      // values logged at E, the key keeping its default
-    const QString logs = QStringLiteral(" logs=4096/14/64/15 free=512");
+    const QString logs = QStringLiteral(" logs=4096/14/64/15 free=512 stage=0");
     const QString defaults = QStringLiteral("verify=0 quarantine=3 locked=0 digest= target=0 unit=0") + logs;
     QTest::newRow("no group") << QByteArray() << defaults << 0 << 0;
     QTest::newRow("every key")
         << QByteArray("RequireVerification=yes\nQuarantineAfter=0\nLocked=ON\nLoadDigest=00112233AABBCCDD\n"
                       "Target=250\nReadUnitId=1\nLogBudgetMB=100\nLogKeepDays=0\nLogFileMB=2\nLogFilesKept=1\n"
-                      "MinFreeMB=0\n")
-        << QStringLiteral("verify=1 quarantine=0 locked=1 digest=00112233aabbccdd target=250 unit=1 logs=100/0/2/1 free=0")
+                      "MinFreeMB=0\nStageLoad=true\n")
+        << QStringLiteral("verify=1 quarantine=0 locked=1 digest=00112233aabbccdd target=250 unit=1 logs=100/0/2/1 free=0 "
+                          "stage=1")
         << 0 << 0;
-    QTest::newRow("false words") << QByteArray("RequireVerification=off\nLocked=No\nReadUnitId=0\n") << defaults << 0 << 0;
+    QTest::newRow("false words") << QByteArray("RequireVerification=off\nLocked=No\nReadUnitId=0\nStageLoad=no\n")
+                                 << defaults << 0 << 0;
     QTest::newRow("bad values keep defaults")
         << QByteArray("RequireVerification=maybe\nQuarantineAfter=-1\nLocked=2\nLoadDigest=xyz\nTarget=ten\n"
-                      "ReadUnitId=\"\"\nLogBudgetMB=-5\nLogKeepDays=week\nLogFileMB=1.5\nLogFilesKept=\nMinFreeMB=1e3\n")
-        << defaults << 0 << 11;
+                      "ReadUnitId=\"\"\nLogBudgetMB=-5\nLogKeepDays=week\nLogFileMB=1.5\nLogFilesKept=\nMinFreeMB=1e3\n"
+                      "StageLoad=copy\n")
+        << defaults << 0 << 12;
     QTest::newRow("a list is no value") << QByteArray("Target=1,2\nLoadDigest=0011223344556677\n")
                                         << QStringLiteral("verify=0 quarantine=3 locked=0 digest=0011223344556677 target=0 unit=0") + logs
                                         << 0 << 1;
@@ -421,19 +424,20 @@ void SettingsTest::stationGroupIsReadByItsRules()
     const LogCapture log;
     Station station;
     const StationSettings& read = station.manager->GetStationSettings();
-    const QString described = QStringLiteral("verify=%1 quarantine=%2 locked=%3 digest=%4 target=%5 unit=%6")
+    const QString described = QStringLiteral("verify=%1 quarantine=%2 locked=%3 digest=%4 target=%5 unit=%6 stage=%7")
                                   .arg(int(read.requireVerification))
                                   .arg(read.quarantineAfter)
                                   .arg(int(read.locked))
                                   .arg(read.loadDigest)
                                   .arg(read.target)
                                   .arg(int(read.readUnitId)) +
-                              QStringLiteral(" logs=%1/%2/%3/%4 free=%5")
+                              QStringLiteral(" logs=%1/%2/%3/%4 free=%5 stage=%6")
                                   .arg(read.logBudgetMB)
                                   .arg(read.logKeepDays)
                                   .arg(read.logFileMB)
                                   .arg(read.logFilesKept)
-                                  .arg(read.minFreeMB);
+                                  .arg(read.minFreeMB)
+                                  .arg(int(read.stageLoad && station.manager->StagesLoad()));
     QCOMPARE(described, expected);
     QCOMPARE(log.CountContaining(QStringLiteral("StationSettings::Read"), QStringLiteral("is not a key this version knows")),
              unknown);

@@ -146,7 +146,7 @@ void StationPoliciesTest::aChangedLoadRefusesStartsAndWithdrawsDevicesUntilCheck
     RecordingHost host;
     LoadCheckPolicy policy(host);
     ControlReader reads = WindowWith(load.flashXmlPath, 0);
-    QCOMPARE(policy.LoadChecked(true, load.flashXmlPath, load.scatterPath), QString());
+    QCOMPARE(policy.LoadChecked(true, LoadSnapshot::Take(load.flashXmlPath, load.scatterPath)), QString());
     QString withdrawn;
     QVERIFY(!policy.RefusesStart(0, reads) && policy.DeviceFound(0, withdrawn) && policy.RowGoesOn(0));
 
@@ -159,7 +159,7 @@ void StationPoliciesTest::aChangedLoadRefusesStartsAndWithdrawsDevicesUntilCheck
     QVERIFY(!policy.ChangedReason().isEmpty());
 
     // A failed check watches nothing, so nothing is refused for the change any more.
-    QCOMPARE(policy.LoadChecked(false, load.flashXmlPath, load.scatterPath), QString());
+    QCOMPARE(policy.LoadChecked(false, LoadSnapshot::Take(load.flashXmlPath, load.scatterPath)), QString());
     QVERIFY(!policy.RefusesStart(0, reads) && policy.RowGoesOn(0));
 }
 

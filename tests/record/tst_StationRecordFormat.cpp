@@ -73,7 +73,7 @@ void StationRecordFormatTest::fieldsComeInTheDocumentedOrder()
                                  "loadDigest", "result",      "failedStage", "error",         "stages",
                                  "poll",       "operator",    "workOrder",   "attempt",       "failureKind",
                                  "imagesWritten", "verifiedImages", "quarantined",
-                                 "unit"};
+                                 "unit",       "stagedFlashXml"};
     QCOMPARE(FieldNames(), documented);
 
     const CsvTable header = ReadCsv(CsvHeader());

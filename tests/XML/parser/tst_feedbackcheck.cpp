@@ -91,6 +91,8 @@ private Q_SLOTS:
     void feedbackFileIsKeptForInspection_data();
     void feedbackFileIsKeptForInspection();
     void comparisonTouchesNoOtherPortsFeedback();
+    void aCheckedListIsComparedWhateverTheFileSaysNow_data();
+    void aCheckedListIsComparedWhateverTheFileSaysNow();
     void sixteenPortsCompareAtOnceEachByItsOwnFeedback();
 };
 
@@ -317,6 +319,44 @@ void TestFeedbackCheck::feedbackFileIsKeptForInspection()
     QVERIFY(WriteFeedback(9, feedback));
     QCOMPARE(CbGetDownloadImageFeedback(9, scatter, 9), result);
     QCOMPARE(TestFiles::ReadFile(ICmdXMLGenerator::FeedbackFilePath(9)), feedback);
+}
+
+Q_DECLARE_METATYPE(FeedbackCheck)
+
+void TestFeedbackCheck::aCheckedListIsComparedWhateverTheFileSaysNow_data()
+{
+    QTest::addColumn<QByteArray>("checked"); // the list as the load's check read it
+    QTest::addColumn<QByteArray>("onDisk");  // the file beside the scatter file now; empty: removed
+    QTest::addColumn<QByteArray>("device");
+    QTest::addColumn<FeedbackCheck>("check");
+    const QByteArray checked = ChecksumList({{"a.img", "a", "", "01"}});
+    const QByteArray rewritten = ChecksumList({{"a.img", "a", "", "02"}});
+    QTest::newRow("the list rewritten to match a changed image") << checked << rewritten << QByteArray("02")
+                                                                 << FeedbackCheck::Mismatch;
+    QTest::newRow("the checked image, the list rewritten") << checked << rewritten << QByteArray("01")
+                                                           << FeedbackCheck::Match;
+    QTest::newRow("the list removed") << checked << QByteArray() << QByteArray("01") << FeedbackCheck::Match;
+    QTest::newRow("a checked list that does not parse") << QByteArray("<checksum_list>") << checked << QByteArray("01")
+                                                        << FeedbackCheck::LoadListUnreadable;
+}
+
+void TestFeedbackCheck::aCheckedListIsComparedWhateverTheFileSaysNow()
+{
+    QFETCH(QByteArray, checked);
+    QFETCH(QByteArray, onDisk);
+    QFETCH(QByteArray, device);
+    QFETCH(FeedbackCheck, check);
+    const QString folder = MakeCleanFolder(QStringLiteral("checkedload"));
+    if (!onDisk.isEmpty())
+        QVERIFY(WriteFile(folder + QStringLiteral("/scatter_checksum.xml"), onDisk));
+    QVERIFY(WriteFeedback(13, FeedbackDocument({{"a.img", "a", device, ""}})));
+    const LogCapture log;
+    const FeedbackOutcome outcome =
+        CompareDownloadImageFeedback(13, folder + QStringLiteral("/load_scatter.txt"), 13, checked);
+    QCOMPARE(outcome.check, check);
+    // The log names the list's file as before, whatever was compared.
+    QCOMPARE(log.CountContaining(kCallback, QStringLiteral("load_chksum_file = ")), 1);
+    QCOMPARE(log.Count(kCallback, QStringLiteral("load_chksum_file not exist"), kSource), 0);
 }
 
 void TestFeedbackCheck::comparisonTouchesNoOtherPortsFeedback()
