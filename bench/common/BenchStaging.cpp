@@ -1,7 +1,8 @@
 // What load staging costs when a load is chosen: the load check as it stands, next to the check with staging
 // on, once with the copy made afresh (copy and a check of the copy) and once with the copy found in place
-// (the check of the copy only), and the disk the copy takes. Warm caches, the three contenders in turn within
-// each round, medians over the rounds; ratios are against the check alone in the same round.
+// (the check of the copy only); the disk the copy takes; and the look at the load's files each device session
+// makes. Warm caches, the three contenders in turn within each round, medians over the rounds; ratios are
+// against the check alone in the same round.
 //   bench_staging [size, default 256M] [rounds, default 5] [work folder, default a temporary one]
 #include "PortTestSupport.h"
 #include "TestFrontEnd.h"
@@ -100,5 +101,16 @@ int main(int argc, char** argv)
     std::printf("staged, copy found:       %.3f s, %.2fx the check alone\n", check * Median(reused), Median(reused));
     std::printf("disk taken by one copy:   %.1f MiB (%.3fx the load); up to %d copies are kept\n",
                 stagedBytes / 1048576.0, stagedBytes / bytes, LoadStaging::kKeptLoads);
+    // The look each device session makes before it touches its device, and again after it wrote one.
+    const LoadSnapshot snapshot = LoadSnapshot::Take(frontEnd.contents.value(QStringLiteral("leFlashXmlPath")),
+                                                     QDir(load).filePath(QStringLiteral("load_scatter.txt")));
+    constexpr int kLooks = 20000;
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < kLooks; ++i) {
+        if (!snapshot.Changed().isEmpty())
+            return 1;
+    }
+    std::printf("one look at the load's files: %.1f us\n", clock.nsecsElapsed() / 1e3 / kLooks);
     return 0;
 }
