@@ -333,7 +333,7 @@ private:
     std::array<PortRowState, kPortCount> rowStates;
 
     // The station's policies, called at their points in this order: a changed load refuses a start before
-    // a locked profile's pin, and that before a run that verifies nothing.
+    // an unstaged one, that before a locked profile's pin, and that before a run that verifies nothing.
     LoadCheckPolicy loadCheck{*this};
     LoadStagingPolicy staging{*this};
     LockedProfilePolicy profile{*this};
