@@ -424,7 +424,7 @@ void SettingsTest::stationGroupIsReadByItsRules()
     const LogCapture log;
     Station station;
     const StationSettings& read = station.manager->GetStationSettings();
-    const QString described = QStringLiteral("verify=%1 quarantine=%2 locked=%3 digest=%4 target=%5 unit=%6 stage=%7")
+    const QString described = QStringLiteral("verify=%1 quarantine=%2 locked=%3 digest=%4 target=%5 unit=%6")
                                   .arg(int(read.requireVerification))
                                   .arg(read.quarantineAfter)
                                   .arg(int(read.locked))
