@@ -166,7 +166,8 @@ class CheckerTest(unittest.TestCase):
                 {"begin": at(60), "end": at(70), "rows": [1], "first": first, "last": dict(first, files=10)},
                 {"begin": at(80), "end": at(90), "rows": [1], "first": first, "last": first,
                  "memory": dict(memory, lastKiB=1100)},
-                {"begin": at(92), "end": at(95), "rows": [1], "first": first, "last": first, "memory": memory}]
+                {"begin": at(92), "end": at(95), "rows": [1], "first": first, "last": first, "memory": memory},
+                {"begin": at(96), "end": at(99), "rows": [1], "first": first, "last": dict(first, files=8)}]
         found = self.check(self.ledger, self.records, runs)
         self.assertEqual(sorted(m.split(":")[0] for m in found if m.startswith("run ")), ["run 1", "run 2", "run 3"])
 
