@@ -174,15 +174,17 @@ void CliStation::Run()
 {
     display->Begin();
     wall.start();
-    // Rows the settings file did not bind get the devices that arrive first, as a scan pass binds them.
+    // Rows the settings file did not bind get the devices that arrive first, as a scan pass binds them; each
+    // starts as soon as it has its device, as rows with a channel table start as theirs arrive. Started
+    // together at the pass's end they would stream in step and leave a shared hub idle during every swap.
     bool unbound = false;
     for (size_t row = 0; row < options.rows.size(); ++row)
         unbound = unbound || (options.rows[row] && manager->Device(int(row)).GetPortName().isEmpty());
     if (unbound) {
         scanning = true;
-        manager->Scan();
+        manager->ScanAndStart();
     } else {
-        StartPorts();
+        manager->StartAll();
     }
     poller.start(kPollMs);
 }
@@ -190,12 +192,6 @@ void CliStation::Run()
 void CliStation::WatchDisks(const QStringList& folders)
 {
     manager->DiskGuard().SetFolders(folders);
-}
-
-void CliStation::StartPorts()
-{
-    started = true;
-    manager->StartAll();
 }
 
 bool CliStation::AnyPortBusy() const
@@ -209,20 +205,10 @@ bool CliStation::AnyPortBusy() const
 
 void CliStation::Poll()
 {
-    if (finished)
+    if (finished || (scanning && manager->IsScanBusy()))
         return;
-    if (scanning) {
-        if (manager->IsScanBusy())
-            return;
-        scanning = false;
-        if (stopping) {
-            Finish();
-            return;
-        }
-        StartPorts();
-        return;
-    }
-    if (started && !AnyPortBusy())
+    scanning = false;
+    if (!AnyPortBusy())
         Finish();
 }
 

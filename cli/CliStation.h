@@ -46,8 +46,6 @@ private:
     RunSettings SettingsForRun() const;
     bool CheckProfile(const RunSettings& settings) const;
     bool CheckLoad(const QString& flashXml);
-    void BindAndStart();
-    void StartPorts();
     void Poll();
     void Finish();
     bool AnyPortBusy() const;
@@ -63,7 +61,6 @@ private:
     QElapsedTimer wall;
     QElapsedTimer sinceStop;
     bool scanning = false;
-    bool started = false;
     bool stopping = false;
     bool finished = false;
     int exitCode = AllOk;

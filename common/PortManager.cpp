@@ -148,8 +148,17 @@ bool PortManager::IsPortIndex(int index) { return index >= 0 && index < kPortCou
 
 void PortManager::StartAll()
 {
-    if (!FlashXmlExists())
+    if (!BeginStartAll())
         return;
+    for (int index = 0; index < kPortCount; ++index)
+        StartPort(index, false);
+    EndStartAll();
+}
+
+bool PortManager::BeginStartAll()
+{
+    if (!FlashXmlExists())
+        return false;
     {
         std::lock_guard<std::mutex> guard(displayLock);
         totalPollingTimes = 0;
@@ -158,10 +167,11 @@ void PortManager::StartAll()
         });
     }
     policies.StartAllBegins();
-    for (int index = 0; index < kPortCount; ++index)
-        StartPort(index, false);
-    policies.StartAllEnded();
+    return true;
 }
+
+// A Start All tells each refusal once; a single row's Start tells its own.
+void PortManager::EndStartAll() { policies.StartAllEnded(); }
 
 void PortManager::Start(int index) { StartPort(index, true); }
 

@@ -63,7 +63,11 @@ public:
 
     // Binding devices to the selected rows, one scan pass at a time.
     void Scan();
-    static void ScanThread(PortManager* manager, std::vector<int> rows);
+    // Scan for a front end that starts the rows itself: each row of the pass starts, as Start All starts it,
+    // as soon as its own scan has ended rather than when the pass ends, so that no port waits for the later
+    // devices of the pass. The window's Scan only binds; the operator starts.
+    void ScanAndStart();
+    static void ScanThread(PortManager* manager, std::vector<int> rows, bool startEach);
     void SetScanState(bool scanning);
     void SelectAllPorts(int state);
     void OnTableCellClicked(int row, int column);
@@ -270,6 +274,10 @@ private:
     QString RestoredPath(const QString& group, const QString& key, const QString& field) const;
     // Invoked by name from the scan thread, so the queued call carries no functor object of ours across threads.
     Q_INVOKABLE void EndScanPass();
+    void ScanPass(bool startEach);
+    Q_INVOKABLE void StartScannedRow(int row);
+    bool BeginStartAll();
+    void EndStartAll();
     bool AnyPortBusy() const;
     void Tell(OperatorPrompt::Kind kind, const QString& title, const QString& text, const QString& detail = QString());
     bool Ask(const QString& title, const QString& text);
@@ -353,4 +361,5 @@ private:
     // The rows of the running scan pass, until its last display has been applied.
     uint32_t scanRows = 0;
     bool scanBusy = false;
+    bool scanStartsRows = false; // the running pass starts each row it has scanned
 };

@@ -28,7 +28,11 @@ bool PortManager::AnyPortBusy() const
 
 bool PortManager::IsScanBusy() const { return scanBusy; }
 
-void PortManager::Scan()
+void PortManager::Scan() { ScanPass(false); }
+
+void PortManager::ScanAndStart() { ScanPass(true); }
+
+void PortManager::ScanPass(bool startEach)
 {
     // Scanning resets sessions, which must never happen under a running download or a running pass.
     if (scanBusy) {
@@ -50,6 +54,8 @@ void PortManager::Scan()
     }
     if (!Ask(tr("Scan Comports"), tr("The selected ports will be reset, continue?")))
         return;
+    if (startEach && !BeginStartAll())
+        return;
     for (int row : rows)
         SetPortStatus(row, PortStatus::INIT);
     if (scanThread && scanThread->joinable())
@@ -59,12 +65,15 @@ void PortManager::Scan()
     scanRows = 0;
     for (int row : rows) {
         scanRows |= 1u << row;
-        // A stop from an earlier run must not cancel this pass.
+        // A stop from an earlier run must not cancel this pass, nor keep its rows from starting.
         devices[row].ClearStopFlags();
+        if (startEach)
+            stopRequested[row] = false;
     }
     scanBusy = true;
+    scanStartsRows = startEach;
     try {
-        scanThread = std::make_shared<std::thread>(&PortManager::ScanThread, this, rows);
+        scanThread = std::make_shared<std::thread>(&PortManager::ScanThread, this, rows, startEach);
     } catch (const std::system_error& error) {
         LOGE("PortManager::Scan", "Failed to start the scan thread: %s", error.what());
         for (int row : rows)
@@ -73,7 +82,7 @@ void PortManager::Scan()
     }
 }
 
-void PortManager::ScanThread(PortManager* manager, std::vector<int> rows)
+void PortManager::ScanThread(PortManager* manager, std::vector<int> rows, bool startEach)
 {
     {
         CriticalSectionSentry sentry(manager->lock);
@@ -97,12 +106,24 @@ void PortManager::ScanThread(PortManager* manager, std::vector<int> rows)
                 manager->SetPortStatus(row, PortStatus::OK);
                 claimed.insert(name);
             }
+            // After the row's displays, as a Start All after the pass would start it; a cancelled scan was
+            // the operator's stop.
+            if (startEach && result != QUILLON_E_STOPPED)
+                QMetaObject::invokeMethod(manager, "StartScannedRow", Qt::QueuedConnection, Q_ARG(int, row));
         }
     }
     // Queued after every display of the pass, so the pass stays busy until they have all been applied.
     // By name rather than with a lambda: the lambda's slot object, made here and read in the user-interface
     // thread, is handed over inside Qt where ThreadSanitizer cannot see it and reports a race.
     QMetaObject::invokeMethod(manager, "EndScanPass", Qt::QueuedConnection);
+}
+
+void PortManager::StartScannedRow(int row)
+{
+    scanRows &= ~(1u << row);
+    // A Stop since the pass began, of this row or of all, was meant for the start too.
+    if (scanStartsRows && !stopRequested[row])
+        StartPort(row, false);
 }
 
 void PortManager::EndScanPass()
@@ -127,6 +148,9 @@ void PortManager::EndScanPass()
     }
     scanRows = 0;
     scanBusy = false;
+    if (scanStartsRows)
+        EndStartAll();
+    scanStartsRows = false;
     Q_EMIT SigNotifyScanPassEnded();
 }
 

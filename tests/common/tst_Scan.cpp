@@ -52,6 +52,7 @@ private Q_SLOTS:
     void answeringNoChangesNothing();
     void scanIsRefusedWhileAPortDownloads();
     void rowsOfARunningPassRefuseStartAndTheEndLeavesDownloadsAlone();
+    void aPassThatStartsRowsStartsEachAsItsDeviceIsFound();
     void selectAllAndCellClicks();
 };
 
@@ -198,6 +199,36 @@ void ScanTest::rowsOfARunningPassRefuseStartAndTheEndLeavesDownloadsAlone()
     station.manager->Stop(5);
     QTRY_VERIFY_WITH_TIMEOUT(!station.manager->IsPortBusy(5), 5000);
     QVERIFY(station.frontEnd.ControlsEnabled());
+}
+
+void ScanTest::aPassThatStartsRowsStartsEachAsItsDeviceIsFound()
+{
+    // Row 0's device is there at once; row 2's port never gets one, so the pass cannot end until stopped.
+    QVERIFY(ConfigureFarm(QStringLiteral("half.ini"),
+                          QStringLiteral("[Farm]\nPorts=2\nTimeScale=0\n[Port-COM4]\nAbsent=true\n")));
+    Station station;
+    station.frontEnd.contents[QStringLiteral("leFlashXmlPath")] = load.flashXmlPath;
+    station.Select({0, 2});
+    station.manager->ScanAndStart();
+    QTRY_VERIFY_WITH_TIMEOUT(station.frontEnd.ContentHistory(QStringLiteral("lblPollingTimes"))
+                                 .contains(QStringLiteral("Polling Times: 1")),
+                             20000);
+    QTRY_VERIFY_WITH_TIMEOUT(!station.manager->IsPortBusy(0), 10000);
+    QVERIFY(station.manager->IsScanBusy());
+    QCOMPARE(station.frontEnd.Cell(0, 0), QStringLiteral("COM3+BROM"));
+    QVERIFY(!station.manager->Device(0).GetStages().isEmpty());
+    QVERIFY(!station.frontEnd.enabled.value(QStringLiteral("btnStartAll"), true));
+
+    // A cancelled scan starts nothing; the pass then ends as a Start All does.
+    station.manager->StopAll();
+    QTRY_VERIFY_WITH_TIMEOUT(!station.manager->IsScanBusy(), 5000);
+    QVERIFY(!station.manager->IsPortBusy(2));
+    QVERIFY(station.manager->Device(2).GetStages().isEmpty());
+    QCOMPARE(station.frontEnd.Cell(2, 1), QStringLiteral("CANL"));
+    QCOMPARE(station.frontEnd.ContentHistory(QStringLiteral("lblPollingTimes")),
+             (QStringList{"Polling Times: 0", "Polling Times: 1"}));
+    QVERIFY(station.frontEnd.ControlsEnabled());
+    QCOMPARE(station.frontEnd.getsOffThread, 0);
 }
 
 void ScanTest::selectAllAndCellClicks()
