@@ -217,12 +217,16 @@ void StationRecordWriter::Run()
             for (Job* job : batch)
                 job->ok = Perform(database, *job);
         }
+        // An open holds its device back, a close only its port's next scan: the opens go on as soon as the
+        // journal has them, the closes once their lines are in the day files as well.
         guard.lock();
-        for (Job* job : batch) {
-            --pending;
-            job->done = true;
-        }
-        finished.notify_all();
+        Finish(batch, Kind::Open);
+        guard.unlock();
+        if (filingDue)
+            FileLines();
+        guard.lock();
+        Finish(batch, Kind::Close);
+        Finish(batch, Kind::CatchUp);
     }
     guard.unlock();
     // One more try for lines a file could not take, then the journal forgets what the files have, so that
@@ -231,6 +235,18 @@ void StationRecordWriter::Run()
         FileLines();
     QString error;
     database.ForgetFiled(filed, error);
+}
+
+// Called with lock held.
+void StationRecordWriter::Finish(const std::vector<Job*>& batch, Kind kind)
+{
+    for (Job* job : batch) {
+        if (job->kind == kind) {
+            --pending;
+            job->done = true;
+        }
+    }
+    finished.notify_all();
 }
 
 // Called with lock held. A catch-up is taken alone: the opens after it wait for what it closes.
@@ -363,7 +379,7 @@ bool StationRecordWriter::WriteTogether(StationDatabase& database, const std::ve
     }
     if (messages != nullptr && stored)
         messages->Stored();
-    FileLines();
+    filingDue = true;
     return true;
 }
 
@@ -393,7 +409,7 @@ bool StationRecordWriter::Close(StationDatabase& database, const AttemptRecord& 
     if (messages != nullptr && !last.empty())
         messages->Stored();
     unfiled.push_back(lines);
-    FileLines();
+    filingDue = true;
     return true;
 }
 
@@ -488,6 +504,7 @@ void StationRecordWriter::Claim()
 
 void StationRecordWriter::FileLines()
 {
+    filingDue = false;
     QString error;
     const int failures = dayFiles.File(unfiled, error);
     if (failures > 0) {

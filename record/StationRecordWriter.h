@@ -117,6 +117,7 @@ private:
     bool Submit(Job& job);
     void Run();
     std::vector<Job*> TakeBatch();
+    void Finish(const std::vector<Job*>& batch, Kind kind);
     void Prepare(Job& job);
     bool Perform(StationDatabase& database, Job& job);
     bool WriteTogether(StationDatabase& database, const std::vector<Job*>& batch);
@@ -161,6 +162,7 @@ private:
     bool troubled = false;
     bool filesFailing = false;
     bool retrying = true; // a failed commit is tried again until it succeeds or the writer gives up
+    bool filingDue = false; // closed records wait for their lines to be filed before their ports go on
     QSet<QString> opened;                               // attempts opened and not closed by this writer
     std::vector<StationDatabase::UnfiledLines> unfiled; // closed, in the journal, not in both day files
     std::vector<qint64> filed;                          // in both day files, still in the journal
