@@ -160,7 +160,7 @@ void CliDisplay::OnRecord(const AttemptRecord& record)
     dirty = true;
     if (mode == Mode::Json)
         Emit(StationRecordFormat::AttemptJson("\"event\":\"record\"", station, record) + '\n');
-    else if (mode == Mode::Lines)
+    else if (mode == Mode::Lines || (mode == Mode::Quiet && record.result == QLatin1String("FAIL")))
         Emit(QStringLiteral("row %1 %2 %3%4\n")
                  .arg(QString::number(record.row).rightJustified(2), record.port, record.result,
                       record.error.isEmpty() ? QString() : QStringLiteral(" ") + record.error)

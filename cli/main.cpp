@@ -45,6 +45,11 @@ int main(int argc, char* argv[])
     case CliOptions::Outcome::Run:
         break;
     }
+    // Quiet leaves the run's errors and its summary: a failed attempt is one line of the display, the
+    // station's own troubles are told by the lines below. The log's console copy would be every device's
+    // trace, the design logging some successes at level E too; the log file keeps it all.
+    if (options.quiet)
+        Logger::Instance().SetConsoleStream(stderr, LogLevel::OFF);
 
     InstanceLock instance;
     QString holder;

@@ -21,12 +21,12 @@ void LogSink::AddOutput(std::unique_ptr<LogOutput> output)
     outputs.push_back(std::move(output));
 }
 
-void LogSink::SetConsoleStream(FILE* stream)
+void LogSink::SetConsoleStream(FILE* stream, int minimumLevel)
 {
     Flush();
     for (auto& output : outputs) {
         if (output->IsConsole())
-            output = std::make_unique<LogOutput>(QByteArray(), output->MinimumLevel(), stream, false);
+            output = std::make_unique<LogOutput>(QByteArray(), minimumLevel, stream, false);
     }
 }
 

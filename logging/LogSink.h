@@ -31,8 +31,8 @@ public:
 
     void AddOutput(std::unique_ptr<LogOutput> output);
     // Sends the console copy of each line to another stream (a headless front end keeps standard output
-    // for its own display).
-    void SetConsoleStream(FILE* stream);
+    // for its own display), taking pieces from minimumLevel on.
+    void SetConsoleStream(FILE* stream, int minimumLevel);
     void RemoveNamedOutputs();
     void RemoveAllOutputs();
     bool HasNamedOutput() const;

@@ -311,10 +311,10 @@ LogStartResult Logger::StartLogging()
     return result;
 }
 
-void Logger::SetConsoleStream(FILE* stream)
+void Logger::SetConsoleStream(FILE* stream, int minimumLevel)
 {
     CriticalSectionSentry sentry(lock);
-    sink.SetConsoleStream(stream);
+    sink.SetConsoleStream(stream, minimumLevel);
 }
 
 void Logger::StopLogging()

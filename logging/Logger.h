@@ -2,6 +2,7 @@
 
 #include "CriticalSection.h"
 #include "LogCutOver.h"
+#include "LogLevel.h"
 #include "LogRecord.h"
 #include "LogSink.h"
 #include "LogStartResult.h"
@@ -37,8 +38,9 @@ public:
     // the folder, for the front end to tell the operator. Without a folder the engine's log is switched off
     // rather than into a folder that is not there.
     LogStartResult StartLogging();
-    // Where the console copy of each line goes: standard output unless told otherwise.
-    void SetConsoleStream(FILE* stream);
+    // Where the console copy of each line goes (standard output unless told otherwise), and from which level
+    // on (I unless told otherwise; OFF for none: the file alone keeps them).
+    void SetConsoleStream(FILE* stream, int minimumLevel = LogLevel::I);
     void StopLogging();
     // Bounds the current run's logs from the next line on: each log is cut over once its file holds the
     // limit, and the cut files beyond the count are removed (LogCutOver).

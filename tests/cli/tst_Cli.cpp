@@ -96,10 +96,10 @@ struct Output
     QString errors;
 };
 
-Output RunCliRaw(const QStringList& arguments)
+Output RunCliRaw(const QStringList& arguments, const QString& farm = QStringLiteral("three.ini"))
 {
     QProcess process;
-    Prepare(process, QStringLiteral("three.ini"));
+    Prepare(process, farm);
     process.setArguments(arguments);
     process.start();
     Output output;
@@ -130,6 +130,7 @@ private Q_SLOTS:
     void initTestCase();
     void sixteenRowsThreeDevicesEach();
     void aFailingPortEndsTheRunWithOne();
+    void quietShowsTheFailuresAndTheSummaryOnly();
     void aPrintedProfilePinsTheLoadAndATargetEndsTheRun();
     void aQuarantinedRowEndsTheRunWithOne();
     void badUsageIsRefusedBeforeAnySession_data();
@@ -261,6 +262,23 @@ void CliTest::aFailingPortEndsTheRunWithOne()
             QVERIFY(record.value(QStringLiteral("error")).toString().contains(QStringLiteral("COM4")));
         }
     }
+}
+
+void CliTest::quietShowsTheFailuresAndTheSummaryOnly()
+{
+    QStringList arguments = Base(load.flashXmlPath);
+    arguments.removeOne(QStringLiteral("--json"));
+    const Output output = RunCliRaw(arguments << QStringLiteral("--ports") << QStringLiteral("1-2") << QStringLiteral("--quiet"),
+                                    QStringLiteral("connect.ini"));
+    QCOMPARE(output.exitCode, 1);
+    // The log's trace of every device stays in the log file; what is left is the tool's own word.
+    for (const QString& line : output.errors.split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+        QVERIFY2(line.startsWith(QLatin1String("praxilo-cli: ")), qPrintable(output.errors));
+    const QString out = QString::fromUtf8(output.out);
+    QVERIFY2(out.contains(QRegularExpression(QStringLiteral("^row  2 COM4 FAIL \\S"), QRegularExpression::MultilineOption)),
+             qPrintable(out));
+    QVERIFY2(!out.contains(QStringLiteral("row  1")), qPrintable(out));
+    QVERIFY2(out.contains(QStringLiteral("Total: 1 OK, 1 FAIL, 0 CANL")), qPrintable(out));
 }
 
 // The printed group locks the station to the load; the options a lock leaves free still work under it.
