@@ -237,16 +237,19 @@ void StationRecordWriter::Run()
     database.ForgetFiled(filed, error);
 }
 
-// Called with lock held.
+// Called with lock held. Every waiting port wakes to look, so only when one of them may go on.
 void StationRecordWriter::Finish(const std::vector<Job*>& batch, Kind kind)
 {
+    bool any = false;
     for (Job* job : batch) {
         if (job->kind == kind) {
             --pending;
             job->done = true;
+            any = true;
         }
     }
-    finished.notify_all();
+    if (any)
+        finished.notify_all();
 }
 
 // Called with lock held. A catch-up is taken alone: the opens after it wait for what it closes.
