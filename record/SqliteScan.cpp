@@ -96,6 +96,11 @@ QVariant SqliteScan::Value(int column) const
     }
 }
 
+bool SqliteScan::IsNull(int column) const
+{
+    return sqlite3_column_type(statement, column) == SQLITE_NULL;
+}
+
 std::basic_string_view<unsigned char> SqliteScan::Blob(int column) const
 {
     const auto* bytes = static_cast<const unsigned char*>(sqlite3_column_blob(statement, column));

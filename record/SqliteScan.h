@@ -34,6 +34,7 @@ public:
     bool IsInteger(int column) const;
     // The value as Qt's SQLite driver would give it: a 64-bit integer, a double, text, bytes, or null.
     QVariant Value(int column) const;
+    bool IsNull(int column) const;
     // The bytes of a BLOB; valid until the next step.
     std::basic_string_view<unsigned char> Blob(int column) const;
 

@@ -9,6 +9,7 @@
 #include "record/UnitHistory.h"
 #include "record/VerifiedCount.h"
 
+#include <QByteArrayList>
 #include <QHash>
 #include <QMap>
 #include <QSqlDatabase>
@@ -19,6 +20,7 @@
 #include <charconv>
 #include <limits>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -81,9 +83,9 @@ QString FromUtf8(std::string_view text)
 }
 
 // The columns ScanAttempts reads, in this order, each by the record field it holds; the five from row to
-// failed stage make an attempt's combination.
-const char* const kScanFields[] = {"row",         "port",  "loadDigest", "result",
-                                   "failedStage", "error", "start",      "stages"};
+// failed stage make an attempt's combination. The last two are VerifiedCount's.
+constexpr const char* kScanFields[] = {"row",   "port",  "loadDigest", "result",        "failedStage",
+                                       "error", "start", "stages",     "imagesWritten", "verifiedImages"};
 enum ScanColumn
 {
     kId,
@@ -95,21 +97,31 @@ enum ScanColumn
     kError,
     kStart,
     kStages,
+    kImagesWritten,
+    kVerifiedImages,
 };
-static_assert(std::size(kScanFields) == kStages, "one field for each column after the id");
+static_assert(std::size(kScanFields) == kVerifiedImages, "one field for each column after the id");
+static_assert(std::string_view(kScanFields[kImagesWritten - 1]) == VerifiedCount::kFields[0] &&
+                  std::string_view(kScanFields[kVerifiedImages - 1]) == VerifiedCount::kFields[1],
+              "the verification's fields where VerifiedCount::Add reads them");
 constexpr int kCombinationColumns = kFailedStage - kRow + 1;
 // The texts besides the row that a row's next attempt is matched by.
 constexpr int kRecentTexts = kCombinationColumns - 1;
 
-QByteArray ScanStatement(const Filter& filter, bool stageColumn)
+// Every figure but the units' (read through their own index) comes from this one pass over the selection: a
+// second statement over the attempts would read the whole table again, at the cost of the scan itself.
+QByteArray ScanStatement(const Filter& filter, bool stageColumn, bool verifiedColumns)
 {
-    QStringList columns{QStringLiteral("id")};
+    QByteArrayList columns{"id"};
     for (const char* field : kScanFields)
-        columns << RecordFields::Column(QLatin1String(field));
-    // A database of the first version has no stages in its rows.
+        columns << RecordFields::SqlColumn(field);
+    // A database of the first version has no stages in its rows, and one from before the station kept what it
+    // checked no verification: NULL in their place keeps every column where it is.
     if (!stageColumn)
-        columns.removeLast();
-    return "SELECT " + columns.join(QStringLiteral(", ")).toUtf8() + " FROM attempt" + WhereClause(filter);
+        columns[kStages] = "NULL";
+    if (!verifiedColumns)
+        columns[kImagesWritten] = columns[kVerifiedImages] = "NULL";
+    return "SELECT " + columns.join(", ") + " FROM attempt" + WhereClause(filter);
 }
 
 void Count(Combination& combination, std::string_view error, qint64 hour)
@@ -362,12 +374,14 @@ bool ReadStageNumbers(const QSqlDatabase& database, StageIndex& stages, QString&
 }
 
 // Reads the selected attempts into combinations, with the stages their rows carry; unread holds each
-// attempt whose stages are only in table stage, with its combination.
-bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stageColumn,
+// attempt whose stages are only in table stage, with its combination; verification counts the OK attempts
+// by what was checked of them.
+bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stageColumn, bool verifiedColumns,
                   std::vector<Combination>& combinations, StageIndex& stages,
-                  std::vector<std::pair<qint64, int>>& unread, QString& error)
+                  std::vector<std::pair<qint64, int>>& unread, Verification& verification, QString& error)
 {
-    SqliteScan scan(database, ScanStatement(filter, stageColumn));
+    verification = Verification();
+    SqliteScan scan(database, ScanStatement(filter, stageColumn, verifiedColumns));
     Bind(scan, filter);
     Column columns[kCombinationColumns];
     std::unordered_map<std::array<int, kCombinationColumns>, int, ColumnsHash> index;
@@ -406,6 +420,8 @@ bool ScanAttempts(const QSqlDatabase& database, const Filter& filter, bool stage
         // Only attempts that did not end OK count their error, so an OK attempt's is not fetched.
         Count(combination, combination.ok ? std::string_view() : scan.Text(kError),
               scan.Int(kStart) / kHourMs);
+        if (combination.ok)
+            VerifiedCount::Add(scan, kImagesWritten, verification);
         const qint64 id = scan.Int(kId);
         // Decoded whole before any is counted, so that a row that cannot be read counts from table stage
         // alone.
@@ -516,10 +532,10 @@ bool Compute(QSqlDatabase& database, const Filter& filter, Report& report, QStri
     const DatabaseColumns columns(database);
     const bool stageColumn = HasStageColumn(columns);
     if ((stageColumn && !ReadStageNumbers(database, stages, error)) ||
-        !ScanAttempts(database, filter, stageColumn, combinations, stages, unread, error) ||
+        !ScanAttempts(database, filter, stageColumn, VerifiedCount::Present(columns), combinations, stages, unread,
+                      report.verification, error) ||
         !ScanStages(database, unread, combinations, stages, error) ||
-        !UnitHistory::CountRepeats(database, columns, filter, report.units, error) ||
-        !VerifiedCount::Count(database, columns, filter, report.verification, error))
+        !UnitHistory::CountRepeats(database, columns, filter, report.units, error))
         return false;
     report.stagesFromTable = qint64(unread.size());
     const std::vector<int> stageOrder = stages.Order();

@@ -331,6 +331,7 @@ private Q_SLOTS:
     void textFromTheDatabaseCannotTakeOverTheTerminal();
     void aDamagedDatabaseIsLeftAsItIs_data();
     void aDamagedDatabaseIsLeftAsItIs();
+    void okAttemptsAreVerifiedUnverifiedOrNotKnown_data();
     void okAttemptsAreVerifiedUnverifiedOrNotKnown();
     void oneUnitsHistory_data();
     void oneUnitsHistory();
@@ -752,25 +753,50 @@ void StationReportTest::aDamagedDatabaseIsLeftAsItIs()
     QCOMPARE(QDir(folder).entryList(QDir::Files), QStringList{"station.db"});
 }
 
-// Rows from before the station kept what it checked count apart, never as unverified.
+void StationReportTest::okAttemptsAreVerifiedUnverifiedOrNotKnown_data()
+{
+    QTest::addColumn<bool>("firstVersion");
+    QTest::addColumn<QStringList>("updates");
+    QTest::addColumn<qint64>("sinceMs");
+    QTest::addColumn<qint64>("unverified");
+    QTest::addColumn<qint64>("notKnown");
+
+    const QString first = QString::number(kT0);
+    // The failed attempts are short of their checks too, and never count.
+    const QStringList oneShort{
+        "UPDATE attempt SET images_written = 2, verified_images = 0 WHERE result <> 'OK' OR start_ms = " + first,
+        "UPDATE attempt SET images_written = 2, verified_images = 2 WHERE result = 'OK' AND start_ms <> " + first};
+    // Rows from before the station kept what it checked count apart, never as unverified.
+    QTest::newRow("a database from before the fields") << true << QStringList() << qint64(-1) << qint64(0) << qint64(2);
+    QTest::newRow("rows written before them") << false << QStringList() << qint64(-1) << qint64(0) << qint64(2);
+    QTest::newRow("one of two short") << false << oneShort << qint64(-1) << qint64(1) << qint64(0);
+    QTest::newRow("the short one before the selection") << false << oneShort << kT0 + 1 << qint64(0) << qint64(0);
+    QTest::newRow("one known, one not") << false << QStringList{oneShort.first()} << kT0 - 1 << qint64(1) << qint64(1);
+}
+
 void StationReportTest::okAttemptsAreVerifiedUnverifiedOrNotKnown()
 {
-    History history(QStringLiteral("verified"));
+    QFETCH(bool, firstVersion);
+    QFETCH(QStringList, updates);
+    QFETCH(qint64, sinceMs);
+    QFETCH(qint64, unverified);
+    QFETCH(qint64, notKnown);
+    History history(QStringLiteral("verified"), firstVersion);
     QVERIFY(history.Add(kHandMade));
+    for (const QString& update : updates)
+        QVERIFY(history.Exec(update));
     QSqlDatabase database = history.Database();
     Report report;
     QString error;
-    QVERIFY2(Compute(database, Filter(), report, error), qPrintable(error));
-    QCOMPARE(report.verification.unverified, qint64(0));
-    QCOMPARE(report.verification.notKnown, qint64(2));
-
-    QSqlQuery query(database);
-    QVERIFY(query.exec("UPDATE attempt SET images_written = 2, verified_images = 0 WHERE start_ms = " + QString::number(kT0)));
-    QVERIFY(query.exec("UPDATE attempt SET images_written = 2, verified_images = 2 WHERE start_ms <> " + QString::number(kT0)));
-    QVERIFY2(Compute(database, Filter(), report, error), qPrintable(error));
-    QCOMPARE(report.verification.unverified, qint64(1)); // the failed attempts never count
-    QCOMPARE(report.verification.notKnown, qint64(0));
-    QVERIFY(ReportPrinter::Text(report, Filter()).contains("Verified     1 OK not verified, 0 OK from before"));
+    Filter filter;
+    filter.sinceMs = sinceMs;
+    QVERIFY2(Compute(database, filter, report, error), qPrintable(error));
+    QCOMPARE(report.verification.unverified, unverified);
+    QCOMPARE(report.verification.notKnown, notKnown);
+    // The pass that counts them still reads every other figure.
+    QCOMPARE(report.station.ok, sinceMs > kT0 ? qint64(1) : qint64(2));
+    const QString verified = QStringLiteral("Verified     %1 OK not verified, %2 OK from before");
+    QVERIFY(ReportPrinter::Text(report, filter).contains(verified.arg(unverified).arg(notKnown).toUtf8()));
 }
 
 void StationReportTest::oneUnitsHistory_data()
