@@ -219,14 +219,21 @@ void StationRecordWriter::Run()
         }
         // An open holds its device back, a close only its port's next scan: the opens go on as soon as the
         // journal has them, the closes once their lines are in the day files as well.
+        // A finished open's worker goes on and its job is gone with its stack, so the jobs finished after the
+        // day files are picked out while every job of the batch is still there.
+        std::vector<Job*> later;
+        for (Job* job : batch) {
+            if (job->kind != Kind::Open)
+                later.push_back(job);
+        }
         guard.lock();
         Finish(batch, Kind::Open);
         guard.unlock();
         if (filingDue)
             FileLines();
         guard.lock();
-        Finish(batch, Kind::Close);
-        Finish(batch, Kind::CatchUp);
+        Finish(later, Kind::Close);
+        Finish(later, Kind::CatchUp);
     }
     guard.unlock();
     // One more try for lines a file could not take, then the journal forgets what the files have, so that

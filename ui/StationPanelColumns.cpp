@@ -20,7 +20,8 @@ StationPanelColumns::StationPanelColumns(QTableWidget* table, QVector<int> width
 {
     // Columns give way instead: a scroll bar would hide the row's end behind it.
     table->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    table->viewport()->installEventFilter(this);
+    viewport = table->viewport();
+    viewport->installEventFilter(this);
     for (int column = 0; column < table->columnCount() && column < this->widths.size(); ++column)
         table->setColumnWidth(column, this->widths[column]);
     Fit();
@@ -85,7 +86,7 @@ void StationPanelColumns::Fit()
 
 bool StationPanelColumns::eventFilter(QObject* watched, QEvent* event)
 {
-    if (watched == table->viewport()) {
+    if (watched == viewport) {
         if (event->type() == QEvent::Resize)
             Fit();
         else if (event->type() == QEvent::ToolTip)

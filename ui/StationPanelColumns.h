@@ -35,6 +35,9 @@ private:
     bool ShowRowToolTip(QEvent* event);
 
     QTableWidget* table;
+    // Kept apart from the table: the table's own destruction still sends the viewport events, when asking
+    // the half-destroyed table for its viewport is no longer a call on a table.
+    QObject* viewport = nullptr;
     QVector<int> widths;
     QVector<int> order;
     int kept;
