@@ -860,6 +860,11 @@ void MainWindowTest::stationPanelStaysOffTheButtons_data()
 // start finds the panel and the window where the first one ended, by a Quit or by SIGTERM.
 void MainWindowTest::stationPanelStaysOffTheButtons()
 {
+#if defined(__SANITIZE_THREAD__)
+    // The program runs under Xvfb on Qt's xcb platform, which is not built with ThreadSanitizer: the reports
+    // are of xcb's own locking, not of ours.
+    QSKIP("the window under Xvfb is not judged by ThreadSanitizer");
+#endif
     QFETCH(QSize, screen);
     QFETCH(bool, beside);
     QFETCH(bool, quit);
